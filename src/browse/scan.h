@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/errors.h"
+#include "platform/filesystem.h"
+
+#include <QString>
+
+namespace sorvel::browse {
+
+/// One file of the folder on show. `name` is the file name without its last four characters (the
+/// ".mp3" ending in whatever case the file has it); the six texts are the tag's, as read (trimmed
+/// of blanks only, NUL bytes kept), with the genre as its name. A file without a trailer has only
+/// its name.
+struct Row {
+    QString name;
+    QString artist;
+    QString title;
+    QString album;
+    QString year;
+    QString genre;
+    QString comment;
+
+    friend bool operator==(const Row&, const Row&) = default;
+};
+
+/// What a scan reports while it runs, in the order the user is to see it.
+class ScanObserver {
+public:
+    virtual ~ScanObserver() = default;
+    virtual void setStatus(const QString& text) = 0;
+    virtual void setProgressMax(int max) = 0;
+    virtual void setProgress(int value) = 0;
+    virtual void addRow(Row&& row) = 0;
+};
+
+/// The folder path the program keeps: `folder` ending in the native separator.
+QString katalogFor(const QString& folder);
+
+/// Lists the MP3 files of `katalog` (see katalogFor()) and builds a row for each from its trailer.
+/// Counts the files first (the progress maximum), then reports "Laddar " + name and the running
+/// count for each file, and ends with progress 0 and "Klar"; a folder without MP3 files reports
+/// only "Inga MP3 filer funna i katalogen " + katalog + ".". A file that cannot be opened or read
+/// gets a row without tag fields. Returns the number of rows through `rows`; a folder that cannot
+/// be listed answers its failure code and reports nothing.
+Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& observer,
+                std::size_t& rows);
+
+}  // namespace sorvel::browse

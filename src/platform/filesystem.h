@@ -1,0 +1,101 @@
+#pragma once
+
+#include "platform/errors.h"
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace sorvel::platform {
+
+/// The file-system operations the logic needs, as an interface so that tests can make any step fail.
+/// Every operation answers with a failure code (code::kOk on success). Paths are the program's own
+/// strings; names that are not valid UTF-8 are kept as described in names.h.
+class FileSystem {
+public:
+    enum class Access { Read, ReadWrite };
+
+    virtual ~FileSystem() = default;
+
+    /// Names (not paths) of the entries of `folder` that are regular files, or links to regular
+    /// files, whose names end in ".mp3" in any letter case and do not begin with "." (hidden).
+    /// Appends to `names` in the order the system lists them; with `names` null only counts.
+    virtual Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) = 0;
+
+    /// Opens an existing regular file and gives its length in bytes; never creates a file and never
+    /// blocks on a FIFO or device (anything but a regular file is code::kAccess). A path ending in
+    /// ".mp3" that does not exist is also tried with the other letter cases of that ending, so a
+    /// file listed as "x.MP3" is reached through "x.mp3".
+    virtual Code open(const QString& path, Access access, int& fd, std::uint64_t& size) = 0;
+    /// Reads exactly buf.size() bytes at `offset`; a short file is code::kDeviceIo.
+    virtual Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) = 0;
+    /// Writes all of `data` at `offset`, going on after interrupted or partial writes.
+    virtual Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) = 0;
+    virtual Code truncate(int fd, std::uint64_t size) = 0;
+    virtual void close(int fd) = 0;
+
+    /// Renames within the file system and never replaces anything: an existing target of either
+    /// kind gives code::kFileExists. A rename that changes only the letter case of a name works on
+    /// file systems that ignore case too. The source is found whatever the case of its ".mp3".
+    virtual Code rename(const QString& from, const QString& to) = 0;
+    /// Removes a file for good (the source found as for rename()).
+    virtual Code remove(const QString& path) = 0;
+    /// Whether `path` names something, and which path it was found under (the ".mp3" case rule).
+    virtual bool exists(const QString& path, QString* found = nullptr) = 0;
+};
+
+/// The real file system (POSIX).
+class PosixFileSystem : public FileSystem {
+public:
+    Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override;
+    Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override;
+    Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override;
+    Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override;
+    Code truncate(int fd, std::uint64_t size) override;
+    void close(int fd) override;
+    Code rename(const QString& from, const QString& to) override;
+    Code remove(const QString& path) override;
+    bool exists(const QString& path, QString* found = nullptr) override;
+
+protected:
+    /// The system's no-replace rename; a seam so that tests can play a file system (NFS, FUSE)
+    /// that answers EINVAL. Returns 0 or an errno value.
+    virtual int renameNoReplace(const char* from, const char* to);
+
+private:
+    int moveNoReplace(const char* from, const char* to);
+};
+
+/// Closes a descriptor when it goes out of scope.
+class FileGuard {
+public:
+    FileGuard(FileSystem& fs, int fd) : fs_(fs), fd_(fd) {}
+    FileGuard(const FileGuard&) = delete;
+    FileGuard& operator=(const FileGuard&) = delete;
+    ~FileGuard() { fs_.close(fd_); }
+    int fd() const { return fd_; }
+
+private:
+    FileSystem& fs_;
+    int fd_;
+};
+
+}  // namespace sorvel::platform
+
+namespace sorvel::platform {
+
+/// Checks a new base name (without ".mp3") before a rename: code::kBadFileName for an empty name,
+/// a name beginning with "." (this platform would hide the file), one holding any of
+/// " ? * / \ : < > | or a control character, or one whose file name (with ".mp3") exceeds 255 bytes
+/// as the file system stores it; code::kAccess for the reserved device names CON, AUX, COM1-COM4,
+/// LPT1-LPT3, PRN and NUL, which other systems refuse. code::kOk otherwise.
+Code checkNewName(const QString& base);
+
+/// Renames the file `katalog` + `oldBase` + ".mp3" to `katalog` + `newBase` + ".mp3" after
+/// checkNewName(), never replacing anything.
+Code renameMp3(FileSystem& fs, const QString& katalog, const QString& oldBase,
+               const QString& newBase);
+
+}  // namespace sorvel::platform

@@ -1,0 +1,110 @@
+#include "platform/names.h"
+
+#include <QDir>
+
+namespace sorvel::platform {
+namespace {
+
+constexpr char16_t kEscapeBase = 0xDC00;
+
+// Length of the valid UTF-8 sequence at `p`, or 0 when the byte there cannot start one.
+// Overlong forms, surrogates and values above U+10FFFF are invalid, as the standard says.
+std::size_t validSequence(const unsigned char* p, std::size_t left, char32_t& cp) {
+    const unsigned char b0 = p[0];
+    auto cont = [&](std::size_t i) { return i < left && (p[i] & 0xC0) == 0x80; };
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        if (!cont(1)) return 0;
+        cp = static_cast<char32_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F));
+        return 2;
+    }
+    if (b0 >= 0xE0 && b0 <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        if (b0 == 0xE0 && p[1] < 0xA0) return 0;  // overlong
+        if (b0 == 0xED && p[1] >= 0xA0) return 0;  // surrogate
+        cp = static_cast<char32_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+        return 3;
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        if (b0 == 0xF0 && p[1] < 0x90) return 0;   // overlong
+        if (b0 == 0xF4 && p[1] >= 0x90) return 0;  // above U+10FFFF
+        cp = static_cast<char32_t>(((b0 & 0x07) << 18) | ((p[1] & 0x3F) << 12) |
+                                   ((p[2] & 0x3F) << 6) | (p[3] & 0x3F));
+        return 4;
+    }
+    return 0;
+}
+
+}  // namespace
+
+QString decodeName(std::string_view bytes) {
+    QString out;
+    out.reserve(static_cast<qsizetype>(bytes.size()));
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            out.append(QChar(static_cast<char16_t>(b)));
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        const std::size_t len = validSequence(p + i, n - i, cp);
+        if (len == 0) {
+            out.append(QChar(static_cast<char16_t>(kEscapeBase + b)));
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            const char32_t ch[1] = {cp};
+            out.append(QString::fromUcs4(ch, 1));
+        } else {
+            out.append(QChar(static_cast<char16_t>(cp)));
+        }
+        i += len;
+    }
+    return out;
+}
+
+QByteArray encodeName(const QString& name) {
+    QByteArray out;
+    out.reserve(name.size() * 2);
+    const qsizetype n = name.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t u = name.at(i).unicode();
+        if (u < 0x80) {
+            out.append(static_cast<char>(u));
+            continue;
+        }
+        char32_t cp = u;
+        if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(name.at(i + 1).unicode())) {
+            cp = QChar::surrogateToUcs4(u, name.at(i + 1).unicode());
+            ++i;
+        } else if (u >= kEscapeBase + 0x80 && u <= kEscapeBase + 0xFF) {
+            out.append(static_cast<char>(u - kEscapeBase));
+            continue;
+        }
+        // Any other lone surrogate cannot come from decodeName(); it is written as UTF-8 of its
+        // value, which no file system will match, rather than dropped.
+        if (cp < 0x800) {
+            out.append(static_cast<char>(0xC0 | (cp >> 6)));
+            out.append(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.append(static_cast<char>(0xE0 | (cp >> 12)));
+            out.append(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.append(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.append(static_cast<char>(0xF0 | (cp >> 18)));
+            out.append(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.append(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.append(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+QChar nativeSeparator() { return QDir::separator(); }
+
+}  // namespace sorvel::platform

@@ -1,0 +1,201 @@
+#include "platform/filesystem.h"
+#include "platform/names.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+
+namespace sorvel::platform {
+namespace {
+
+bool endsWithMp3(std::string_view name) {
+    if (name.size() < 4) return false;
+    const char* e = name.data() + name.size() - 4;
+    return e[0] == '.' && (e[1] == 'm' || e[1] == 'M') && (e[2] == 'p' || e[2] == 'P') && e[3] == '3';
+}
+
+// The four spellings of the ending that a case-sensitive file system may hold for one row.
+constexpr std::array<const char*, 4> kEndings = {".mp3", ".MP3", ".Mp3", ".mP3"};
+
+// Finds the spelling of a path's ".mp3" ending that exists; leaves `path` alone when none does.
+bool resolveEnding(QByteArray& path) {
+    struct stat st {};
+    if (::lstat(path.constData(), &st) == 0) return true;
+    if (errno != ENOENT || !endsWithMp3(std::string_view(path.constData(), path.size()))) {
+        return false;
+    }
+    QByteArray candidate = path;
+    for (const char* ending : kEndings) {
+        candidate.replace(candidate.size() - 4, 4, ending);
+        if (::lstat(candidate.constData(), &st) == 0) {
+            path = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+Code PosixFileSystem::listMp3(const QString& folder, std::vector<QString>* names,
+                              std::size_t& count) {
+    count = 0;
+    DIR* dir = ::opendir(encodeName(folder).constData());
+    if (dir == nullptr) return codeFromErrno(errno);
+    const int dfd = ::dirfd(dir);
+    Code result = code::kOk;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            result = codeFromErrno(errno);
+            break;
+        }
+        const std::string_view name(entry->d_name);
+        if (name.front() == '.' || !endsWithMp3(name)) continue;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            regular = ::fstatat(dfd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+        }
+        if (!regular) continue;
+        ++count;
+        if (names != nullptr) names->push_back(decodeName(name));
+    }
+    ::closedir(dir);
+    return result;
+}
+
+Code PosixFileSystem::open(const QString& path, Access access, int& fd, std::uint64_t& size) {
+    fd = -1;
+    size = 0;
+    QByteArray native = encodeName(path);
+    // O_NONBLOCK: a FIFO or device that took a listed name must not stall the program.
+    const int flags =
+        (access == Access::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int f = ::open(native.constData(), flags);
+    if (f < 0 && errno == ENOENT && resolveEnding(native)) f = ::open(native.constData(), flags);
+    if (f < 0) return codeFromErrno(errno);
+    struct stat st {};
+    if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(f);
+        return code::kAccess;
+    }
+    fd = f;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return code::kOk;
+}
+
+Code PosixFileSystem::readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) {
+    std::size_t done = 0;
+    while (done < buf.size()) {
+        const ssize_t n = ::pread(fd, buf.data() + done, buf.size() - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return codeFromErrno(errno);
+        }
+        if (n == 0) return code::kDeviceIo;  // the file became shorter under us
+        done += static_cast<std::size_t>(n);
+    }
+    return code::kOk;
+}
+
+Code PosixFileSystem::writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
+                                   static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return codeFromErrno(errno);
+        }
+        if (n == 0) return code::kDiskFull;
+        done += static_cast<std::size_t>(n);
+    }
+    return code::kOk;
+}
+
+Code PosixFileSystem::truncate(int fd, std::uint64_t size) {
+    while (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        if (errno != EINTR) return codeFromErrno(errno);
+    }
+    return code::kOk;
+}
+
+void PosixFileSystem::close(int fd) {
+    if (fd >= 0) ::close(fd);  // Linux frees the descriptor even when close reports EINTR
+}
+
+int PosixFileSystem::renameNoReplace(const char* from, const char* to) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+Code PosixFileSystem::rename(const QString& from, const QString& to) {
+    QByteArray src = encodeName(from);
+    const QByteArray dst = encodeName(to);
+    if (!resolveEnding(src)) return codeFromErrno(errno == 0 ? ENOENT : errno);
+    if (from == to) return code::kOk;  // a file renamed to its own name is already done
+
+    struct stat srcStat {};
+    if (::lstat(src.constData(), &srcStat) != 0) return codeFromErrno(errno);
+    struct stat dstStat {};
+    QByteArray existing = dst;
+    if (resolveEnding(existing) && ::lstat(existing.constData(), &dstStat) == 0) {
+        // The source itself under a name that differs only in letter case: a file system that
+        // ignores case, or the ".mp3" ending spelled anew. Go through a temporary name so that
+        // nothing is replaced. Anything else of that name, in any spelling of ".mp3", is in the way.
+        if (!sameFile(srcStat, dstStat) || QString::compare(from, to, Qt::CaseInsensitive) != 0) {
+            return code::kFileExists;
+        }
+        const QByteArray tmp = src + ".sorvel-byt";
+        if (const int err = moveNoReplace(src.constData(), tmp.constData()); err != 0) {
+            return codeFromErrno(err);
+        }
+        if (const int err = moveNoReplace(tmp.constData(), dst.constData()); err != 0) {
+            moveNoReplace(tmp.constData(), src.constData());  // the old name was ours a moment ago
+            return codeFromErrno(err);
+        }
+        return code::kOk;
+    }
+
+    return codeFromErrno(moveNoReplace(src.constData(), dst.constData()));
+}
+
+int PosixFileSystem::moveNoReplace(const char* from, const char* to) {
+    const int err = renameNoReplace(from, to);
+    if (err != EINVAL && err != ENOSYS) return err;
+    // Some file systems (NFS, FUSE) know no RENAME_NOREPLACE; a hard link cannot replace anything
+    // either, and the old name goes only once the new one stands.
+    if (::link(from, to) != 0) return errno;
+    if (::unlink(from) != 0) {
+        const int unlinkErr = errno;
+        ::unlink(to);
+        return unlinkErr;
+    }
+    return 0;
+}
+
+Code PosixFileSystem::remove(const QString& path) {
+    QByteArray native = encodeName(path);
+    if (!resolveEnding(native)) return codeFromErrno(errno == 0 ? ENOENT : errno);
+    return ::unlink(native.constData()) == 0 ? code::kOk : codeFromErrno(errno);
+}
+
+bool PosixFileSystem::exists(const QString& path, QString* found) {
+    QByteArray native = encodeName(path);
+    if (!resolveEnding(native)) return false;
+    if (found != nullptr) *found = decodeName(std::string_view(native.constData(), native.size()));
+    return true;
+}
+
+}  // namespace sorvel::platform

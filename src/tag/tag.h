@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/errors.h"
+#include "platform/filesystem.h"
+
+#include <QString>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace sorvel::tag {
+
+inline constexpr std::size_t kTrailerSize = 128;
+/// A file shorter than this never counts as having a trailer, even when its last 128 bytes would
+/// form one; reader and writer agree on it.
+inline constexpr std::uint64_t kMinTaggedSize = 130;
+/// The most that is ever read: the trailer and the three bytes before it (see hasTrailer()).
+inline constexpr std::size_t kTailSize = 131;
+inline constexpr qsizetype kTextWidth = 30;
+inline constexpr qsizetype kYearWidth = 4;
+/// The genre byte written for no genre.
+inline constexpr int kNoGenreByte = 255;
+
+/// One ID3v1 tag. Texts hold one character per byte of the trailer (Windows-1252), trimmed of
+/// leading and trailing spaces only; NUL bytes written by other programs stay part of the text.
+struct TagRecord {
+    QString title;
+    QString artist;
+    QString album;
+    QString year;
+    QString comment;
+    /// From a read: 1..115, or -1 for no genre. For a write: the byte to store, 0..255; -1 means
+    /// no genre and is stored as 255.
+    int genre = -1;
+
+    friend bool operator==(const TagRecord&, const TagRecord&) = default;
+};
+
+using Trailer = std::array<std::byte, kTrailerSize>;
+
+/// Whether the last bytes of a file of `fileSize` bytes hold a trailer. `tail` is the file's last
+/// min(fileSize, 131) bytes. An APEv2 header that begins 131 bytes from the end ("APETAGEX") puts
+/// "TAG" where the trailer's marker would be; such a file has no ID3v1 trailer.
+bool hasTrailer(std::span<const std::byte> tail, std::uint64_t fileSize);
+
+/// Reads the fields of a trailer whose marker has been checked.
+TagRecord parseTrailer(std::span<const std::byte, kTrailerSize> trailer);
+
+/// Lays a record out as a trailer, each text padded with spaces to its width. Fails when a text
+/// is longer than its width or holds a character that Windows-1252 cannot hold.
+std::optional<Trailer> renderTrailer(const TagRecord& tag);
+
+/// Reads the trailer of the file at `path`: the record, or nothing when the file has no trailer or
+/// cannot be opened or read.
+std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path);
+
+/// What skriv_tag() writes for a record without genre.
+enum class NoGenre {
+    Write255,       ///< always 255
+    KeepFileByte,  ///< the file's own genre byte when it already reads as no genre (0, 116..255)
+};
+
+/// Writes `tag` as the trailer of the existing file at `path`: over the old trailer when there is
+/// one, else appended. Only those 128 bytes change; a write that fails part-way puts the file back
+/// as it was. Never creates a file. Answers code::kBadArgument for a record renderTrailer() refuses
+/// and the file-system code of any other failure.
+Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag,
+               NoGenre noGenre = NoGenre::Write255);
+
+}  // namespace sorvel::tag

@@ -1,0 +1,96 @@
+#include "support/files.h"
+
+#include "platform/names.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace sorvel::test {
+
+TempFolder::TempFolder() { EXPECT_TRUE(dir_.isValid()); }
+
+QString TempFolder::path() const { return dir_.path() + u'/'; }
+
+QString TempFolder::file(const QString& name) const { return path() + name; }
+
+QString TempFolder::write(const QString& name, const QByteArray& bytes) const {
+    const QString p = file(name);
+    writeAll(p, bytes);
+    return p;
+}
+
+QByteArray readAll(const QString& path) {
+    std::ifstream in(platform::encodeName(path).toStdString(), std::ios::binary);
+    const std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    std::ofstream out(platform::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
+    out.write(bytes.constData(), bytes.size());
+    ASSERT_TRUE(out.good()) << path.toStdString();
+}
+
+QByteArray trailer(const QByteArray& title, const QByteArray& artist, const QByteArray& album,
+                   const QByteArray& year, const QByteArray& comment, unsigned char genre,
+                   char pad) {
+    auto padded = [pad](QByteArray s, int width) {
+        s.truncate(width);
+        return s + QByteArray(width - s.size(), pad);
+    };
+    QByteArray t = "TAG" + padded(title, 30) + padded(artist, 30) + padded(album, 30) +
+                   padded(year, 4) + padded(comment, 30);
+    t.append(static_cast<char>(genre));
+    return t;
+}
+
+QByteArray audio(int n) {
+    QByteArray a(n, '\0');
+    for (int i = 0; i < n; ++i) a[i] = static_cast<char>((i * 131 + 7) % 251);
+    return a;
+}
+
+}  // namespace sorvel::test
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sorvel::test {
+namespace {
+
+bool setImmutable(const QByteArray& path, bool on) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+ReadOnly::ReadOnly(const QString& path) : path_(platform::encodeName(path)) {
+    ::chmod(path_.constData(), 0444);
+    if (::geteuid() == 0) {
+        immutable_ = setImmutable(path_, true);
+        effective_ = immutable_;
+    } else {
+        effective_ = true;
+    }
+}
+
+ReadOnly::~ReadOnly() {
+    if (immutable_) setImmutable(path_, false);
+    ::chmod(path_.constData(), 0644);
+}
+
+}  // namespace sorvel::test

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <cstdint>
+#include <string>
+
+namespace sorvel::test {
+
+/// A temporary folder, removed with everything in it when the test ends.
+class TempFolder {
+public:
+    TempFolder();
+    /// The folder's path, ending in "/".
+    QString path() const;
+    /// The path of `name` inside the folder.
+    QString file(const QString& name) const;
+    /// Creates (or replaces) `name` with `bytes` and gives its path.
+    QString write(const QString& name, const QByteArray& bytes) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+QByteArray readAll(const QString& path);
+void writeAll(const QString& path, const QByteArray& bytes);
+
+/// A 128-byte trailer: "TAG" and the fields padded with `pad`, then the genre byte.
+QByteArray trailer(const QByteArray& title, const QByteArray& artist, const QByteArray& album,
+                   const QByteArray& year, const QByteArray& comment, unsigned char genre,
+                   char pad = ' ');
+
+/// `n` bytes of audio-like filler that differs from position to position.
+QByteArray audio(int n);
+
+}  // namespace sorvel::test
+
+namespace sorvel::test {
+
+/// Makes a file read-only for as long as the object lives: mode 0444 and, when the tests run as
+/// root (as CI does, and root ignores modes), the immutable attribute as well.
+class ReadOnly {
+public:
+    explicit ReadOnly(const QString& path);
+    ReadOnly(const ReadOnly&) = delete;
+    ReadOnly& operator=(const ReadOnly&) = delete;
+    ~ReadOnly();
+    /// False where the file system has no immutable attribute and the tests run as root.
+    bool effective() const { return effective_; }
+
+private:
+    QByteArray path_;
+    bool immutable_ = false;
+    bool effective_ = false;
+};
+
+}  // namespace sorvel::test
