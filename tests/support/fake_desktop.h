@@ -1,0 +1,112 @@
+#pragma once
+
+#include "platform/desktop.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <vector>
+
+namespace sorvel::test {
+
+/// Records every message and answers from a queue (OK when the queue is empty).
+class FakeMessageBoxes : public platform::MessageBoxes {
+public:
+    struct Shown {
+        QString title;
+        QString text;
+        Icon icon;
+        Buttons buttons;
+    };
+    std::vector<Shown> shown;
+    std::deque<Answer> answers;
+    /// Called while a message is up, as a user would act before answering.
+    std::function<void(const Shown&)> whileShown;
+
+    Answer show(const QString& title, const QString& text, Icon icon, Buttons buttons) override {
+        shown.push_back({title.isEmpty() ? QStringLiteral("Sorvel") : title, text, icon, buttons});
+        if (whileShown) whileShown(shown.back());
+        if (answers.empty()) return Answer::Ok;
+        const Answer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+class FakeOpener : public platform::Opener {
+public:
+    std::vector<QString> opened;
+    std::vector<QString> started;
+    bool succeed = true;
+    bool open(const QString& pathOrAddress) override {
+        opened.push_back(pathOrAddress);
+        return succeed;
+    }
+    bool startProgram(const QString& program) override {
+        started.push_back(program);
+        return succeed;
+    }
+};
+
+class FakeTrash : public platform::Trash {
+public:
+    std::vector<QString> trashed;
+    Code answer = code::kOk;
+    Code moveToTrash(const QString& path) override {
+        trashed.push_back(path);
+        return answer;
+    }
+};
+
+/// A clock that moves only when told, or by `step` on every reading.
+class FakeClock : public platform::Clock {
+public:
+    double now = 0;
+    double step = 0;
+    int readings = 0;
+    double seconds() override {
+        ++readings;
+        const double t = now;
+        now += step;
+        return t;
+    }
+};
+
+class FakeRegistry : public platform::Registry {
+public:
+    std::map<std::pair<QString, QString>, QString> values;  // (key, name) -> value
+    bool value(Root, const QString& key, const QString& name, QString& value) override {
+        const auto it = values.find({key, name});
+        value = it == values.end() ? QString() : it->second;
+        return it != values.end();
+    }
+};
+
+class FakeProgramFolder : public platform::ProgramFolder {
+public:
+    QString folder;
+    QString path() override { return folder; }
+};
+
+class FakeDrives : public platform::Drives {
+public:
+    std::vector<Drive> drives;
+    std::map<QString, std::deque<Code>> checks;  // root -> answers, then kOk
+    std::vector<Drive> list() override { return drives; }
+    Drive driveOf(const QString& path) override {
+        Drive best;
+        for (const Drive& d : drives) {
+            if (path.startsWith(d.root) && d.root.size() > best.root.size()) best = d;
+        }
+        return best;
+    }
+    Code check(const Drive& drive) override {
+        auto& q = checks[drive.root];
+        if (q.empty()) return code::kOk;
+        const Code c = q.front();
+        q.pop_front();
+        return c;
+    }
+};
+
+}  // namespace sorvel::test
