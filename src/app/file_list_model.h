@@ -1,0 +1,59 @@
+#pragma once
+
+#include "browse/scan.h"
+
+#include <QAbstractTableModel>
+#include <QCollator>
+#include <vector>
+
+namespace sorvel::app {
+
+/// The rows of the file list, one per MP3 file of the folder on show, kept in list order.
+/// Column 0 is the file name, columns 1 to 6 the tag fields (artist, title, album, year, genre,
+/// comment). Texts are shown up to their first NUL; the rows keep them whole.
+class FileListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int kColumns = 7;
+
+    explicit FileListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    /// The text of `column` (0..6) of a row, whole.
+    static const QString& field(const browse::Row& row, int column);
+
+    const browse::Row& row(int r) const { return rows_[static_cast<std::size_t>(r)]; }
+    const std::vector<browse::Row>& rows() const { return rows_; }
+    /// Replaces a row in place (its position in the list stays).
+    void setRow(int r, browse::Row row);
+    void removeRowAt(int r);
+    void clear();
+    /// Adds rows at the end, or in sort order once the list has been sorted.
+    void append(std::vector<browse::Row>&& rows);
+
+    /// Sorts by `column` (0..6) in the direction opposite to the last one. There is one direction
+    /// for the whole list; from then on the list stays sorted.
+    void sortByColumn(int column);
+    bool isSorted() const { return sorted_; }
+    int sortColumn() const { return sortColumn_; }
+    Qt::SortOrder sortOrder() const { return order_; }
+
+private:
+    /// The rows' positions in sort order (stable: equal rows keep their order).
+    std::vector<std::size_t> sortedOrder(const std::vector<browse::Row>& rows) const;
+    /// Puts rows_ in sort order; gives each old position's new row.
+    std::vector<int> sortRows();
+
+    std::vector<browse::Row> rows_;
+    bool sorted_ = false;
+    int sortColumn_ = 0;
+    // The first header click flips this to ascending, which is what a user expects of it.
+    Qt::SortOrder order_ = Qt::DescendingOrder;
+    QCollator collator_;
+};
+
+}  // namespace sorvel::app

@@ -1,0 +1,61 @@
+#include "app/file_list_view.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+namespace sorvel::app {
+
+FileListView::FileListView(QWidget* parent) : QTreeView(parent) {
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);  // a hundred thousand rows lay out in no time
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTextElideMode(Qt::ElideRight);
+    header()->setSectionsClickable(true);
+    header()->setSectionsMovable(false);
+    header()->setStretchLastSection(false);
+}
+
+int FileListView::shiftState(Qt::KeyboardModifiers modifiers) {
+    return (modifiers.testFlag(Qt::ShiftModifier) ? 1 : 0) +
+           (modifiers.testFlag(Qt::ControlModifier) ? 2 : 0) +
+           (modifiers.testFlag(Qt::AltModifier) ? 4 : 0);
+}
+
+namespace {
+int buttonCode(Qt::MouseButton b) {
+    switch (b) {
+        case Qt::LeftButton:
+            return 1;
+        case Qt::RightButton:
+            return 2;
+        case Qt::MiddleButton:
+            return 4;
+        default:
+            return 0;
+    }
+}
+}  // namespace
+
+void FileListView::mousePressEvent(QMouseEvent* event) {
+    QTreeView::mousePressEvent(event);
+    Q_EMIT mouseDown(buttonCode(event->button()), shiftState(event->modifiers()),
+                     event->position().toPoint());
+}
+
+void FileListView::mouseReleaseEvent(QMouseEvent* event) {
+    QTreeView::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton)
+        Q_EMIT listClicked();
+}
+
+void FileListView::keyPressEvent(QKeyEvent* event) {
+    QTreeView::keyPressEvent(event);
+    Q_EMIT keyDown(event->key(), shiftState(event->modifiers()));
+}
+
+}  // namespace sorvel::app

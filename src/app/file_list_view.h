@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QTreeView>
+
+namespace sorvel::app {
+
+/// The file list as a view: rows of text in columns, several selected at once, one current.
+/// It reports its input after its own handling, so that a handler sees the selection the press
+/// or key has made.
+class FileListView : public QTreeView {
+    Q_OBJECT
+public:
+    explicit FileListView(QWidget* parent = nullptr);
+
+    /// The modifier keys as the handlers count them: 1 Shift, 2 Ctrl, 4 Alt, added together.
+    static int shiftState(Qt::KeyboardModifiers modifiers);
+
+Q_SIGNALS:
+    /// A left click anywhere in the list, rows or empty space.
+    void listClicked();
+    /// A mouse button went down: 1 left, 2 right, 4 middle; `shift` as shiftState().
+    void mouseDown(int button, int shift, QPoint pos);
+    /// A key went down, with the modifier state as shiftState().
+    void keyDown(int key, int shift);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+}  // namespace sorvel::app

@@ -1,0 +1,69 @@
+#include "app/folder_list.h"
+
+#include "platform/folders.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+
+namespace sorvel::app {
+
+FolderList::FolderList(QWidget* parent) : QTreeView(parent) {
+    setModel(&model_);
+    setHeaderHidden(true);
+    setUniformRowHeights(true);
+    setExpandsOnDoubleClick(false);  // a double click opens the folder, which expands it anyway
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setIndentation(12);
+    connect(this, &QTreeView::doubleClicked, this,
+            [this](const QModelIndex&) { openHighlighted(); });
+}
+
+namespace {
+QString withoutEndSeparator(QString p) {
+    while (p.size() > 1 && p.endsWith(u'/'))
+        p.chop(1);
+    return p;
+}
+}  // namespace
+
+Code FolderList::setPath(const QString& driveRoot, const QString& path) {
+    const QString target = withoutEndSeparator(path);
+    if (const Code c = platform::checkFolder(target); c != code::kOk)
+        return c;
+    if (model_.root() != driveRoot)
+        model_.setRoot(driveRoot);
+    const QModelIndex idx = model_.indexOfPath(target);
+    if (!idx.isValid())
+        return code::kPathNotFound;
+
+    for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent())
+        expand(p);
+    expand(idx);
+    setCurrentIndex(idx);
+    scrollTo(idx);
+    model_.setOpenPath(target);
+    if (target == path_)
+        return code::kOk;
+    path_ = target;
+    Q_EMIT pathChanged();
+    return code::kOk;
+}
+
+void FolderList::openHighlighted() {
+    const QString p = model_.pathOf(currentIndex());
+    if (p.isEmpty())
+        return;
+    if (const Code c = setPath(model_.root(), p); c != code::kOk)
+        Q_EMIT openFailed(p, c);
+}
+
+void FolderList::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        openHighlighted();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+}  // namespace sorvel::app

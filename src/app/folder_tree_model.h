@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QCollator>
+#include <QString>
+#include <memory>
+#include <vector>
+
+namespace sorvel::app {
+
+/// The folders of one drive as a tree, each folder's subfolders listed when first needed.
+/// Names come from the system as bytes and are decoded losslessly, so every path built from
+/// them reaches its folder, whatever its name's encoding.
+class FolderTreeModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    explicit FolderTreeModel(QObject* parent = nullptr);
+    ~FolderTreeModel() override;
+
+    /// Shows the tree of the drive whose root is `root` (the one top-level item).
+    void setRoot(const QString& root);
+    QString root() const;
+    /// The item of `path`, listing the folders on the way; invalid when `path` is not a folder
+    /// under the root.
+    QModelIndex indexOfPath(const QString& path);
+    QString pathOf(const QModelIndex& index) const;
+    /// The folder shown as open (bold, with an open folder).
+    void setOpenPath(const QString& path);
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+private:
+    struct Node;
+    Node* nodeOf(const QModelIndex& index) const;
+    QModelIndex indexOfNode(const Node* node) const;
+    void load(Node* node);
+
+    std::unique_ptr<Node> top_;  // holds the drive's root as its one child
+    QString openPath_;
+    QCollator collator_;
+};
+
+}  // namespace sorvel::app

@@ -1,0 +1,852 @@
+#include "app/frmMain.h"
+
+#include "app/file_list_model.h"
+#include "app/file_list_view.h"
+#include "app/fitting_font.h"
+#include "app/folder_list.h"
+#include "app/frmAbout.h"
+#include "app/frmSplash.h"
+#include "app/resources.h"
+#include "browse/scan.h"
+#include "browse/shown_text.h"
+#include "platform/names.h"
+#include "tag/genre.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace sorvel::app {
+namespace {
+
+using Answer = platform::MessageBoxes::Answer;
+using Buttons = platform::MessageBoxes::Buttons;
+using Icon = platform::MessageBoxes::Icon;
+
+// Design figures of the window, in twips.
+constexpr double kMinWidth = 10590;
+constexpr double kMinHeight = 6360;
+constexpr double kListTop = 2640;
+constexpr double kListWidthLess = 120;       // the list is this much narrower than the window
+constexpr double kListHeightLess = 3580;     // and this much lower
+constexpr double kFixedColumns = 1980;       // what the year and genre columns leave the others
+constexpr double kProgressFromRight = 2230;  // progress bar's left edge from the status bar's right
+
+// How long the splash stays up at least, counted from the start of loading.
+constexpr double kSplashSeconds = 3.0;
+// The status bar is painted at most this often while a command runs.
+constexpr qint64 kPaintEveryMs = 20;
+
+QString errorText(Code c) {
+    return QStringLiteral("Fel av typen %1.").arg(c);
+}
+
+QString homeFolder() {
+    const char* home = std::getenv("HOME");
+    return home != nullptr && *home != '\0'
+               ? platform::decodeName(std::string_view(home, std::strlen(home)))
+               : QStringLiteral("/");
+}
+
+/// Collects the scan's rows and passes its status and progress on to the window.
+class RowSink : public browse::ScanObserver {
+public:
+    explicit RowSink(frmMain& w) : w_(w) {}
+    void setStatus(const QString& text) override { w_.setStatus(text); }
+    void setProgressMax(int max) override {
+        rows.reserve(static_cast<std::size_t>(max));
+        w_.setProgressMax(max);
+    }
+    void setProgress(int value) override { w_.setProgress(value); }
+    void addRow(browse::Row&& row) override { rows.push_back(std::move(row)); }
+
+    std::vector<browse::Row> rows;
+
+private:
+    frmMain& w_;
+};
+
+}  // namespace
+
+frmMain::frmMain(Services services, QWidget* parent)
+    : QMainWindow(parent), s_(services), tw_(Twips::of(QGuiApplication::primaryScreen())) {
+    initResources();
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Sorvel"));
+    QIcon icon(QStringLiteral(":/sorvel/icon-48.png"));
+    icon.addFile(QStringLiteral(":/sorvel/icon-256.png"));
+    setWindowIcon(icon);
+
+    createControls();
+    createMenus();
+    createStatusBar();
+    setTabOrderOfControls();
+    connectHandlers();
+    fillDrives();
+
+    // The design's client area holds everything below the menu bar.
+    resize(tw_.x(11790), tw_.y(7080) + menuBar()->sizeHint().height());
+    move(tw_.x(2130), tw_.y(3270));
+
+    // Key preview: the window sees every key before the control that has the focus.
+    qApp->installEventFilter(this);
+}
+
+frmMain::~frmMain() {
+    qApp->removeEventFilter(this);
+}
+
+// ---- Building the window ----
+
+void frmMain::place(QWidget* w, double left, double top, double width, double height) {
+    w->setGeometry(tw_.rect(left, top, width, height));
+}
+
+void frmMain::createControls() {
+    auto* area = new QWidget(this);
+    area->setObjectName(QStringLiteral("clientArea"));
+    setCentralWidget(area);
+
+    Drive1 = new QComboBox(area);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Drive1->setToolTip(QStringLiteral("Välj en enhet."));
+    Drive1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    place(Drive1, 120, 120, 2655, 315);
+
+    Dir1 = new FolderList(area);
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+    Dir1->setToolTip(QStringLiteral("Välj en katalog."));
+    place(Dir1, 120, 480, 4215, 1890);
+
+    createEditor(area);
+    createCommandButtons(area);
+    createList(area);
+    area->setFont(
+        fittingFont(area->font(), {Label9, Label2, Label3, Label4, Label7, Label1, Label8}));
+}
+
+void frmMain::createEditor(QWidget* area) {
+    auto label = [&](const char* name, const QString& caption, QWidget* buddy, double left,
+                     double top, double width) {
+        auto* l = new QLabel(caption, area);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        l->setBuddy(buddy);
+        place(l, left, top, width, 255);
+        return l;
+    };
+    auto field = [&](const char* name, const QString& tip, int maxLength, double left, double top,
+                     double width) {
+        auto* e = new QLineEdit(area);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setToolTip(tip);
+        if (maxLength > 0)
+            e->setMaxLength(maxLength);
+        place(e, left, top, width, 285);
+        return e;
+    };
+    // The "S" buttons write one field into every selected file; with the same caption each,
+    // their tooltip is what tells them apart, to a screen reader too.
+    auto sButton = [&](const char* name, const QString& tip, double left, double top) {
+        auto* b = new QPushButton(QStringLiteral("S"), area);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setToolTip(tip);
+        b->setAccessibleName(tip);
+        b->setAutoDefault(false);
+        place(b, left, top, 255, 255);
+        return b;
+    };
+
+    txtFilnamn = field("txtFilnamn",
+                       QStringLiteral("Här skriver du in ett nytt filnamn om du vill byta till ett "
+                                      "annat."),
+                       0, 4080, 120, 4335);
+    Label9 = label("Label9", QStringLiteral("Filnamn(.mp3):"), txtFilnamn, 2880, 120, 1095);
+    cmdFilnamn = sButton("cmdFilnamn", QString(), 8520, 120);
+    cmdFilnamn->setAccessibleName(QStringLiteral("Byt filnamn"));
+
+    txtArtist =
+        field("txtArtist", QStringLiteral("Här skriver du in artistnamnet."), 30, 5520, 480, 2895);
+    Label2 = label("Label2", QStringLiteral("Artist:"), txtArtist, 4800, 480, 615);
+    cmdArtist = sButton("cmdArtist",
+                        QStringLiteral("Spara det inskrivna artistnamnet i samtliga markerade "
+                                       "filer."),
+                        8520, 480);
+
+    txtTitel = field("txtTitel", QStringLiteral("Här skriver du in titel."), 30, 5520, 840, 2895);
+    Label3 = label("Label3", QStringLiteral("Titel:"), txtTitel, 4800, 840, 615);
+    cmdTitel = sButton("cmdTitel",
+                       QStringLiteral("Spara den inskrivna Titeln i samtliga markerade filer."),
+                       8520, 840);
+
+    txtAlbum =
+        field("txtAlbum", QStringLiteral("Här skriver du in albumnamnet."), 30, 5520, 1200, 2895);
+    Label4 = label("Label4", QStringLiteral("Album:"), txtAlbum, 4800, 1200, 615);
+    cmdAlbum = sButton("cmdAlbum",
+                       QStringLiteral("Spara det inskrivna albumnamet i samtliga markerade filer."),
+                       8520, 1200);
+
+    txtAr = field("txtAr", QStringLiteral("Här skriver du in ett årtal."), 4, 5520, 1560, 855);
+    Label7 = label("Label7", QStringLiteral("Årtal:"), txtAr, 4800, 1560, 615);
+    cmdAr =
+        sButton("cmdAr", QStringLiteral("Spara det inskrivna årtalet i smatliga markerade filer."),
+                6480, 1560);
+
+    Combo1 = new QComboBox(area);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setToolTip(QStringLiteral("Här väljer du en genre."));
+    Combo1->setEditable(false);
+    place(Combo1, 5520, 1920, 1695, 315);
+    Label1 = label("Label1", QStringLiteral("Genre:"), Combo1, 4560, 1920, 855);
+    cmdGenre =
+        sButton("cmdGenre", QStringLiteral("Spara den valda genren i samtliga markerade filer."),
+                7320, 1920);
+
+    txtKommentarer = field("txtKommentarer", QStringLiteral("Här kan du skriva in kommentarer."),
+                           30, 5520, 2280, 2895);
+    Label8 = label("Label8", QStringLiteral("Kommentarer:"), txtKommentarer, 4440, 2280, 975);
+    cmdKommentarer = sButton("cmdKommentarer",
+                             QStringLiteral("Spara inskrivna kommentarer i samtliga markerade "
+                                            "filer."),
+                             8520, 2280);
+
+    // The six field buttons wait hidden until the selection asks for them.
+    for (QPushButton* b : {cmdArtist, cmdTitel, cmdAlbum, cmdAr, cmdGenre, cmdKommentarer}) {
+        b->hide();
+    }
+}
+
+void frmMain::createCommandButtons(QWidget* area) {
+    auto button = [&](const char* name, const QString& caption, const QString& tip, double top,
+                      double height) {
+        auto* b = new QPushButton(caption, area);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setToolTip(tip);
+        b->setAutoDefault(false);
+        place(b, 8880, top, 1455, height);
+        return b;
+    };
+    cmdFilnamn2Tag = button("cmdFilnamn2Tag", QStringLiteral("&Filnamn --> tag"),
+                            QStringLiteral("Skapar artist och titel från filnamnet. Högerklicka "
+                                           "för inställningar."),
+                            600, 495);
+    cmdTag2Filnamn = button("cmdTag2Filnamn", QStringLiteral("Filnamn <-- &tag"),
+                            QStringLiteral("Skapar filnamn av typen artist - titel"), 1200, 495);
+    cmdSpara =
+        button("cmdSpara", QStringLiteral("&Spara tag"),
+               QStringLiteral("Spara den inskrivna tag-texten i den markerade filen."), 1800, 735);
+    cmdSpara->setIcon(QIcon(QStringLiteral(":/sorvel/spara.png")));
+    cmdSpara->setIconSize(QSize(24, 23));
+}
+
+void frmMain::createList(QWidget* area) {
+    model_ = new FileListModel(this);
+    ListView1 = new FileListView(area);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setModel(model_);
+    ListView1->move(0, tw_.y(kListTop));
+    ListView1->setColumnWidth(4, tw_.x(540));
+    ListView1->setColumnWidth(5, tw_.x(1125));
+}
+
+void frmMain::createMenus() {
+    auto name = [](QObject* o, const char* n) { o->setObjectName(QString::fromLatin1(n)); };
+    QMenuBar* bar = menuBar();
+    mnuAvsluta = bar->addAction(QStringLiteral("&Avsluta"));
+    name(mnuAvsluta, "mnuAvsluta");
+    mnuUppdatera = bar->addAction(QStringLiteral("&Uppdatera F5"));
+    name(mnuUppdatera, "mnuUppdatera");
+
+    mnuInstallningar = bar->addMenu(QStringLiteral("&Inställningar"));
+    name(mnuInstallningar, "mnuInstallningar");
+    mnuFilnamn2tag = mnuInstallningar->addMenu(QStringLiteral("&Filnamn till tag"));
+    name(mnuFilnamn2tag, "mnuFilnamn2tag");
+    const std::array<QString, 4> splits = {
+        QStringLiteral("Skilj vid &1:a - tecknet"), QStringLiteral("Skilj vid &2:e - tecknet"),
+        QStringLiteral("Skilj vid &3:e - tecknet"), QStringLiteral("Skilj vid &4:e - tecknet")};
+    for (int i = 0; i < 4; ++i) {
+        QAction* a = mnuFilnamn2tag->addAction(splits[static_cast<std::size_t>(i)]);
+        a->setObjectName(QStringLiteral("mnuFilnamn2tagNr%1").arg(i + 1));
+        a->setProperty("index", i + 1);
+        a->setCheckable(true);
+        a->setChecked(i == 0);
+        mnuFilnamn2tagNr[static_cast<std::size_t>(i)] = a;
+    }
+
+    mnuHjalp = bar->addMenu(QStringLiteral("&Hjälp"));
+    name(mnuHjalp, "mnuHjalp");
+    mnuHjalpHjalp = mnuHjalp->addAction(QStringLiteral("&Hjälp"));
+    name(mnuHjalpHjalp, "mnuHjalpHjalp");
+    name(mnuHjalp->addSeparator(), "mnuStreck");
+    mnuOm = mnuHjalp->addAction(QStringLiteral("&Om..."));
+    name(mnuOm, "mnuOm");
+
+    // The list's pop-up menu, not on the menu bar.
+    mnuHoger = new QMenu(QStringLiteral("högerklicksmeny"), this);
+    name(mnuHoger, "mnuHoger");
+    mnuHogerSpela = mnuHoger->addAction(QStringLiteral("Spela upp"));
+    name(mnuHogerSpela, "mnuHogerSpela");
+    name(mnuHoger->addSeparator(), "mnuHogerHm");
+    mnuHogerRadera = mnuHoger->addAction(QStringLiteral("Radera filen"));
+    name(mnuHogerRadera, "mnuHogerRadera");
+}
+
+void frmMain::createStatusBar() {
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    setStatusBar(StatusBar1);
+    StatusBar1->setFixedHeight(std::max(tw_.y(270), StatusBar1->fontMetrics().height() + 4));
+    statusPanel1_ = new QLabel(StatusBar1);
+    statusPanel1_->setObjectName(QStringLiteral("StatusBar1Panel1"));
+    // A long folder name is cut off at the edge rather than widening the window.
+    statusPanel1_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusPanel1_->setMinimumWidth(1);
+    StatusBar1->addWidget(statusPanel1_, 1);
+
+    // Not part of the status bar's own layout: it lies over the bar's right-hand part.
+    ProgressBar1 = new QProgressBar(StatusBar1);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setRange(0, progressMax_);
+    ProgressBar1->setValue(0);
+    ProgressBar1->resize(tw_.x(1950), tw_.y(210));
+    ProgressBar1->raise();
+}
+
+void frmMain::setTabOrderOfControls() {
+    const std::array<QWidget*, 20> order = {
+        Drive1,         Dir1,       txtArtist, txtTitel,       txtAlbum,       txtAr,     Combo1,
+        txtKommentarer, cmdSpara,   cmdArtist, cmdTitel,       cmdAlbum,       cmdAr,     cmdGenre,
+        cmdKommentarer, txtFilnamn, ListView1, cmdFilnamn2Tag, cmdTag2Filnamn, cmdFilnamn};
+    for (std::size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void frmMain::connectHandlers() {
+    connect(Drive1, &QComboBox::currentIndexChanged, this, &frmMain::Drive1_Change);
+    connect(Dir1, &FolderList::pathChanged, this, &frmMain::Dir1_Change);
+    connect(Dir1, &FolderList::openFailed, this, [this](const QString&, int c) {
+        s_.boxes.show(QStringLiteral("Fel"), errorText(c), Icon::Critical, Buttons::Ok);
+    });
+    connect(ListView1, &FileListView::listClicked, this, &frmMain::ListView1_Click);
+    connect(ListView1, &FileListView::keyDown, this, &frmMain::ListView1_KeyDown);
+    connect(ListView1, &FileListView::mouseDown, this, &frmMain::ListView1_MouseDown);
+    connect(ListView1->header(), &QHeaderView::sectionClicked, this,
+            [this](int section) { ListView1_ColumnClick(section + 1); });
+    connect(mnuAvsluta, &QAction::triggered, this, &frmMain::mnuAvsluta_Click);
+    connect(mnuUppdatera, &QAction::triggered, this, &frmMain::mnuUppdatera_Click);
+    connect(mnuHjalpHjalp, &QAction::triggered, this, &frmMain::mnuHjalpHjalp_Click);
+    connect(mnuOm, &QAction::triggered, this, &frmMain::mnuOm_Click);
+    // Not connected yet, each waiting for its command: cmdSpara (saving one file's tag), the six
+    // "S" field buttons, cmdFilnamn2Tag and mnuFilnamn2tagNr (fields into the selected files),
+    // cmdFilnamn (rename), cmdTag2Filnamn (names from tags), mnuHogerSpela and mnuHogerRadera
+    // (play and delete).
+}
+
+void frmMain::fillDrives() {
+    drives_ = s_.drives.list();
+    const QSignalBlocker blockDrive(Drive1);
+    Drive1->clear();
+    for (const auto& d : drives_) {
+        Drive1->addItem(d.label.isEmpty() ? d.root
+                                          : d.root + QStringLiteral(" [") + d.label + u']');
+    }
+    // Until the settings say otherwise the choosers show the user's home folder, unscanned.
+    const QString home = homeFolder();
+    const platform::Drives::Drive drive = s_.drives.driveOf(home);
+    const auto it = std::find_if(drives_.begin(), drives_.end(),
+                                 [&](const auto& d) { return d.root == drive.root; });
+    if (it != drives_.end())
+        Drive1->setCurrentIndex(static_cast<int>(it - drives_.begin()));
+    const QSignalBlocker blockDir(Dir1);
+    if (Dir1->setPath(drive.root, home) != code::kOk)
+        (void)Dir1->setPath(drive.root, drive.root);
+}
+
+// ---- Start-up and shutdown ----
+
+void frmMain::Form_Load() {
+    starttid = s_.clock.seconds();
+
+    splash_ = new frmSplash(this);
+    splash_->show();
+    splash_->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
+    Combo1->clear();
+    for (const QString& genre : tag::chooserOrder())
+        Combo1->addItem(genre);
+    Combo1->setCurrentIndex(-1);
+
+    fil2tagNr = loadSettings(settingsPath(s_.programFolder.path()), *this);
+    applyRestoredGeometry();
+}
+
+Code frmMain::applyDrive(const QString& folder) {
+    const platform::Drives::Drive drive = s_.drives.driveOf(folder);
+    if (const Code c = s_.drives.check(drive); c != code::kOk)
+        return c;
+    const int index = selectDrive(drive.root);
+    return index < 0 ? code::kDeviceUnavailable : code::kOk;
+}
+
+Code frmMain::applyFolder(const QString& folder) {
+    const QString before = Dir1->path();
+    if (const Code c = openFolder(folder); c != code::kOk)
+        return c;
+    // Restoring the folder always lists it, even when the chooser already showed it.
+    if (Dir1->path() == before)
+        Dir1_Change();
+    return code::kOk;
+}
+
+Code frmMain::applyWindowState(int state) {
+    if (state < 0 || state > 2)
+        return code::kBadArgument;
+    restored_.state = true;
+    restored_.windowState = state;
+    return code::kOk;
+}
+
+namespace {
+bool usable(double v) {
+    return std::isfinite(v) && std::abs(v) < 1e7;
+}
+}  // namespace
+
+Code frmMain::applyTop(double twips) {
+    if (!usable(twips))
+        return code::kBadArgument;
+    restored_.top = true;
+    restored_.topTw = twips;
+    return code::kOk;
+}
+
+Code frmMain::applyLeft(double twips) {
+    if (!usable(twips))
+        return code::kBadArgument;
+    restored_.left = true;
+    restored_.leftTw = twips;
+    return code::kOk;
+}
+
+Code frmMain::applyWidth(double twips) {
+    if (!usable(twips) || twips <= 0)
+        return code::kBadArgument;
+    restored_.width = true;
+    restored_.widthTw = twips;
+    return code::kOk;
+}
+
+Code frmMain::applyHeight(double twips) {
+    if (!usable(twips) || twips <= 0)
+        return code::kBadArgument;
+    restored_.height = true;
+    restored_.heightTw = twips;
+    return code::kOk;
+}
+
+void frmMain::applyRestoredGeometry() {
+    // Position and size go to the normal window first, so that a maximised window returns to
+    // them when it is restored.
+    const QSize frame = frameGeometry().size() - size();
+    QRect outer = frameGeometry();
+    if (restored_.top)
+        outer.moveTop(tw_.y(restored_.topTw));
+    if (restored_.left)
+        outer.moveLeft(tw_.x(restored_.leftTw));
+    if (restored_.width)
+        outer.setWidth(tw_.x(restored_.widthTw));
+    if (restored_.height)
+        outer.setHeight(tw_.y(restored_.heightTw));
+    move(outer.topLeft());
+    resize(outer.size() - frame);
+    if (restored_.state) {
+        const Qt::WindowStates states[] = {Qt::WindowNoState, Qt::WindowMinimized,
+                                           Qt::WindowMaximized};
+        setWindowState(states[restored_.windowState]);
+    }
+}
+
+void frmMain::saveSettingsOnce() {
+    if (settingsSaved_)
+        return;
+    settingsSaved_ = true;
+    Settings st;
+    st.folder = Dir1->path();
+    st.windowState = isMinimized() ? 1 : isMaximized() ? 2 : 0;
+    // A minimised or maximised window keeps the place it returns to.
+    const QMargins frame(geometry().left() - frameGeometry().left(),
+                         geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(),
+                         frameGeometry().bottom() - geometry().bottom());
+    const QRect outer = st.windowState == 0 || normalGeometry().isEmpty()
+                            ? frameGeometry()
+                            : normalGeometry().marginsAdded(frame);
+    st.top = std::round(tw_.fromY(outer.top()));
+    st.left = std::round(tw_.fromX(outer.left()));
+    st.width = std::round(tw_.fromX(outer.width()));
+    st.height = std::round(tw_.fromY(outer.height()));
+    st.fil2tagNr = fil2tagNr;
+    const QString path = settingsPath(s_.programFolder.path());
+    if (const Code c = saveSettings(path, st); c != code::kOk) {
+        // Shutdown goes on; the user learns why the next start will not look like this one.
+        s_.boxes.show(QStringLiteral("Fel"),
+                      QStringLiteral("Inställningarna kunde inte sparas i %1 (fel av typen %2).")
+                          .arg(path)
+                          .arg(c),
+                      Icon::Critical, Buttons::Ok);
+    }
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    saveSettingsOnce();
+    if (splash_ != nullptr)
+        splash_->close();
+    event->accept();
+}
+
+void frmMain::mnuAvsluta_Click() {
+    saveSettingsOnce();
+    close();  // the close handling finds the settings already written
+}
+
+// ---- Layout ----
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void frmMain::Form_Resize() {
+    if (isMinimized())
+        return;
+    const QSize frame = frameGeometry().size() - size();
+    QSize outer = frameGeometry().size();
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+        const QSize minimum(tw_.x(kMinWidth), tw_.y(kMinHeight));
+        if (outer.width() < minimum.width() || outer.height() < minimum.height()) {
+            outer = outer.expandedTo(minimum);
+            resize(outer - frame);  // the window system may apply it later: lay out for it now
+        }
+    }
+    const double widthTw = tw_.fromX(outer.width());
+    const double heightTw = tw_.fromY(outer.height());
+    const QSize client = outer - frame;
+
+    // The list never reaches under the status bar, whatever the window frame takes.
+    const int below = client.height() - menuBar()->height() - StatusBar1->height() - ListView1->y();
+    const int listHeight = std::clamp(tw_.y(heightTw - kListHeightLess), 0, std::max(0, below));
+    ListView1->resize(std::max(0, tw_.x(widthTw - kListWidthLess)), listHeight);
+    const int column = std::max(0, tw_.x((widthTw - kListWidthLess - kFixedColumns) / 5));
+    for (const int c : {0, 1, 2, 3, 6})
+        ListView1->setColumnWidth(c, column);
+
+    const int barWidth = client.width();
+    ProgressBar1->move(barWidth - tw_.x(kProgressFromRight),
+                       (StatusBar1->height() - ProgressBar1->height()) / 2);
+}
+
+// ---- Keys ----
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+        return false;
+    auto* target = static_cast<QWidget*>(watched);
+    if (target->window() != this)
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    // A key the focused control leaves alone travels on to its parents as the same press;
+    // the window previews each press once.
+    const bool travelling = keyTarget_ != nullptr && target->isAncestorOf(keyTarget_) &&
+                            keyCode_ == key->key() && keyStamp_ == key->timestamp();
+    keyTarget_ = target;
+    keyCode_ = key->key();
+    keyStamp_ = key->timestamp();
+    if (!travelling)
+        Form_KeyDown(key->key(), FileListView::shiftState(key->modifiers()));
+    return false;  // never consumed: the control gets the key afterwards
+}
+
+void frmMain::Form_KeyDown(int keyCode, int /*shift*/) {
+    if (keyCode == Qt::Key_F5)
+        Dir1_Change();
+}
+
+// ---- Drives and folders ----
+
+int frmMain::selectDrive(const QString& root) {
+    auto it =
+        std::find_if(drives_.begin(), drives_.end(), [&](const auto& d) { return d.root == root; });
+    if (it == drives_.end()) {
+        // Mounted since the window was built: take the drives afresh.
+        fillDrives();
+        it = std::find_if(drives_.begin(), drives_.end(),
+                          [&](const auto& d) { return d.root == root; });
+        if (it == drives_.end())
+            return -1;
+    }
+    const int index = static_cast<int>(it - drives_.begin());
+    Drive1->setCurrentIndex(index);  // a change runs Drive1_Change
+    return index;
+}
+
+Code frmMain::openFolder(const QString& folder) {
+    return Dir1->setPath(s_.drives.driveOf(folder).root, folder);
+}
+
+void frmMain::Drive1_Change() {
+    const int index = Drive1->currentIndex();
+    if (index < 0 || index >= static_cast<int>(drives_.size()))
+        return;
+    const platform::Drives::Drive drive = drives_[static_cast<std::size_t>(index)];
+    for (;;) {
+        Code c = s_.drives.check(drive);
+        if (c == code::kOk) {
+            // The drive's folder of last time, or its root when that has gone.
+            const auto it = driveFolders_.find(drive.root);
+            c = it != driveFolders_.end() ? Dir1->setPath(drive.root, it->second)
+                                          : code::kPathNotFound;
+            if (c != code::kOk)
+                c = Dir1->setPath(drive.root, drive.root);
+        }
+        if (c == code::kOk)
+            return;
+        if (c != code::kDeviceUnavailable) {
+            s_.boxes.show(QStringLiteral("Fel"), errorText(c), Icon::Critical, Buttons::Ok);
+            return;
+        }
+        const Answer a = s_.boxes.show(
+            QStringLiteral("Fel"),
+            QStringLiteral("Enhet ") + drive.root + QStringLiteral(" går inte att komma åt."),
+            Icon::None, Buttons::RetryCancel);
+        if (a == Answer::Retry)
+            continue;
+        // Both choosers agree again on the folder on show.
+        selectDrive(s_.drives.driveOf(Dir1->path()).root);
+        return;
+    }
+}
+
+QString frmMain::dir1Path() const {
+    return Dir1->path();
+}
+
+// ---- The folder scan ----
+
+void frmMain::mnuUppdatera_Click() {
+    Dir1_Change();
+}
+
+void frmMain::Dir1_Change() {
+    model_->clear();
+    katalog = browse::katalogFor(Dir1->path());
+    driveFolders_[s_.drives.driveOf(Dir1->path()).root] = Dir1->path();
+
+    RowSink sink(*this);
+    std::size_t found = 0;
+    const Code c = browse::scanFolder(s_.fs, katalog, sink, found);
+    model_->append(std::move(sink.rows));
+    flushStatus();
+    if (c != code::kOk) {
+        // The folder went away or became unreadable while it was shown.
+        clearEditor();
+        const QString text =
+            QStringLiteral("Katalogen %1 går inte att läsa (fel av typen %2).").arg(katalog).arg(c);
+        setStatus(text);
+        flushStatus();
+        s_.boxes.show(QStringLiteral("Fel"), text, Icon::Critical, Buttons::Ok);
+        return;
+    }
+    if (found == 0) {
+        clearEditor();
+        return;
+    }
+    setEditorEnabled(true);
+    waitForSplash();
+    ListView1->selectionModel()->setCurrentIndex(
+        model_->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ListView1->scrollToTop();
+    ListView1_Click();
+}
+
+void frmMain::waitForSplash() {
+    if (splash_ == nullptr || !splash_->isVisible())
+        return;
+    // The window takes no input meanwhile, but everything keeps being painted.
+    while (s_.clock.seconds() - starttid <= kSplashSeconds) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(10);
+    }
+    splash_->hide();
+}
+
+void frmMain::setStatus(const QString& text) {
+    statusText_ = text;
+    paintStatus(false);
+}
+
+void frmMain::setProgressMax(int max) {
+    progressMax_ = max;
+    paintStatus(false);
+}
+
+void frmMain::setProgress(int value) {
+    progressValue_ = value;
+    paintStatus(false);
+}
+
+void frmMain::paintStatus(bool now) {
+    if (!now && lastPaint_.isValid() && lastPaint_.elapsed() < kPaintEveryMs) {
+        // Whatever is set last is shown when the command returns to the event loop.
+        if (!flushPending_) {
+            flushPending_ = true;
+            QTimer::singleShot(0, this, [this] {
+                if (flushPending_)
+                    flushStatus();
+            });
+        }
+        return;
+    }
+    flushStatus();
+    if (StatusBar1->isVisible())
+        StatusBar1->repaint();  // painted now, no input handled
+    lastPaint_.start();
+}
+
+void frmMain::flushStatus() {
+    flushPending_ = false;
+    statusPanel1_->setText(statusText_);
+    ProgressBar1->setMaximum(progressMax_);
+    ProgressBar1->setValue(progressValue_);
+}
+
+// ---- Selection and the editor ----
+
+std::vector<int> frmMain::selectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& i : ListView1->selectionModel()->selectedRows())
+        rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int frmMain::currentRow() const {
+    const QModelIndex c = ListView1->selectionModel()->currentIndex();
+    return c.isValid() ? c.row() : -1;
+}
+
+void frmMain::setEditorEnabled(bool enabled) {
+    for (QWidget* w : std::initializer_list<QWidget*>{txtFilnamn, txtArtist, txtTitel, txtAlbum,
+                                                      txtAr, Combo1, txtKommentarer, cmdSpara}) {
+        w->setEnabled(enabled);
+    }
+}
+
+void frmMain::clearEditor() {
+    for (QLineEdit* e : {txtFilnamn, txtArtist, txtTitel, txtAlbum, txtAr}) {
+        e->clear();
+        e->setEnabled(false);
+    }
+    Combo1->setCurrentIndex(-1);
+    Combo1->setEnabled(false);
+    txtKommentarer->clear();
+    txtKommentarer->setEnabled(false);
+    cmdSpara->setEnabled(false);
+}
+
+void frmMain::showButtonsFor(int selectedCount) {
+    const bool one = selectedCount == 1;
+    cmdFilnamn->setVisible(one);
+    cmdSpara->setVisible(one);
+    for (QPushButton* b : {cmdArtist, cmdTitel, cmdAlbum, cmdAr, cmdGenre, cmdKommentarer}) {
+        b->setVisible(!one);
+    }
+}
+
+void frmMain::ListView1_Click() {
+    if (model_->rowCount() == 0)
+        return;
+    const int selected = static_cast<int>(ListView1->selectionModel()->selectedRows().size());
+    setEditorEnabled(true);
+    // With rows but none current (every row deselected) the editor keeps what it shows.
+    if (const int current = currentRow(); current >= 0) {
+        const browse::Row& r = model_->row(current);
+        auto shown = [](const QString& t) { return browse::shownText(t).toString(); };
+        txtArtist->setText(shown(r.artist));
+        txtTitel->setText(shown(r.title));
+        txtAlbum->setText(shown(r.album));
+        txtAr->setText(shown(r.year));
+        Combo1->setCurrentIndex(tag::genre_tal2(shown(r.genre)) - 1);
+        txtKommentarer->setText(shown(r.comment));
+        txtFilnamn->setText(r.name);
+    }
+    showButtonsFor(selected);
+}
+
+void frmMain::ListView1_ColumnClick(int column) {
+    model_->sortByColumn(column - 1);
+    ListView1->header()->setSortIndicatorShown(true);
+    ListView1->header()->setSortIndicator(model_->sortColumn(), model_->sortOrder());
+}
+
+void frmMain::ListView1_KeyDown(int keyCode, int shift) {
+    if (keyCode == Qt::Key_Delete) {
+        // The delete command reads it: 1 (Shift alone) deletes for good, else to the trash.
+        ingenpapperskorg = shift;
+        return;
+    }
+    ListView1_Click();
+}
+
+void frmMain::ListView1_MouseDown(int button, int /*shift*/, QPoint pos) {
+    if (button != 2)
+        return;
+    // The press has made the row under the pointer current; the editor shows the row the
+    // menu's commands act on.
+    ListView1_Click();
+    mnuHoger->popup(ListView1->viewport()->mapToGlobal(pos));
+}
+
+// ---- Help and About ----
+
+void frmMain::mnuHjalpHjalp_Click() {
+    const QString page = s_.programFolder.path() + QStringLiteral("/hjälp/index.html");
+    if (!s_.fs.exists(page) || !s_.opener.open(page)) {
+        s_.boxes.show(QStringLiteral("Fel"),
+                      QStringLiteral("Hjälpsidan %1 kunde inte öppnas.").arg(page), Icon::Critical,
+                      Buttons::Ok);
+    }
+}
+
+void frmMain::mnuOm_Click() {
+    frmAbout about({s_.boxes, s_.opener, s_.registry, s_.fs}, this);
+    about.exec();
+}
+
+}  // namespace sorvel::app

@@ -1,0 +1,216 @@
+#pragma once
+
+#include "app/settings.h"
+#include "app/twips.h"
+#include "platform/desktop.h"
+#include "platform/filesystem.h"
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <map>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+
+namespace sorvel::app {
+
+class FileListModel;
+class FileListView;
+class FolderList;
+class frmSplash;
+
+/// The program's one working window: drive and folder choosers, the file list, the tag editor,
+/// the command buttons, menus, status bar and progress bar.
+class frmMain : public QMainWindow, public SettingsTarget {
+    Q_OBJECT
+public:
+    /// The platform services the window works through; they outlive the window.
+    struct Services {
+        platform::FileSystem& fs;
+        platform::MessageBoxes& boxes;
+        platform::Opener& opener;
+        platform::Clock& clock;
+        platform::Registry& registry;
+        platform::ProgramFolder& programFolder;
+        platform::Drives& drives;
+    };
+
+    explicit frmMain(Services services, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    /// Start-up: notes the start time, shows the splash, fills the genre chooser and restores the
+    /// settings (which scans the saved folder). The caller shows the window afterwards.
+    void Form_Load();
+
+    // Form-level values.
+    /// The folder on show, ending in the separator; empty until the first scan.
+    QString katalog;
+    /// At which hyphen file names are split into artist and title.
+    int fil2tagNr = 0;
+    /// The modifier state of the last Delete key press in the list (1 Shift, 2 Ctrl, 4 Alt).
+    int ingenpapperskorg = 0;
+    /// Set to 1 by a failed rename.
+    int ajfan = 0;
+    /// The clock's reading when the window began loading, in seconds.
+    double starttid = 0;
+
+    /// The rows of the file list, in list order.
+    FileListModel& listModel() { return *model_; }
+    /// The selected rows, in list order.
+    std::vector<int> selectedRows() const;
+    /// The current row (the one the editor shows), or -1.
+    int currentRow() const;
+    /// The folder the folder chooser shows, without a separator at the end except for a root.
+    QString dir1Path() const;
+
+    /// The status text and the progress bar. Every value is kept at once; the bar is painted at
+    /// most every 20 ms while a command runs, and with its last values when the command ends.
+    void setStatus(const QString& text);
+    QString statusText() const { return statusText_; }
+    void setProgressMax(int max);
+    void setProgress(int value);
+    int progressValue() const { return progressValue_; }
+    int progressMax() const { return progressMax_; }
+
+    // SettingsTarget: how the settings file restores the window.
+    Code applyDrive(const QString& folder) override;
+    Code applyFolder(const QString& folder) override;
+    Code applyWindowState(int state) override;
+    Code applyTop(double twips) override;
+    Code applyLeft(double twips) override;
+    Code applyWidth(double twips) override;
+    Code applyHeight(double twips) override;
+
+public Q_SLOTS:
+    /// The folder scan: lists the MP3 files of the folder chooser's folder.
+    void Dir1_Change();
+    void Drive1_Change();
+    void mnuUppdatera_Click();
+    /// Fills the editor from the current row and shows the buttons that suit the selection.
+    void ListView1_Click();
+    /// `column` counts from 1 at the first column.
+    void ListView1_ColumnClick(int column);
+    void ListView1_KeyDown(int keyCode, int shift);
+    void ListView1_MouseDown(int button, int shift, QPoint pos);
+    void mnuAvsluta_Click();
+    void mnuHjalpHjalp_Click();
+    void mnuOm_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void createEditor(QWidget* area);
+    void createCommandButtons(QWidget* area);
+    void createList(QWidget* area);
+    void createMenus();
+    void createStatusBar();
+    void setTabOrderOfControls();
+    void connectHandlers();
+    void fillDrives();
+
+    void Form_Resize();
+    void Form_KeyDown(int keyCode, int shift);
+    void saveSettingsOnce();
+    void applyRestoredGeometry();
+
+    void place(QWidget* w, double left, double top, double width, double height);
+    void setEditorEnabled(bool enabled);
+    void clearEditor();
+    void showButtonsFor(int selectedCount);
+    void waitForSplash();
+    void paintStatus(bool now);
+    void flushStatus();
+    int selectDrive(const QString& root);
+    Code openFolder(const QString& folder);
+
+    Services s_;
+    Twips tw_;
+
+    // Controls, named as the handlers know them.
+    QComboBox* Drive1 = nullptr;
+    FolderList* Dir1 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLineEdit* txtFilnamn = nullptr;
+    QPushButton* cmdFilnamn = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* txtArtist = nullptr;
+    QPushButton* cmdArtist = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* txtTitel = nullptr;
+    QPushButton* cmdTitel = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* txtAlbum = nullptr;
+    QPushButton* cmdAlbum = nullptr;
+    QLabel* Label7 = nullptr;
+    QLineEdit* txtAr = nullptr;
+    QPushButton* cmdAr = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QPushButton* cmdGenre = nullptr;
+    QLabel* Label8 = nullptr;
+    QLineEdit* txtKommentarer = nullptr;
+    QPushButton* cmdKommentarer = nullptr;
+    QPushButton* cmdFilnamn2Tag = nullptr;
+    QPushButton* cmdTag2Filnamn = nullptr;
+    QPushButton* cmdSpara = nullptr;
+    FileListView* ListView1 = nullptr;
+    FileListModel* model_ = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* statusPanel1_ = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+
+    // Menus.
+    QAction* mnuAvsluta = nullptr;
+    QAction* mnuUppdatera = nullptr;
+    QMenu* mnuInstallningar = nullptr;
+    QMenu* mnuFilnamn2tag = nullptr;
+    std::array<QAction*, 4> mnuFilnamn2tagNr{};  // indexes 1 to 4 at positions 0 to 3
+    QMenu* mnuHjalp = nullptr;
+    QAction* mnuHjalpHjalp = nullptr;
+    QAction* mnuOm = nullptr;
+    QMenu* mnuHoger = nullptr;
+    QAction* mnuHogerSpela = nullptr;
+    QAction* mnuHogerRadera = nullptr;
+
+    frmSplash* splash_ = nullptr;
+
+    std::vector<platform::Drives::Drive> drives_;
+    // The folder last open on each drive, by root: a drive change returns there.
+    std::map<QString, QString> driveFolders_;
+
+    QString statusText_;
+    int progressMax_ = 100;
+    int progressValue_ = 0;
+    QElapsedTimer lastPaint_;
+    bool flushPending_ = false;
+
+    struct Restored {
+        bool state = false;
+        int windowState = 0;
+        bool top = false, left = false, width = false, height = false;
+        double topTw = 0, leftTw = 0, widthTw = 0, heightTw = 0;
+    } restored_;
+
+    bool settingsSaved_ = false;
+
+    // The key press the window previewed last, to tell a new press from one travelling on.
+    QPointer<QWidget> keyTarget_;
+    int keyCode_ = 0;
+    quint64 keyStamp_ = 0;
+};
+
+}  // namespace sorvel::app

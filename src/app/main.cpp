@@ -1,0 +1,29 @@
+#include "app/frmMain.h"
+#include "platform/desktop_posix.h"
+#include "platform/drives_posix.h"
+#include "platform/filesystem.h"
+#include "platform/message_boxes_qt.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Sorvel"));
+    QApplication::setDesktopFileName(QStringLiteral("sorvel"));
+
+    using namespace sorvel;
+    platform::PosixFileSystem fs;
+    platform::QtMessageBoxes boxes;
+    platform::XdgOpener opener;
+    platform::SteadyClock clock;
+    platform::NoRegistry registry;
+    platform::ExecutableFolder programFolder;
+    platform::PosixDrives drives;
+
+    app::frmMain window({fs, boxes, opener, clock, registry, programFolder, drives});
+    boxes.setOwner(&window);
+    window.Form_Load();
+    window.show();
+    return QApplication::exec();
+}

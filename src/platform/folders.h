@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/errors.h"
+
+#include <QString>
+#include <vector>
+
+namespace sorvel::platform {
+
+/// Names (not paths) of the folders directly inside `folder`, links to folders included, in the
+/// order the system lists them. Hidden folders (a name beginning with ".") are left out. Names are
+/// decoded with decodeName(), so every one of them reaches its folder again.
+Code listFolders(const QString& folder, std::vector<QString>& names);
+
+/// Whether `path` names a folder that can be listed now; code::kOk or the failure's code.
+Code checkFolder(const QString& path);
+
+}  // namespace sorvel::platform

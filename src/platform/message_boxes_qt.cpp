@@ -1,0 +1,48 @@
+#include "platform/message_boxes_qt.h"
+
+#include <QMessageBox>
+
+namespace sorvel::platform {
+
+MessageBoxes::Answer QtMessageBoxes::show(const QString& title, const QString& text, Icon icon,
+                                          Buttons buttons) {
+    QMessageBox box(owner_);
+    box.setWindowTitle(title.isEmpty() ? QStringLiteral("Sorvel") : title);
+    box.setText(text);
+    box.setTextFormat(Qt::PlainText);  // file names are shown as they are, never as markup
+    switch (icon) {
+        case Icon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case Icon::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case Icon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+    }
+    switch (buttons) {
+        case Buttons::Ok:
+            box.setStandardButtons(QMessageBox::Ok);
+            break;
+        case Buttons::OkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Ok);
+            break;
+        case Buttons::RetryCancel:
+            box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Retry);
+            break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Retry:
+            return Answer::Retry;
+        case QMessageBox::Cancel:
+            return Answer::Cancel;
+        default:
+            // Escape and the close box on an OK-only box count as OK.
+            return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
+    }
+}
+
+}  // namespace sorvel::platform
