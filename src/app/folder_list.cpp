@@ -39,6 +39,7 @@ Code FolderList::setPath(const QString& driveRoot, const QString& path) {
 
     for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent())
         expand(p);
+    model_.reload(idx);  // an opened folder shows its subfolders as they are now
     expand(idx);
     setCurrentIndex(idx);
     scrollTo(idx);

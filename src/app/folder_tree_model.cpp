@@ -125,6 +125,19 @@ QModelIndex FolderTreeModel::indexOfPath(const QString& path) {
     return indexOfNode(node);
 }
 
+void FolderTreeModel::reload(const QModelIndex& index) {
+    Node* node = nodeOf(index);
+    if (!node->loaded)
+        return;  // listed when first needed anyway
+    if (!node->children.empty()) {
+        beginRemoveRows(index, 0, static_cast<int>(node->children.size()) - 1);
+        node->children.clear();
+        endRemoveRows();
+    }
+    node->loaded = false;
+    load(node);
+}
+
 QString FolderTreeModel::pathOf(const QModelIndex& index) const {
     return index.isValid() ? nodeOf(index)->path : QString();
 }

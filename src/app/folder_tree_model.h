@@ -24,6 +24,8 @@ public:
     /// under the root.
     QModelIndex indexOfPath(const QString& path);
     QString pathOf(const QModelIndex& index) const;
+    /// Lists the subfolders of `index` afresh (folders made or removed since).
+    void reload(const QModelIndex& index);
     /// The folder shown as open (bold, with an open folder).
     void setOpenPath(const QString& path);
 

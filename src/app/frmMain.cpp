@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "app/drive_chooser.h"
 #include "app/file_list_model.h"
 #include "app/file_list_view.h"
 #include "app/fitting_font.h"
@@ -102,6 +103,7 @@ frmMain::frmMain(Services services, QWidget* parent)
     setTabOrderOfControls();
     connectHandlers();
     fillDrives();
+    showHomeFolder();
 
     // The design's client area holds everything below the menu bar.
     resize(tw_.x(11790), tw_.y(7080) + menuBar()->sizeHint().height());
@@ -126,7 +128,7 @@ void frmMain::createControls() {
     area->setObjectName(QStringLiteral("clientArea"));
     setCentralWidget(area);
 
-    Drive1 = new QComboBox(area);
+    Drive1 = new DriveChooser(area);
     Drive1->setObjectName(QStringLiteral("Drive1"));
     Drive1->setToolTip(QStringLiteral("Välj en enhet."));
     Drive1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -343,6 +345,7 @@ void frmMain::setTabOrderOfControls() {
 
 void frmMain::connectHandlers() {
     connect(Drive1, &QComboBox::currentIndexChanged, this, &frmMain::Drive1_Change);
+    connect(Drive1, &DriveChooser::aboutToShowPopup, this, &frmMain::fillDrives);
     connect(Dir1, &FolderList::pathChanged, this, &frmMain::Dir1_Change);
     connect(Dir1, &FolderList::openFailed, this, [this](const QString&, int c) {
         s_.boxes.show(QStringLiteral("Fel"), errorText(c), Icon::Critical, Buttons::Ok);
@@ -363,18 +366,30 @@ void frmMain::connectHandlers() {
 }
 
 void frmMain::fillDrives() {
+    const int index = Drive1->currentIndex();
+    const QString shown = index >= 0 && index < static_cast<int>(drives_.size())
+                              ? drives_[static_cast<std::size_t>(index)].root
+                              : QString();
     drives_ = s_.drives.list();
-    const QSignalBlocker blockDrive(Drive1);
+    const QSignalBlocker block(Drive1);
     Drive1->clear();
     for (const auto& d : drives_) {
         Drive1->addItem(d.label.isEmpty() ? d.root
                                           : d.root + QStringLiteral(" [") + d.label + u']');
     }
+    const auto it = std::find_if(drives_.begin(), drives_.end(),
+                                 [&](const auto& d) { return d.root == shown; });
+    if (it != drives_.end())
+        Drive1->setCurrentIndex(static_cast<int>(it - drives_.begin()));
+}
+
+void frmMain::showHomeFolder() {
     // Until the settings say otherwise the choosers show the user's home folder, unscanned.
     const QString home = homeFolder();
     const platform::Drives::Drive drive = s_.drives.driveOf(home);
     const auto it = std::find_if(drives_.begin(), drives_.end(),
                                  [&](const auto& d) { return d.root == drive.root; });
+    const QSignalBlocker blockDrive(Drive1);
     if (it != drives_.end())
         Drive1->setCurrentIndex(static_cast<int>(it - drives_.begin()));
     const QSignalBlocker blockDir(Dir1);
@@ -466,6 +481,17 @@ Code frmMain::applyHeight(double twips) {
 }
 
 void frmMain::applyRestoredGeometry() {
+    if (restored_.top || restored_.left || restored_.width || restored_.height) {
+        applyRestoredPlace();
+    }
+    if (restored_.state) {
+        const Qt::WindowStates states[] = {Qt::WindowNoState, Qt::WindowMinimized,
+                                           Qt::WindowMaximized};
+        setWindowState(states[restored_.windowState]);
+    }
+}
+
+void frmMain::applyRestoredPlace() {
     // Position and size go to the normal window first, so that a maximised window returns to
     // them when it is restored.
     const QSize frame = frameGeometry().size() - size();
@@ -480,11 +506,27 @@ void frmMain::applyRestoredGeometry() {
         outer.setHeight(tw_.y(restored_.heightTw));
     move(outer.topLeft());
     resize(outer.size() - frame);
-    if (restored_.state) {
-        const Qt::WindowStates states[] = {Qt::WindowNoState, Qt::WindowMinimized,
-                                           Qt::WindowMaximized};
-        setWindowState(states[restored_.windowState]);
+    restoredOuter_ = outer.size();
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Some window systems tell the frame's size only once the window is on screen.
+    if (restoredOuter_.isValid()) {
+        for (const int ms : {0, 300})
+            QTimer::singleShot(ms, this, &frmMain::fitRestoredFrame);
     }
+}
+
+void frmMain::fitRestoredFrame() {
+    if (!restoredOuter_.isValid() || windowState() != Qt::WindowNoState)
+        return;
+    const QSize frame = frameGeometry().size() - size();
+    if (frame == QSize(0, 0))
+        return;  // not known yet
+    if (frameGeometry().size() != restoredOuter_)
+        resize(restoredOuter_ - frame);
+    restoredOuter_ = QSize();
 }
 
 void frmMain::saveSettingsOnce() {

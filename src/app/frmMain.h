@@ -23,6 +23,7 @@ class QStatusBar;
 
 namespace sorvel::app {
 
+class DriveChooser;
 class FileListModel;
 class FileListView;
 class FolderList;
@@ -109,6 +110,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -120,12 +122,16 @@ private:
     void createStatusBar();
     void setTabOrderOfControls();
     void connectHandlers();
+    /// Takes the drive list afresh, keeping the drive shown.
     void fillDrives();
+    void showHomeFolder();
 
     void Form_Resize();
     void Form_KeyDown(int keyCode, int shift);
     void saveSettingsOnce();
     void applyRestoredGeometry();
+    void applyRestoredPlace();
+    void fitRestoredFrame();
 
     void place(QWidget* w, double left, double top, double width, double height);
     void setEditorEnabled(bool enabled);
@@ -141,7 +147,7 @@ private:
     Twips tw_;
 
     // Controls, named as the handlers know them.
-    QComboBox* Drive1 = nullptr;
+    DriveChooser* Drive1 = nullptr;
     FolderList* Dir1 = nullptr;
     QLabel* Label9 = nullptr;
     QLineEdit* txtFilnamn = nullptr;
@@ -204,6 +210,8 @@ private:
         bool top = false, left = false, width = false, height = false;
         double topTw = 0, leftTw = 0, widthTw = 0, heightTw = 0;
     } restored_;
+    // The outer size the settings asked for, until the window's frame is known.
+    QSize restoredOuter_;
 
     bool settingsSaved_ = false;
 

@@ -1,0 +1,165 @@
+// The About and splash windows, the splash wait and the help command.
+#include "../window/window_fixture.h"
+
+#include "app/frmAbout.h"
+#include "app/frmSplash.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+using namespace sorvel;
+using namespace sorvel::test;
+
+namespace {
+
+/// A clock whose every reading is a quarter second later.
+struct ScriptedClock : FakeClock {
+    std::vector<double> seen;
+    double seconds() override {
+        seen.push_back(FakeClock::seconds());
+        return seen.back();
+    }
+};
+
+}  // namespace
+
+class AboutTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void splashWaitsThreeSecondsOnTheClock() {
+        TempFolder music;
+        WindowFixture::mp3(music, QStringLiteral("a.mp3"), "Abba");
+        WindowFixture f;
+        f.saveIni(music.path().chopped(1), 0, 1500, 3000, 12000, 8250, 1);
+        ScriptedClock clock;
+        clock.now = 86399;  // a second before midnight: a clock of the time of day would wrap
+        clock.step = 0.25;
+        app::frmMain w({f.fs, f.boxes, f.opener, clock, f.registry, f.folder, f.drives});
+        w.Form_Load();
+        QCOMPARE(w.starttid, 86399.0);
+        auto* splash = w.findChild<app::frmSplash*>();
+        QVERIFY(!splash->isVisible());
+        // It waited until more than three seconds had passed, and not much longer.
+        QVERIFY(clock.seen.back() - w.starttid > 3.0);
+        QVERIFY(clock.seen.back() - w.starttid <= 3.25);
+        QCOMPARE(w.listModel().rowCount(), 1);
+
+        // Without the splash on show, a scan does not wait.
+        const std::size_t readings = clock.seen.size();
+        w.mnuUppdatera_Click();
+        QVERIFY(clock.seen.size() - readings <= 1);
+    }
+
+    void splashStaysWhenTheStartFolderHasNoFiles() {
+        TempFolder empty;
+        WindowFixture f;
+        f.saveIni(empty.path().chopped(1), 0, 1500, 3000, 12000, 8250, 1);
+        app::frmMain& w = f.make();
+        w.Form_Load();
+        QVERIFY(w.findChild<app::frmSplash*>()->isVisible());
+    }
+
+    void splashMovesOnKeysAndClosesOnClicks() {
+        WindowFixture f;
+        app::frmMain& w = f.make();
+        w.Form_Load();
+        auto* splash = w.findChild<app::frmSplash*>();
+        auto* version = splash->findChild<QLabel*>(QStringLiteral("lblVersion"));
+        QCOMPARE(version->text(), QStringLiteral("Version 1.0.5"));
+        splash->move(0, 0);
+        QTest::keyClick(splash, Qt::Key_A);
+        QVERIFY(splash->isVisible());
+        const QRect screen = splash->screen()->geometry();
+        QCOMPARE(splash->x(), screen.width() / 2 - splash->width() / 2);
+        QCOMPARE(splash->y(), static_cast<int>(screen.height() * 0.9 / 2) - splash->height() / 2);
+        QTest::mouseClick(splash->findChild<QLabel*>(QStringLiteral("imgLogo")), Qt::LeftButton);
+        QVERIFY(!splash->isVisible());
+    }
+
+    void aboutWindowIsModalWithVersionAndLink() {
+        WindowFixture f;
+        app::frmMain& w = f.make();
+        w.show();
+        bool seen = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* about = qobject_cast<app::frmAbout*>(QApplication::activeModalWidget());
+            QVERIFY(about != nullptr);
+            seen = true;
+            QCOMPARE(about->windowTitle(), QStringLiteral("Om Sorvel"));
+            QCOMPARE(about->parentWidget(), &w);
+            QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
+                     QStringLiteral("Version 1.0.5"));
+            auto* link = about->findChild<QLabel*>(QStringLiteral("Label2"));
+            QTest::mouseClick(link, Qt::LeftButton);
+            QCOMPARE(f.opener.opened, std::vector<QString>{link->text()});
+            QVERIFY(link->text().startsWith(QStringLiteral("https://")));
+            QTest::mouseClick(about->findChild<QPushButton*>(QStringLiteral("cmdOK")),
+                              Qt::LeftButton);
+        });
+        w.findChild<QAction*>(QStringLiteral("mnuOm"))->trigger();
+        QVERIFY(seen);
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+
+    void systemInformationProgram() {
+        FakeMessageBoxes boxes;
+        FakeOpener opener;
+        FakeRegistry registry;
+        platform::PosixFileSystem fs;
+        app::frmAbout about({boxes, opener, registry, fs}, nullptr);
+        auto* sysInfo = about.findChild<QPushButton*>(QStringLiteral("cmdSysInfo"));
+
+        // No registry on this platform: a message, nothing started.
+        QTest::mouseClick(sysInfo, Qt::LeftButton);
+        QCOMPARE(boxes.shown.size(), std::size_t{1});
+        QCOMPARE(boxes.shown[0].text,
+                 QStringLiteral("System Information Is Unavailable At This Time"));
+        QCOMPARE(boxes.shown[0].title, QStringLiteral("Sorvel"));
+        QCOMPARE(boxes.shown[0].icon, platform::MessageBoxes::Icon::None);
+        QVERIFY(opener.started.empty());
+
+        // The second value names a folder without the program: the same message.
+        TempFolder folder;
+        registry.values[{QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
+                         QStringLiteral("MSINFO")}] = folder.path().chopped(1);
+        QTest::mouseClick(sysInfo, Qt::LeftButton);
+        QCOMPARE(boxes.shown.size(), std::size_t{2});
+        QVERIFY(opener.started.empty());
+        // With the program there, it is started.
+        writeAll(folder.path().chopped(1) + QStringLiteral("\\MSINFO32.EXE"), "MZ");
+        QTest::mouseClick(sysInfo, Qt::LeftButton);
+        QCOMPARE(opener.started,
+                 std::vector<QString>{folder.path().chopped(1) + QStringLiteral("\\MSINFO32.EXE")});
+
+        // The first value wins; a start that fails gives the message.
+        registry.values[{QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
+                         QStringLiteral("PATH")}] = QStringLiteral("/opt/msinfo");
+        opener.succeed = false;
+        QTest::mouseClick(sysInfo, Qt::LeftButton);
+        QCOMPARE(opener.started.back(), QStringLiteral("/opt/msinfo"));
+        QCOMPARE(boxes.shown.size(), std::size_t{3});
+    }
+
+    void helpOpensThePageInTheProgramFolder() {
+        WindowFixture f;
+        app::frmMain& w = f.make();
+        auto* help = w.findChild<QAction*>(QStringLiteral("mnuHjalpHjalp"));
+        help->trigger();  // no page: said so, nothing opened
+        QCOMPARE(f.boxes.shown.size(), std::size_t{1});
+        QVERIFY(f.opener.opened.empty());
+
+        QVERIFY(QDir(f.folder.folder).mkdir(QStringLiteral("hjälp")));
+        const QString page = f.folder.folder + QStringLiteral("/hjälp/index.html");
+        writeAll(page, "<html></html>");
+        help->trigger();
+        QCOMPARE(f.opener.opened, std::vector<QString>{page});
+        QCOMPARE(f.boxes.shown.size(), std::size_t{1});
+    }
+};
+
+SORVEL_WIDGET_TEST_MAIN(AboutTest)
+#include "about_test.moc"
