@@ -43,8 +43,9 @@ QString firstLine() {
 QByteArray to1252(const QString& text) {
     QByteArray out;
     out.reserve(text.size());
-    for (const QChar c : text)
+    for (const QChar c : text) {
         out.append(static_cast<char>(tag::encode1252(c)));
+    }
     return out;
 }
 
@@ -63,16 +64,18 @@ QString fromNative(const QByteArray& bytes) {
 bool isUtf8(const QString& decoded) {
     for (qsizetype i = 0; i < decoded.size(); ++i) {
         const QChar c = decoded.at(i);
-        if (c.isLowSurrogate() && (i == 0 || !decoded.at(i - 1).isHighSurrogate()))
+        if (c.isLowSurrogate() && (i == 0 || !decoded.at(i - 1).isHighSurrogate())) {
             return false;
+        }
     }
     return true;
 }
 
 bool isAscii(const QByteArray& bytes) {
     for (const char b : bytes) {
-        if (static_cast<unsigned char>(b) >= 0x80)
+        if (static_cast<unsigned char>(b) >= 0x80) {
             return false;
+        }
     }
     return true;
 }
@@ -84,12 +87,14 @@ QByteArray encodeFolder(const QString& folder) {
     const bool lineBreak = folder.contains(u'\r') || folder.contains(u'\n');
     if (!lineBreak && tag::fits1252(folder)) {
         QByteArray cp = to1252(folder);
-        if (isAscii(cp) || !isUtf8(fromNative(cp)))
+        if (isAscii(cp) || !isUtf8(fromNative(cp))) {
             return cp;
+        }
     }
     const QByteArray native = platform::encodeName(folder);
-    if (!lineBreak && isUtf8(folder))
+    if (!lineBreak && isUtf8(folder)) {
         return native;
+    }
     QByteArray raw(kRawMarker.data(), static_cast<qsizetype>(kRawMarker.size()));
     for (const char b : native) {
         if (b == '%') {
@@ -118,23 +123,28 @@ QString decodeFolder(const QByteArray& line) {
 std::string_view trimmed(const QByteArray& line) {
     std::string_view s(line.constData(), static_cast<std::size_t>(line.size()));
     auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && blank(s.front()))
+    while (!s.empty() && blank(s.front())) {
         s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
+    }
+    while (!s.empty() && blank(s.back())) {
         s.remove_suffix(1);
+    }
     return s;
 }
 
 std::optional<int> parseInt16(const QByteArray& line) {
     std::string_view s = trimmed(line);
-    if (!s.empty() && s.front() == '+')
+    if (!s.empty() && s.front() == '+') {
         s.remove_prefix(1);
+    }
     int value = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size())
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
         return std::nullopt;
-    if (value < INT16_MIN || value > INT16_MAX)
+    }
+    if (value < INT16_MIN || value > INT16_MAX) {
         return std::nullopt;
+    }
     return value;
 }
 
@@ -142,8 +152,9 @@ std::optional<int> parseInt16(const QByteArray& line) {
 // written under a Swedish locale use the comma). No exponents, no "inf" or "nan".
 std::optional<double> parseSingle(const QByteArray& line) {
     std::string_view s = trimmed(line);
-    if (!s.empty() && s.front() == '+')
+    if (!s.empty() && s.front() == '+') {
         s.remove_prefix(1);
+    }
     std::string text(s);
     bool digits = false;
     bool point = false;
@@ -158,14 +169,17 @@ std::optional<double> parseSingle(const QByteArray& line) {
             return std::nullopt;
         }
     }
-    if (!digits)
+    if (!digits) {
         return std::nullopt;
+    }
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size())
+    if (ec != std::errc() || end != text.data() + text.size()) {
         return std::nullopt;
-    if (std::fabs(value) > FLT_MAX)
+    }
+    if (std::fabs(value) > FLT_MAX) {
         return std::nullopt;
+    }
     return static_cast<double>(static_cast<float>(value));
 }
 
@@ -188,15 +202,17 @@ std::optional<std::vector<QByteArray>> readLines(const QString& path) {
     while (lines.size() < kLineCount && offset < size) {
         const std::size_t n =
             size - offset < kChunk ? static_cast<std::size_t>(size - offset) : kChunk;
-        if (fs.readAt(fd, offset, std::span(buf.data(), n)) != code::kOk)
+        if (fs.readAt(fd, offset, std::span(buf.data(), n)) != code::kOk) {
             return std::nullopt;
+        }
         offset += n;
         for (std::size_t i = 0; i < n && lines.size() < kLineCount; ++i) {
             const char c = static_cast<char>(buf[i]);
             if (afterCr) {
                 afterCr = false;
-                if (c == '\n')
+                if (c == '\n') {
                     continue;
+                }
             }
             if (c == '\r' || c == '\n') {
                 lines.push_back(std::move(line));
@@ -209,21 +225,25 @@ std::optional<std::vector<QByteArray>> readLines(const QString& path) {
             }
         }
     }
-    if (lines.size() < kLineCount && !line.isEmpty())
+    if (lines.size() < kLineCount && !line.isEmpty()) {
         lines.push_back(std::move(line));
-    if (lines.size() < kLineCount)
+    }
+    if (lines.size() < kLineCount) {
         return std::nullopt;
+    }
     return lines;
 }
 
 QByteArray formatNumber(double value) {
-    if (!std::isfinite(value))
+    if (!std::isfinite(value)) {
         value = 0;
+    }
     std::array<char, 400> buf{};
     const auto [end, ec] =
         std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed);
-    if (ec != std::errc())
+    if (ec != std::errc()) {
         return QByteArrayLiteral("0");
+    }
     return QByteArray(buf.data(), end - buf.data());
 }
 
@@ -234,12 +254,14 @@ int writeAll(int fd, const QByteArray& data) {
         const ssize_t n =
             ::write(fd, data.constData() + done, static_cast<std::size_t>(data.size() - done));
         if (n < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR) {
                 continue;
+            }
             return errno;
         }
-        if (n == 0)
+        if (n == 0) {
             return ENOSPC;
+        }
         done += n;
     }
     return 0;
@@ -248,22 +270,26 @@ int writeAll(int fd, const QByteArray& data) {
 // Creates `folder` and the folders above it that are missing. Returns 0 or an errno value.
 int makeFolders(const QByteArray& folder) {
     for (qsizetype at = 1; at <= folder.size(); ++at) {
-        if (at < folder.size() && folder.at(at) != '/')
+        if (at < folder.size() && folder.at(at) != '/') {
             continue;
+        }
         const QByteArray part = folder.left(at);
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST) {
             return errno;
+        }
     }
     struct stat st {};
-    if (::stat(folder.constData(), &st) != 0)
+    if (::stat(folder.constData(), &st) != 0) {
         return errno;
+    }
     return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
 QString homeFolder() {
     const QByteArray home = qgetenv("HOME");
-    if (!home.isEmpty())
+    if (!home.isEmpty()) {
         return fromNative(home);
+    }
     if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
         return platform::decodeName(pw->pw_dir);
     }
@@ -278,29 +304,35 @@ QString joined(const QString& folder, const QString& name) {
 
 int loadSettings(const QString& iniPath, SettingsTarget& target) {
     const auto lines = readLines(iniPath);
-    if (!lines)
+    if (!lines) {
         return 0;
+    }
     // Line 8 is converted while the file is read, so a bad one stops the load before anything is
     // applied; lines 3 to 7 are converted only when their turn comes.
     const auto fil2tagNr = parseInt16((*lines)[7]);
-    if (!fil2tagNr)
+    if (!fil2tagNr) {
         return 0;
+    }
 
     const QString folder = decodeFolder((*lines)[1]);
-    if (target.applyDrive(folder) != code::kOk)
+    if (target.applyDrive(folder) != code::kOk) {
         return 0;
-    if (target.applyFolder(folder) != code::kOk)
+    }
+    if (target.applyFolder(folder) != code::kOk) {
         return 0;
+    }
     const auto state = parseInt16((*lines)[2]);
-    if (!state || target.applyWindowState(*state) != code::kOk)
+    if (!state || target.applyWindowState(*state) != code::kOk) {
         return 0;
+    }
     const std::array<Code (SettingsTarget::*)(double), 4> geometry = {
         &SettingsTarget::applyTop, &SettingsTarget::applyLeft, &SettingsTarget::applyWidth,
         &SettingsTarget::applyHeight};
     for (std::size_t i = 0; i < geometry.size(); ++i) {
         const auto value = parseSingle((*lines)[3 + i]);
-        if (!value || (target.*geometry[i])(*value) != code::kOk)
+        if (!value || (target.*geometry[i])(*value) != code::kOk) {
             return 0;
+        }
     }
     return *fil2tagNr;
 }
@@ -319,8 +351,9 @@ Code saveSettings(const QString& iniPath, const Settings& settings) {
     const QByteArray folder = slash < 0    ? QByteArrayLiteral(".")
                               : slash == 0 ? "/"
                                            : path.left(slash);
-    if (const int err = makeFolders(folder); err != 0)
+    if (const int err = makeFolders(folder); err != 0) {
         return codeFromErrno(err);
+    }
 
     // A new file beside the old one that replaces it only once it is complete and on disk.
     QByteArray temp;
@@ -328,18 +361,23 @@ Code saveSettings(const QString& iniPath, const Settings& settings) {
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
         temp = path + ".tmp" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
+        if (fd < 0 && errno != EEXIST) {
             return codeFromErrno(errno);
+        }
     }
-    if (fd < 0)
+    if (fd < 0) {
         return code::kFileExists;
+    }
     int err = writeAll(fd, text);
-    if (err == 0 && ::fsync(fd) != 0)
+    if (err == 0 && ::fsync(fd) != 0) {
         err = errno;
-    if (::close(fd) != 0 && err == 0 && errno != EINTR)
+    }
+    if (::close(fd) != 0 && err == 0 && errno != EINTR) {
         err = errno;
-    if (err == 0 && ::rename(temp.constData(), path.constData()) != 0)
+    }
+    if (err == 0 && ::rename(temp.constData(), path.constData()) != 0) {
         err = errno;
+    }
     if (err != 0) {
         ::unlink(temp.constData());
         return codeFromErrno(err);

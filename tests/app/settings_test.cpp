@@ -61,8 +61,9 @@ long long bytesRead() {
     std::string key;
     long long value = 0;
     while (io >> key >> value) {
-        if (key == "rchar:")
+        if (key == "rchar:") {
             return value;
+        }
     }
     return -1;
 }
@@ -183,8 +184,9 @@ TEST(SettingsPath, AnUnwritableProgramFolderSendsTheFileToTheUsersConfiguration)
     const QByteArray oldHome = qgetenv("HOME");
     {
         test::ReadOnly readOnly(folder);
-        if (!readOnly.effective())
+        if (!readOnly.effective()) {
             GTEST_SKIP() << "no way to make a folder read-only for root";
+        }
         qputenv("XDG_CONFIG_HOME", platform::encodeName(config.path() + QStringLiteral("xdg")));
         qputenv("HOME", platform::encodeName(config.path() + QStringLiteral("hem")));
         const QString path = settingsPath(folder);
