@@ -4,12 +4,30 @@
 
 #include <gtest/gtest.h>
 
+#include <ftw.h>
+
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
 namespace sorvel::test {
 
-TempFolder::TempFolder() { EXPECT_TRUE(dir_.isValid()); }
+TempFolder::TempFolder() {
+    EXPECT_TRUE(dir_.isValid());
+    dir_.setAutoRemove(false);
+}
+
+// QTemporaryDir cannot name files whose names are not UTF-8, so the tree is removed by its bytes.
+TempFolder::~TempFolder() {
+    const QByteArray root = platform::encodeName(dir_.path());
+    ::nftw(
+        root.constData(),
+        [](const char* path, const struct stat*, int, FTW*) {
+            ::remove(path);
+            return 0;
+        },
+        16, FTW_DEPTH | FTW_PHYS);
+}
 
 QString TempFolder::path() const { return dir_.path() + u'/'; }
 

@@ -12,6 +12,9 @@ namespace sorvel::test {
 class TempFolder {
 public:
     TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder();
     /// The folder's path, ending in "/".
     QString path() const;
     /// The path of `name` inside the folder.
