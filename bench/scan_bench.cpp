@@ -10,7 +10,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QTemporaryDir>
@@ -34,8 +33,9 @@ constexpr std::size_t kTail = 131;  // what the scan reads: the trailer and thre
 
 bool writeFile(const std::string& path, const std::string& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    if (fd < 0) {
         return false;
+    }
     const bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     return ::close(fd) == 0 && ok;
 }
@@ -58,8 +58,9 @@ bool generate(const std::string& folder, int files) {
         std::snprintf(name, sizeof name, "Artist %d - L\xc3\xa5t nummer %06d.mp3", i % 97, i);
         const std::size_t size = 200 + next() % 801;
         std::string bytes(size, '\0');
-        for (char& b : bytes)
+        for (char& b : bytes) {
             b = static_cast<char>(next());
+        }
         if (i % 10 != 0) {
             char title[32];
             std::snprintf(title, sizeof title, "L\xe5t %d", i);
@@ -68,31 +69,36 @@ bool generate(const std::string& folder, int files) {
                                         field("Kommentar", 30) + static_cast<char>(i % 116);
             bytes.replace(size - trailer.size(), trailer.size(), trailer);
         }
-        if (!writeFile(folder + name, bytes))
+        if (!writeFile(folder + name, bytes)) {
             return false;
+        }
     }
     return true;
 }
 
 bool endsWithMp3(std::string_view n) {
-    if (n.size() < 4)
+    if (n.size() < 4) {
         return false;
+    }
     const char* e = n.data() + n.size() - 4;
     return e[0] == '.' && (e[1] | 0x20) == 'm' && (e[2] | 0x20) == 'p' && e[3] == '3';
 }
 
 std::size_t listNames(const std::string& folder, std::vector<std::string>* names) {
     DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr)
+    if (dir == nullptr) {
         return 0;
+    }
     std::size_t count = 0;
     while (const dirent* e = ::readdir(dir)) {
         const std::string_view n(e->d_name);
-        if (n.front() == '.' || e->d_type != DT_REG || !endsWithMp3(n))
+        if (n.front() == '.' || e->d_type != DT_REG || !endsWithMp3(n)) {
             continue;
+        }
         ++count;
-        if (names != nullptr)
+        if (names != nullptr) {
             names->emplace_back(n);
+        }
     }
     ::closedir(dir);
     return count;
@@ -104,8 +110,9 @@ struct FloorRow {
 
 std::string text(const char* p, std::size_t width) {
     std::size_t n = width;
-    while (n > 0 && p[n - 1] == ' ')
+    while (n > 0 && p[n - 1] == ' ') {
         --n;
+    }
     return std::string(p, n);
 }
 
@@ -148,9 +155,9 @@ std::size_t floorScan(const std::string& folder, std::vector<FloorRow>& rows) {
 class KeepRows : public browse::ScanObserver {
 public:
     std::vector<browse::Row> rows;
-    void setStatus(const QString&) override {}
+    void setStatus(const QString& /*text*/) override {}
     void setProgressMax(int max) override { rows.reserve(static_cast<std::size_t>(max)); }
-    void setProgress(int) override {}
+    void setProgress(int /*value*/) override {}
     void addRow(browse::Row&& row) override { rows.push_back(std::move(row)); }
 };
 
@@ -179,7 +186,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no temporary folder\n");
         return 1;
     }
-    temp.setAutoRemove(false);
     const std::string root = platform::encodeName(temp.path()).toStdString() + '/';
     platform::PosixFileSystem fs;
     double ratio = 0;
@@ -224,12 +230,9 @@ int main(int argc, char** argv) {
         ratio = scanUs / floorUs;
     }
 
-    ::nftw(
-        root.c_str(),
-        [](const char* path, const struct stat*, int, FTW*) { return ::remove(path) == 0 ? 0 : 0; },
-        64, FTW_DEPTH | FTW_PHYS);
-    if (status != 0)
+    if (status != 0) {
         return status;
+    }
     std::printf("scan/floor ratio at 100000 files: %.2f\n", ratio);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cfloat>
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sorvel::app {
@@ -26,7 +28,7 @@ namespace {
 constexpr std::size_t kLineCount = 8;
 // No line of a file this program writes comes near this; a longer one means the file is not ours,
 // and reading on would only cost memory.
-constexpr qsizetype kMaxLineBytes = 64 * 1024;
+constexpr qsizetype kMaxLineBytes = qsizetype{64} * 1024;
 constexpr std::size_t kChunk = 4096;
 
 // The marker of a folder line that holds the path's bytes as the file system stores them: names
@@ -72,12 +74,8 @@ bool isUtf8(const QString& decoded) {
 }
 
 bool isAscii(const QByteArray& bytes) {
-    for (const char b : bytes) {
-        if (static_cast<unsigned char>(b) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char b) { return static_cast<unsigned char>(b) < 0x80; });
 }
 
 // Line 2 as written. Windows-1252 where the path fits it, as the file has always been written, but
@@ -91,7 +89,7 @@ QByteArray encodeFolder(const QString& folder) {
             return cp;
         }
     }
-    const QByteArray native = platform::encodeName(folder);
+    QByteArray native = platform::encodeName(folder);
     if (!lineBreak && isUtf8(folder)) {
         return native;
     }
@@ -215,8 +213,7 @@ std::optional<std::vector<QByteArray>> readLines(const QString& path) {
                 }
             }
             if (c == '\r' || c == '\n') {
-                lines.push_back(std::move(line));
-                line.clear();
+                lines.push_back(std::exchange(line, {}));
                 afterCr = c == '\r';
             } else if (line.size() == kMaxLineBytes) {
                 return std::nullopt;

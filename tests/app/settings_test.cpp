@@ -131,7 +131,7 @@ TEST_F(SettingsFile, TheFirstFailureStopsTheLoadAndKeepsWhatWasApplied) {
 }
 
 TEST_F(SettingsFile, AHugeFileIsReadNoFurtherThanNeeded) {
-    constexpr qsizetype kMiB = 1024 * 1024;
+    constexpr qsizetype kMiB = qsizetype{1024} * 1024;
     const QByteArray tail(kMiB + 1, 'x');
     long long before = bytesRead();
     EXPECT_EQ(load(kOriginal + tail + tail + tail), 3);
