@@ -4,7 +4,7 @@
 
 namespace sorvel::platform {
 
-/// The desktop's trash of the freedesktop.org Trash specification, as GIO keeps it for the file
+/// The desktop's trash as freedesktop.org defines it and as GIO keeps it for the file
 /// managers: $XDG_DATA_HOME/Trash for files on the home file system, $topdir/.Trash/$uid or
 /// $topdir/.Trash-$uid on other file systems. The original path goes into the .trashinfo file
 /// percent-encoded byte for byte, so any name (spaces, "%", "#", bytes that are not UTF-8) is
