@@ -2,7 +2,7 @@
 
 #include "tag/tag.h"
 #include "write/engine.h"
-#include "write/rename_message.h"
+#include "fileops/fileops.h"
 
 namespace sorvel::write {
 namespace {
@@ -26,7 +26,7 @@ void showRenameFailure(Boxes& boxes, Code c, const QString& newBase) {
         showReadOnly(boxes);
         return;
     }
-    const Message m = bytFilnamnMessage(c);
+    const fileops::Message m = fileops::renameMessage(c);
     boxes.show(m.title, m.text, Boxes::Icon::Critical, Boxes::Buttons::Ok);
 }
 
