@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <QDir>
 #include <fstream>
 #include <string>
@@ -206,5 +205,4 @@ TEST(SettingsPath, AnUnwritableProgramFolderSendsTheFileToTheUsersConfiguration)
         EXPECT_EQ(saveSettings(local, Settings{}), code::kAccess);
         EXPECT_EQ(test::readAll(local), "gammal");
     }
-    ::chmod(platform::encodeName(folder).constData(), 0755);
 }

@@ -4,29 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <ftw.h>
-
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 namespace sorvel::test {
 
-TempFolder::TempFolder() {
-    EXPECT_TRUE(dir_.isValid());
-    dir_.setAutoRemove(false);
-}
+TempFolder::TempFolder() { EXPECT_TRUE(dir_.isValid()); }
 
-// QTemporaryDir cannot name files whose names are not UTF-8, so the tree is removed by its bytes.
 TempFolder::~TempFolder() {
-    const QByteArray root = platform::encodeName(dir_.path());
-    ::nftw(
-        root.constData(),
-        [](const char* path, const struct stat*, int, FTW*) {
-            ::remove(path);
-            return 0;
-        },
-        16, FTW_DEPTH | FTW_PHYS);
+    std::error_code ignored;
+    std::filesystem::remove_all(platform::encodeName(dir_.path()).toStdString(), ignored);
 }
 
 QString TempFolder::path() const { return dir_.path() + u'/'; }
@@ -97,7 +85,11 @@ bool setImmutable(const QByteArray& path, bool on) {
 }  // namespace
 
 ReadOnly::ReadOnly(const QString& path) : path_(platform::encodeName(path)) {
-    ::chmod(path_.constData(), 0444);
+    struct stat st {};
+    if (::stat(path_.constData(), &st) == 0)
+        mode_ = st.st_mode & 07777;
+    // A folder keeps its search bit, so that its files can still be read.
+    ::chmod(path_.constData(), S_ISDIR(st.st_mode) ? 0555 : 0444);
     if (::geteuid() == 0) {
         immutable_ = setImmutable(path_, true);
         effective_ = immutable_;
@@ -108,7 +100,7 @@ ReadOnly::ReadOnly(const QString& path) : path_(platform::encodeName(path)) {
 
 ReadOnly::~ReadOnly() {
     if (immutable_) setImmutable(path_, false);
-    ::chmod(path_.constData(), 0644);
+    ::chmod(path_.constData(), mode_);
 }
 
 }  // namespace sorvel::test
