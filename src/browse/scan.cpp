@@ -10,7 +10,9 @@
 namespace sorvel::browse {
 namespace {
 
-int clampToInt(std::size_t n) { return n > INT_MAX ? INT_MAX : static_cast<int>(n); }
+int clampToInt(std::size_t n) {
+    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
 
 }  // namespace
 
@@ -23,39 +25,56 @@ Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& 
                 std::size_t& rows) {
     rows = 0;
     std::size_t count = 0;
-    if (const Code c = fs.listMp3(katalog, nullptr, count); c != code::kOk) return c;
-    if (count != 0) observer.setProgressMax(clampToInt(count));
+    if (const Code c = fs.listMp3(katalog, nullptr, count); c != code::kOk) {
+        return c;
+    }
+    if (count != 0) {
+        observer.setProgressMax(clampToInt(count));
+    }
 
     // The second listing may differ from the count if the folder changed in between; the rows
     // follow the second one.
     std::vector<QString> names;
     names.reserve(count);
     std::size_t listed = 0;
-    if (const Code c = fs.listMp3(katalog, &names, listed); c != code::kOk) return c;
+    if (const Code c = fs.listMp3(katalog, &names, listed); c != code::kOk) {
+        return c;
+    }
     if (names.empty()) {
         observer.setStatus(QStringLiteral("Inga MP3 filer funna i katalogen ") + katalog + u'.');
         return code::kOk;
     }
 
+    // The status text and the path are rebuilt in place for each file: the scan's own cost per
+    // file is meant to stay small beside its system calls.
     const QString laddar = QStringLiteral("Laddar ");
+    QString status = laddar + names.front();
+    QString path = katalog;
     std::size_t done = 0;
     for (;;) {
-        // Until the next name is taken, the status still names the file read last.
-        observer.setStatus(laddar + names[done == 0 ? 0 : done - 1]);
+        observer.setStatus(status);
         observer.setProgress(clampToInt(done));
-        if (done == names.size()) break;
+        if (done == names.size()) {
+            break;
+        }
         QString& fileName = names[done];
         ++done;
+        path.truncate(katalog.size());
+        path += fileName;
         Row row;
-        if (const auto tag = tag::las_tag(fs, katalog + fileName)) {
-            row.artist = tag->artist;
-            row.title = tag->title;
-            row.album = tag->album;
-            row.year = tag->year;
+        if (auto tag = tag::las_tag(fs, path)) {
+            row.artist = std::move(tag->artist);
+            row.title = std::move(tag->title);
+            row.album = std::move(tag->album);
+            row.year = std::move(tag->year);
             row.genre = tag::tal_genre(tag->genre);
-            row.comment = tag->comment;
+            row.comment = std::move(tag->comment);
         }
-        row.name = fileName.left(fileName.size() - 4);
+        // Until the next name is taken, the status still names the file read last.
+        status.truncate(laddar.size());
+        status += fileName;
+        row.name = std::move(fileName);
+        row.name.chop(4);
         observer.addRow(std::move(row));
     }
     observer.setProgress(0);

@@ -66,6 +66,7 @@ protected:
 
 private:
     int moveNoReplace(const char* from, const char* to);
+    int moveThroughTemporary(const QByteArray& src, const QByteArray& dst);
 };
 
 /// Closes a descriptor when it goes out of scope.

@@ -37,71 +37,83 @@ std::size_t validSequence(const unsigned char* p, std::size_t left, char32_t& cp
 
 }  // namespace
 
+// Both conversions write through a pointer into a buffer sized for the worst case: the folder
+// scan converts every name and path, and appending one character at a time cost more than the
+// system calls around it.
+
 QString decodeName(std::string_view bytes) {
-    QString out;
-    out.reserve(static_cast<qsizetype>(bytes.size()));
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
+    // Never more UTF-16 units than bytes: four bytes make at most two units.
+    QString out(static_cast<qsizetype>(n), Qt::Uninitialized);
+    QChar* const begin = out.data();
+    QChar* d = begin;
     std::size_t i = 0;
     while (i < n) {
         const unsigned char b = p[i];
         if (b < 0x80) {
-            out.append(QChar(static_cast<char16_t>(b)));
+            *d++ = QChar(static_cast<char16_t>(b));
             ++i;
             continue;
         }
         char32_t cp = 0;
         const std::size_t len = validSequence(p + i, n - i, cp);
         if (len == 0) {
-            out.append(QChar(static_cast<char16_t>(kEscapeBase + b)));
+            *d++ = QChar(static_cast<char16_t>(kEscapeBase + b));
             ++i;
             continue;
         }
         if (cp >= 0x10000) {
-            const char32_t ch[1] = {cp};
-            out.append(QString::fromUcs4(ch, 1));
+            *d++ = QChar(QChar::highSurrogate(cp));
+            *d++ = QChar(QChar::lowSurrogate(cp));
         } else {
-            out.append(QChar(static_cast<char16_t>(cp)));
+            *d++ = QChar(static_cast<char16_t>(cp));
         }
         i += len;
     }
+    out.truncate(d - begin);
     return out;
 }
 
 QByteArray encodeName(const QString& name) {
-    QByteArray out;
-    out.reserve(name.size() * 2);
     const qsizetype n = name.size();
+    // At most three bytes a unit: a surrogate pair (two units) makes four.
+    QByteArray out(n * 3, Qt::Uninitialized);
+    char* const begin = out.data();
+    char* d = begin;
+    const QChar* s = name.constData();
+    auto put = [&d](unsigned v) { *d++ = static_cast<char>(v); };
     for (qsizetype i = 0; i < n; ++i) {
-        const char16_t u = name.at(i).unicode();
+        const char16_t u = s[i].unicode();
         if (u < 0x80) {
-            out.append(static_cast<char>(u));
+            put(u);
             continue;
         }
         char32_t cp = u;
-        if (QChar::isHighSurrogate(u) && i + 1 < n && QChar::isLowSurrogate(name.at(i + 1).unicode())) {
-            cp = QChar::surrogateToUcs4(u, name.at(i + 1).unicode());
+        if (QChar::isHighSurrogate(u) && i + 1 < n && s[i + 1].isLowSurrogate()) {
+            cp = QChar::surrogateToUcs4(u, s[i + 1].unicode());
             ++i;
         } else if (u >= kEscapeBase + 0x80 && u <= kEscapeBase + 0xFF) {
-            out.append(static_cast<char>(u - kEscapeBase));
+            put(u - kEscapeBase);
             continue;
         }
         // Any other lone surrogate cannot come from decodeName(); it is written as UTF-8 of its
         // value, which no file system will match, rather than dropped.
         if (cp < 0x800) {
-            out.append(static_cast<char>(0xC0 | (cp >> 6)));
-            out.append(static_cast<char>(0x80 | (cp & 0x3F)));
+            put(0xC0 | (cp >> 6));
+            put(0x80 | (cp & 0x3F));
         } else if (cp < 0x10000) {
-            out.append(static_cast<char>(0xE0 | (cp >> 12)));
-            out.append(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.append(static_cast<char>(0x80 | (cp & 0x3F)));
+            put(0xE0 | (cp >> 12));
+            put(0x80 | ((cp >> 6) & 0x3F));
+            put(0x80 | (cp & 0x3F));
         } else {
-            out.append(static_cast<char>(0xF0 | (cp >> 18)));
-            out.append(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.append(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.append(static_cast<char>(0x80 | (cp & 0x3F)));
+            put(0xF0 | (cp >> 18));
+            put(0x80 | ((cp >> 12) & 0x3F));
+            put(0x80 | ((cp >> 6) & 0x3F));
+            put(0x80 | (cp & 0x3F));
         }
     }
+    out.truncate(d - begin);
     return out;
 }
 

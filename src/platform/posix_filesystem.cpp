@@ -157,18 +157,31 @@ Code PosixFileSystem::rename(const QString& from, const QString& to) {
         if (!sameFile(srcStat, dstStat) || QString::compare(from, to, Qt::CaseInsensitive) != 0) {
             return code::kFileExists;
         }
-        const QByteArray tmp = src + ".sorvel-byt";
-        if (const int err = moveNoReplace(src.constData(), tmp.constData()); err != 0) {
-            return codeFromErrno(err);
-        }
-        if (const int err = moveNoReplace(tmp.constData(), dst.constData()); err != 0) {
-            moveNoReplace(tmp.constData(), src.constData());  // the old name was ours a moment ago
-            return codeFromErrno(err);
-        }
-        return code::kOk;
+        return codeFromErrno(moveThroughTemporary(src, dst));
     }
 
     return codeFromErrno(moveNoReplace(src.constData(), dst.constData()));
+}
+
+int PosixFileSystem::moveThroughTemporary(const QByteArray& src, const QByteArray& dst) {
+    // The middle name is short, so that a name near the length limit still has room, and it is
+    // one the list shows: should both later steps fail, the file is still there after a rescan.
+    const qsizetype slash = src.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray() : src.left(slash + 1);
+    const QByteArray stem = folder + "sorvel-byt-" + QByteArray::number(::getpid()) + '-';
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray tmp = stem + QByteArray::number(attempt) + ".mp3";
+        int err = moveNoReplace(src.constData(), tmp.constData());
+        if (err == EEXIST)
+            continue;
+        if (err != 0)
+            return err;
+        err = moveNoReplace(tmp.constData(), dst.constData());
+        if (err != 0)
+            moveNoReplace(tmp.constData(), src.constData());  // the old name was ours
+        return err;
+    }
+    return EEXIST;
 }
 
 int PosixFileSystem::moveNoReplace(const char* from, const char* to) {

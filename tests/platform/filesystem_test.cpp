@@ -133,3 +133,36 @@ TEST(NewNames, RefusedNamesGetTheirCodes) {
     EXPECT_EQ(checkNewName(QString(126, u'å')), code::kBadFileName);  // 252 bytes plus ".mp3"
     EXPECT_EQ(checkNewName(QStringLiteral("COM5 - ok")), code::kOk);
 }
+
+TEST_F(Files, RenameRefusedByTheFileSystemIsAnAccessFailure) {
+    const QString a = dir.write(QStringLiteral("a.mp3"), "A");
+    test::ReadOnly folder(dir.path());
+    if (!folder.effective())
+        GTEST_SKIP() << "the folder cannot be made read-only here";
+    for (bool einval : {false, true}) {
+        test::FaultyFileSystem faulty;
+        faulty.renameAnswersEinval = einval;
+        EXPECT_EQ(renameMp3(faulty, dir.path(), QStringLiteral("a"), QStringLiteral("b")),
+                  code::kAccess);
+    }
+    EXPECT_EQ(test::readAll(a), "A");
+}
+
+TEST_F(Files, ACaseOnlyRenameThatFailsKeepsTheOldName) {
+    // Two links to one file, named alike but for letter case, are what a file system that ignores
+    // case shows: the rename goes through a temporary name, and its second step finds the new
+    // name taken. The names are long, so that the temporary name must be short to fit at all.
+    const QString lower = QString(251, u'n');
+    const QString upper = lower.toUpper();
+    const QByteArray lowerPath = encodeName(dir.file(lower + QStringLiteral(".mp3")));
+    test::writeAll(dir.file(lower + QStringLiteral(".mp3")), "N");
+    const QByteArray upperPath = encodeName(dir.file(upper + QStringLiteral(".mp3")));
+    ASSERT_EQ(::link(lowerPath.constData(), upperPath.constData()), 0);
+    for (bool einval : {false, true}) {
+        test::FaultyFileSystem faulty;
+        faulty.renameAnswersEinval = einval;
+        EXPECT_EQ(renameMp3(faulty, dir.path(), lower, upper), code::kFileExists);
+        EXPECT_EQ(test::readAll(dir.file(lower + QStringLiteral(".mp3"))), "N");
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+}

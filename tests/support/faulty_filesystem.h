@@ -7,7 +7,8 @@
 namespace sorvel::test {
 
 /// The real file system with failures to order: the Nth write, every truncate, or a no-replace
-/// rename that the file system does not know (as NFS and FUSE answer).
+/// rename that the file system does not know (as NFS and FUSE answer); for readers, the opening
+/// of one path or the Nth read.
 class FaultyFileSystem : public platform::PosixFileSystem {
 public:
     int failWriteNumber = 0;        ///< 1 = the first writeAt() fails; 0 = none
@@ -15,6 +16,27 @@ public:
     bool partialWriteFirst = true;  ///< the failing write still puts part of its bytes down
     bool renameAnswersEinval = false;
     int writes = 0;
+    QString failOpenPath;  ///< open() of exactly this path fails with openFailure
+    Code openFailure = code::kAccess;
+    int failReadNumber = 0;  ///< 1 = the first readAt() fails with code::kDeviceIo; 0 = none
+    int reads = 0;
+
+    Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override {
+        if (!failOpenPath.isEmpty() && path == failOpenPath) {
+            fd = -1;
+            size = 0;
+            return openFailure;
+        }
+        return PosixFileSystem::open(path, access, fd, size);
+    }
+
+    Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override {
+        ++reads;
+        if (reads == failReadNumber) {
+            return code::kDeviceIo;
+        }
+        return PosixFileSystem::readAt(fd, offset, buf);
+    }
 
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override {
         ++writes;

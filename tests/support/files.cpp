@@ -4,12 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 namespace sorvel::test {
 
 TempFolder::TempFolder() { EXPECT_TRUE(dir_.isValid()); }
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(platform::encodeName(dir_.path()).toStdString(), ignored);
+}
 
 QString TempFolder::path() const { return dir_.path() + u'/'; }
 
@@ -79,7 +85,11 @@ bool setImmutable(const QByteArray& path, bool on) {
 }  // namespace
 
 ReadOnly::ReadOnly(const QString& path) : path_(platform::encodeName(path)) {
-    ::chmod(path_.constData(), 0444);
+    struct stat st {};
+    if (::stat(path_.constData(), &st) == 0)
+        mode_ = st.st_mode & 07777;
+    // A folder keeps its search bit, so that its files can still be read.
+    ::chmod(path_.constData(), S_ISDIR(st.st_mode) ? 0555 : 0444);
     if (::geteuid() == 0) {
         immutable_ = setImmutable(path_, true);
         effective_ = immutable_;
@@ -90,7 +100,7 @@ ReadOnly::ReadOnly(const QString& path) : path_(platform::encodeName(path)) {
 
 ReadOnly::~ReadOnly() {
     if (immutable_) setImmutable(path_, false);
-    ::chmod(path_.constData(), 0644);
+    ::chmod(path_.constData(), mode_);
 }
 
 }  // namespace sorvel::test

@@ -12,6 +12,10 @@ namespace sorvel::test {
 class TempFolder {
 public:
     TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    /// Removes names that are not UTF-8 too, which QTemporaryDir alone would leave behind.
+    ~TempFolder();
     /// The folder's path, ending in "/".
     QString path() const;
     /// The path of `name` inside the folder.
@@ -38,8 +42,9 @@ QByteArray audio(int n);
 
 namespace sorvel::test {
 
-/// Makes a file read-only for as long as the object lives: mode 0444 and, when the tests run as
-/// root (as CI does, and root ignores modes), the immutable attribute as well.
+/// Makes a file or folder read-only for as long as the object lives: no write bits and, when the
+/// tests run as root (as CI does, and root ignores modes), the immutable attribute as well. The
+/// mode it had comes back at the end.
 class ReadOnly {
 public:
     explicit ReadOnly(const QString& path);
@@ -51,6 +56,7 @@ public:
 
 private:
     QByteArray path_;
+    unsigned mode_ = 0644;
     bool immutable_ = false;
     bool effective_ = false;
 };

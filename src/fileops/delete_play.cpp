@@ -1,0 +1,90 @@
+#include "fileops/fileops.h"
+
+#include "platform/names.h"
+
+#include <unistd.h>
+
+#include <array>
+
+namespace sorvel::fileops {
+
+using platform::MessageBoxes;
+
+namespace {
+
+void showError(MessageBoxes& boxes, const QString& text) {
+    boxes.show(QStringLiteral("Fel"), text, MessageBoxes::Icon::Critical,
+               MessageBoxes::Buttons::Ok);
+}
+
+QString notFound() {
+    return QStringLiteral("Filen hittades inte.");
+}
+
+// The path under which the file is there: the ".mp3" ending in the case the file has it.
+QString realPath(platform::FileSystem& fs, const QString& path) {
+    QString found;
+    return fs.exists(path, &found) ? found : path;
+}
+
+// The desktop's open command gets an absolute path, whatever folder the program runs in.
+QString absolute(const QString& path) {
+    if (path.startsWith(u'/'))
+        return path;
+    std::array<char, 4096> cwd{};
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr)
+        return path;
+    return platform::decodeName(cwd.data()) + u'/' + path;
+}
+
+}  // namespace
+
+DeleteOutcome Recycle(platform::FileSystem& fs, MessageBoxes& boxes, platform::Trash& trash,
+                      const QString& FileName) {
+    if (trash.moveToTrash(realPath(fs, FileName)) == code::kOk)
+        return DeleteOutcome::RemoveRow;
+    showError(boxes, QStringLiteral("Det gick inte att radera filen."));
+    return DeleteOutcome::Nothing;
+}
+
+DeleteOutcome mnuHogerRadera_Click(platform::FileSystem& fs, MessageBoxes& boxes,
+                                   platform::Trash& trash, const QString& katalog,
+                                   const browse::Row* current, int ingenpapperskorg) {
+    // Without a current row there is nothing to delete; the rescan shows what is there.
+    if (current == nullptr)
+        return DeleteOutcome::Rescan;
+    const QString path = katalog + current->name + QStringLiteral(".mp3");
+    if (ingenpapperskorg != 1)
+        return Recycle(fs, boxes, trash, path);
+
+    const QString question = QStringLiteral("Är du säker på att du vill radera ") + u'"' +
+                             current->name + QStringLiteral(".mp3") + u'"' + QStringLiteral(" ?");
+    if (boxes.show(QStringLiteral("Bekräfta borttagning av fil"), question,
+                   MessageBoxes::Icon::None,
+                   MessageBoxes::Buttons::OkCancel) != MessageBoxes::Answer::Ok) {
+        return DeleteOutcome::Nothing;
+    }
+    const Code result = fs.remove(path);
+    if (result == code::kOk)
+        return DeleteOutcome::RemoveRow;
+    if (result == code::kFileNotFound)
+        showError(boxes, notFound());
+    return DeleteOutcome::Rescan;
+}
+
+void ListView1_DblClick(platform::FileSystem& fs, MessageBoxes& boxes, platform::Opener& opener,
+                        const QString& katalog, const browse::Row* current) {
+    if (current == nullptr)
+        return;
+    QString found;
+    // A player started on a file that is gone would only show an error of its own, or nothing.
+    if (!fs.exists(katalog + current->name + QStringLiteral(".mp3"), &found)) {
+        showError(boxes, notFound());
+        return;
+    }
+    if (!opener.open(absolute(found))) {
+        showError(boxes, QStringLiteral("Det gick inte att spela upp filen."));
+    }
+}
+
+}  // namespace sorvel::fileops

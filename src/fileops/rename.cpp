@@ -1,0 +1,107 @@
+#include "fileops/fileops.h"
+
+#include <array>
+
+namespace sorvel::fileops {
+
+using platform::MessageBoxes;
+
+Message renameMessage(Code failure) {
+    switch (failure) {
+        case code::kBadFileName:
+            return {QStringLiteral("Felaktigt filnamn"),
+                    QStringLiteral("Det filnamnet var inte bra! Filnamn får inte vara längre än "
+                                   "255 tecken, måste börja med en bokstav eller siffra, och får "
+                                   "inte inehålla några av följande tecken: ") +
+                        u'"' + QStringLiteral(" ? * / \\ : < > |")};
+        case code::kFileExists:
+            return {QStringLiteral("Fel"),
+                    QStringLiteral("Det filnamnet finns redan! Det går inte att ha två filer med "
+                                   "samma namn.")};
+        case code::kAccess:
+            return {QStringLiteral("Fil/mapp åtkomstfel"),
+                    QStringLiteral("Kunde inte byta filnamn. Kontrollera att filen/mappen finns. "
+                                   "Du får inte använda CON, AUX, COM1, COM2, COM3, COM4, LPT1, "
+                                   "LPT2, LPT3, PRN, eller NUL som filnamn.")};
+        default:
+            return {QStringLiteral("Fel!"), QStringLiteral("Ett fel av typen ") +
+                                                QString::number(failure) +
+                                                QStringLiteral(" inträffade.")};
+    }
+}
+
+bool Byt_Filnamn(platform::FileSystem& fs, MessageBoxes& boxes, const QString& katalog,
+                 const QString& gammalt, const QString& nytt, int& ajfan) {
+    const Code result = platform::renameMp3(fs, katalog, gammalt, nytt);
+    if (result == code::kOk)
+        return true;
+    const Message m = renameMessage(result);
+    boxes.show(m.title, m.text, MessageBoxes::Icon::Critical, MessageBoxes::Buttons::Ok);
+    ajfan = 1;
+    return false;
+}
+
+bool cmdFilnamn_Click(platform::FileSystem& fs, MessageBoxes& boxes, const QString& katalog,
+                      browse::Row* current, const QString& txtFilnamn, int& ajfan) {
+    if (current == nullptr)
+        return false;  // nothing to rename
+    if (!Byt_Filnamn(fs, boxes, katalog, current->name, txtFilnamn, ajfan))
+        return false;
+    current->name = txtFilnamn;
+    return true;
+}
+
+namespace {
+
+// A tag text as the list shows it: a NUL ends the text there, and no file name can hold one.
+QString shown(const QString& field) {
+    const qsizetype nul = field.indexOf(QChar(u'\0'));
+    return nul < 0 ? field : field.left(nul);
+}
+
+}  // namespace
+
+std::optional<QString> nameFromTag(const QString& artist, const QString& title) {
+    const QString a = shown(artist);
+    const QString t = shown(title);
+    QString name;
+    if (a.isEmpty() && t.isEmpty())
+        return std::nullopt;
+    if (a.isEmpty()) {
+        name = t;
+    } else if (t.isEmpty()) {
+        name = a;
+    } else {
+        name = a + QStringLiteral(" - ") + t;
+    }
+    static constexpr std::array<char16_t, 9> kRemoved = {u'"', u'\\', u'/', u':', u'*',
+                                                         u'?', u'<',  u'>', u'|'};
+    for (const char16_t c : kRemoved)
+        name.remove(QChar(c));
+    return name;
+}
+
+std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs, MessageBoxes& boxes,
+                                              const QString& katalog,
+                                              std::vector<browse::Row>& rows,
+                                              const std::vector<bool>& selected, int& ajfan) {
+    std::vector<std::size_t> renamed;
+    for (std::size_t i = 0; i < rows.size() && i < selected.size(); ++i) {
+        if (!selected[i])
+            continue;
+        browse::Row& row = rows[i];
+        const std::optional<QString> name = nameFromTag(row.artist, row.title);
+        if (!name)
+            continue;
+        ajfan = 0;
+        Byt_Filnamn(fs, boxes, katalog, row.name, *name, ajfan);
+        if (ajfan == 0) {
+            row.name = *name;
+            renamed.push_back(i);
+        }
+        ajfan = 0;
+    }
+    return renamed;
+}
+
+}  // namespace sorvel::fileops

@@ -1,0 +1,163 @@
+#include "write/engine.h"
+
+#include "tag/genre.h"
+
+#include <climits>
+
+namespace sorvel::write {
+namespace {
+
+int clampToInt(std::size_t n) {
+    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+QString trimBlanks(const QString& s) {
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    while (begin < end && s.at(begin) == u' ')
+        ++begin;
+    while (end > begin && s.at(end - 1) == u' ')
+        --end;
+    return s.mid(begin, end - begin);
+}
+
+QString reason(Code c) {
+    switch (c) {
+        case code::kAccess:
+            return QStringLiteral("skrivskyddad eller låst");
+        case code::kFileNotFound:
+        case code::kPathNotFound:
+            return QStringLiteral("finns inte");
+        case code::kBadArgument:
+            return QStringLiteral("tecken som en tagg inte kan lagra");
+        case code::kDiskFull:
+            return QStringLiteral("disken är full");
+        default:
+            return QStringLiteral("fel av typen %1").arg(c);
+    }
+}
+
+constexpr std::size_t kMostNamed = 20;
+
+}  // namespace
+
+ArtistTitle splitFileName(const QString& name, int fil2tagNr) {
+    QString w = name;
+    w.replace(u'_', u' ');
+    // Positions count from 1, as the rule for choosing the dash is stated.
+    qsizetype p = -1;
+    qsizetype s = 1;
+    int r = fil2tagNr;
+    for (qsizetype i = 1; i <= w.size(); ++i) {
+        if (w.at(i - 1) != u'-')
+            continue;
+        p = i;
+        --r;
+        if (r == 1)
+            s = p + 1;
+        if (r == 0)
+            break;
+    }
+    if (p + 1 == s)
+        s = 1;  // fewer dashes than asked for: split at the last one
+    if (p == -1)
+        return {QString(), w.left(tag::kTextWidth)};
+    return {trimBlanks(w.mid(s - 1, p - s)).left(tag::kTextWidth),
+            trimBlanks(w.mid(p)).left(tag::kTextWidth)};
+}
+
+tag::TagRecord recordFor(const browse::Row& row) {
+    tag::TagRecord t;
+    t.title = row.title;
+    t.artist = row.artist;
+    t.album = row.album;
+    t.year = row.year;
+    t.comment = row.comment;
+    t.genre = tag::genre_tal(row.genre) - 1;
+    return t;
+}
+
+WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row>& rows,
+                      const std::vector<bool>& selected, const QString& katalog,
+                      const EditorValues& editor, int fil2tagNr, Observer& observer) {
+    WriteResult result;
+    // A maximum of 0 would turn the progress bar into a busy indicator.
+    if (!rows.empty())
+        observer.setProgressMax(clampToInt(rows.size()));
+    observer.setProgress(0);
+    // The genre command sets the genre; every other command leaves a file's own no-genre byte
+    // (Blues 0, or a Winamp genre) as it was, since the row cannot tell them apart.
+    const tag::NoGenre noGenre =
+        typ == Typ::Genre ? tag::NoGenre::Write255 : tag::NoGenre::KeepFileByte;
+    const QString ending = QStringLiteral(".mp3");
+    const QString sparar = QStringLiteral("Sparar ");
+
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        observer.setProgress(clampToInt(i + 1));
+        if (i >= selected.size() || !selected[i])
+            continue;
+        browse::Row& row = rows[i];
+        browse::Row updated = row;
+        switch (typ) {
+            case Typ::Artist:
+                updated.artist = editor.artist;
+                break;
+            case Typ::Titel:
+                updated.title = editor.title;
+                break;
+            case Typ::Album:
+                updated.album = editor.album;
+                break;
+            case Typ::Ar:
+                updated.year = editor.year;
+                break;
+            case Typ::Genre:
+                updated.genre = editor.genre;
+                break;
+            case Typ::Kommentarer:
+                updated.comment = editor.comment;
+                break;
+            case Typ::Filnamn: {
+                ArtistTitle at = splitFileName(row.name, fil2tagNr);
+                updated.artist = std::move(at.artist);
+                updated.title = std::move(at.title);
+                break;
+            }
+        }
+        QString file = row.name + ending;
+        if (const Code c = tag::skriv_tag(fs, katalog + file, recordFor(updated), noGenre);
+            c != code::kOk) {
+            result.failures.push_back({std::move(file), c});
+            continue;
+        }
+        observer.setStatus(sparar + file);
+        row = std::move(updated);
+        ++result.written;
+    }
+    observer.setProgress(0);
+    observer.setStatus(QStringLiteral("Klar"));
+    return result;
+}
+
+QString failureText(const std::vector<Failure>& failures) {
+    QString text = QStringLiteral("Följande filer kunde inte skrivas:");
+    const std::size_t named = std::min(failures.size(), kMostNamed);
+    for (std::size_t i = 0; i < named; ++i) {
+        text += u'\n' + failures[i].file + QStringLiteral(" (") + reason(failures[i].code) + u')';
+    }
+    if (const std::size_t rest = failures.size() - named; rest == 1) {
+        text += QStringLiteral("\n... och 1 fil till.");
+    } else if (rest > 1) {
+        text += QStringLiteral("\n... och %1 filer till.").arg(rest);
+    }
+    return text;
+}
+
+void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures) {
+    if (failures.empty())
+        return;
+    boxes.show(QStringLiteral("Fel"), failureText(failures), platform::MessageBoxes::Icon::Critical,
+               platform::MessageBoxes::Buttons::Ok);
+}
+
+}  // namespace sorvel::write

@@ -1,0 +1,92 @@
+#pragma once
+
+// The tag writer: one field into every selected file, or artist and title from the file names.
+//
+// For the window: spara_tag(typ) reads the editor into EditorValues and calls spara_tag() below
+// with the list's rows in list order, one selected flag per row, `katalog` and `fil2tagNr`. The
+// Observer forwards status text and progress to StatusBar1 and ProgressBar1 (painting at most
+// every 20 ms is the window's affair; every step is reported). The rows of the selected files
+// that were written are updated in place; repaint them afterwards. When the result holds
+// failures, showFailures() puts up the one message that names them. cmdFilnamn2Tag_Click runs
+// Typ::Filnamn and then ListView1_Click.
+
+#include "browse/scan.h"
+#include "platform/desktop.h"
+#include "platform/filesystem.h"
+#include "tag/tag.h"
+#include "write/editor.h"
+
+#include <QString>
+#include <cstddef>
+#include <vector>
+
+namespace sorvel::write {
+
+/// The field selector of spara_tag(): which field comes from the editor (or, for Filnamn,
+/// artist and title from the file name). The numbers are the selectors 1 to 7.
+enum class Typ {
+    Artist = 1,
+    Titel = 2,
+    Album = 3,
+    Ar = 4,
+    Genre = 5,
+    Kommentarer = 6,
+    Filnamn = 7,
+};
+
+/// What the writer reports while it runs, in the order the user is to see it.
+class Observer {
+public:
+    virtual ~Observer() = default;
+    virtual void setStatus(const QString& text) = 0;
+    virtual void setProgressMax(int max) = 0;
+    virtual void setProgress(int value) = 0;
+};
+
+/// A selected file that was left as it was.
+struct Failure {
+    QString file;  ///< the row's name + ".mp3"
+    Code code;     ///< code::kBadArgument for text a tag cannot hold
+};
+
+struct WriteResult {
+    std::size_t written = 0;
+    std::vector<Failure> failures;  ///< in list order
+};
+
+struct ArtistTitle {
+    QString artist;
+    QString title;
+};
+
+/// Artist and title from a file's base name: underscores read as blanks, the name split at the
+/// dash that `fil2tagNr` chooses (at the last dash when there are fewer, or for 0 and below), the
+/// text before the previous dash dropped; both trimmed of blanks and cut to 30 characters. A name
+/// without a dash gives no artist and the whole name, untrimmed, as the title.
+ArtistTitle splitFileName(const QString& name, int fil2tagNr);
+
+/// The tag record a row stands for: its texts whole, NUL bytes included, and the byte of its
+/// genre name (255 for none).
+tag::TagRecord recordFor(const browse::Row& row);
+
+/// Writes into the file of every selected row the record of that row with the selector's field
+/// replaced, and then updates the row. Reports the progress maximum (the number of rows; not
+/// reported for an empty list), a step for every row selected or not, "Sparar " + name + ".mp3"
+/// after each file written, and finally progress 0 and "Klar". A file that cannot be written
+/// (or whose new text a tag cannot hold) keeps its bytes, its row stays as it was, and the
+/// writer goes on. Every command but Typ::Genre keeps a file's own genre byte where the row
+/// shows no genre and the byte reads as none (0, 116..255), so that other programs' genres
+/// survive.
+WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row>& rows,
+                      const std::vector<bool>& selected, const QString& katalog,
+                      const EditorValues& editor, int fil2tagNr, Observer& observer);
+
+/// The text of the one message that names the files a command could not write, with the reason
+/// for each; at most 20 are named, the rest counted.
+QString failureText(const std::vector<Failure>& failures);
+
+/// Shows failureText() with the title "Fel", the critical icon and OK; nothing when there are no
+/// failures.
+void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures);
+
+}  // namespace sorvel::write

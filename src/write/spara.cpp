@@ -1,0 +1,82 @@
+#include "write/spara.h"
+
+#include "tag/tag.h"
+#include "write/engine.h"
+#include "fileops/fileops.h"
+
+namespace sorvel::write {
+namespace {
+
+using Boxes = platform::MessageBoxes;
+
+// The editor shows a row's text only up to its first NUL; a field left so keeps the whole text.
+QString keepWhole(const QString& shown, const QString& rowText) {
+    return shown == shownText(rowText) ? rowText : shown;
+}
+
+void showReadOnly(Boxes& boxes) {
+    boxes.show(QStringLiteral("Fel"), QStringLiteral("Filen är skrivskyddad!"),
+               Boxes::Icon::Critical, Boxes::Buttons::Ok);
+}
+
+void showRenameFailure(Boxes& boxes, Code c, const QString& newBase) {
+    // A reserved device name is refused with the access code too, but it is the name that is at
+    // fault, and the rename procedure's message for that code says so.
+    if (c == code::kAccess && platform::checkNewName(newBase) != code::kAccess) {
+        showReadOnly(boxes);
+        return;
+    }
+    const fileops::Message m = fileops::renameMessage(c);
+    boxes.show(m.title, m.text, Boxes::Icon::Critical, Boxes::Buttons::Ok);
+}
+
+}  // namespace
+
+SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& boxes,
+                           const QString& katalog, browse::Row& row, const EditorValues& editor,
+                           const QString& txtFilnamn) {
+    browse::Row updated = row;
+    updated.artist = keepWhole(editor.artist, row.artist);
+    updated.title = keepWhole(editor.title, row.title);
+    updated.album = keepWhole(editor.album, row.album);
+    updated.year = keepWhole(editor.year, row.year);
+    updated.genre = editor.genre;
+    updated.comment = keepWhole(editor.comment, row.comment);
+    const tag::NoGenre noGenre =
+        editor.genre == row.genre ? tag::NoGenre::KeepFileByte : tag::NoGenre::Write255;
+
+    const QString ending = QStringLiteral(".mp3");
+    if (const Code c = tag::skriv_tag(fs, katalog + row.name + ending, recordFor(updated), noGenre);
+        c != code::kOk) {
+        if (c == code::kAccess) {
+            showReadOnly(boxes);
+        } else {
+            showFailures(boxes, {{row.name + ending, c}});
+        }
+        return SaveOutcome::NotSaved;
+    }
+
+    SaveOutcome outcome = SaveOutcome::Saved;
+    if (txtFilnamn != row.name) {
+        const Boxes::Answer answer =
+            boxes.show(QStringLiteral("Ändra filnamn?"),
+                       QStringLiteral("Vill du ändra filnamnet från ") + row.name + ending +
+                           QStringLiteral(" till ") + txtFilnamn + QStringLiteral(".mp3 ?"),
+                       Boxes::Icon::None, Boxes::Buttons::OkCancel);
+        if (answer == Boxes::Answer::Ok) {
+            if (const Code c = platform::renameMp3(fs, katalog, row.name, txtFilnamn);
+                c != code::kOk) {
+                showRenameFailure(boxes, c, txtFilnamn);
+            } else {
+                updated.name = txtFilnamn;
+                outcome = SaveOutcome::SavedAndRenamed;
+            }
+        }
+    }
+    // The file holds the new tag whatever became of the rename; a row left behind would feed
+    // its old texts into the next field command.
+    row = std::move(updated);
+    return outcome;
+}
+
+}  // namespace sorvel::write

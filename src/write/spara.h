@@ -1,0 +1,37 @@
+#pragma once
+
+// "&Spara tag": the whole tag of the editor into the current row's file, and its new name.
+//
+// For the window: cmdSpara_Click reads the editor into EditorValues and txtFilnamn's text and
+// calls cmdSpara_Click() below with the current row. Every message (the rename question, the
+// failures) is shown through the MessageBoxes handed in. Afterwards repaint the row when the
+// answer is not NotSaved; it has been updated in place.
+
+#include "browse/scan.h"
+#include "platform/desktop.h"
+#include "platform/filesystem.h"
+#include "write/editor.h"
+
+#include <QString>
+
+namespace sorvel::write {
+
+enum class SaveOutcome {
+    NotSaved,         ///< the tag could not be written; file and row are as they were
+    Saved,            ///< the tag is written; the name is unchanged (not asked, Cancel, or failed)
+    SavedAndRenamed,  ///< the tag is written and the file has the name of txtFilnamn
+};
+
+/// Writes the editor's tag to katalog + row.name + ".mp3". A text field that still shows the
+/// row's text (shownText()) is written as the row holds it, NUL bytes and all; a changed one is
+/// padded with blanks. A genre left as the row has it keeps a no-genre byte of the file's own.
+/// When `txtFilnamn` differs from the row's name (case counts), asks whether to rename and on
+/// OK renames without ever replacing a file. The row's tag columns follow what was written, its
+/// name the rename. A file that cannot be written shows "Filen är skrivskyddad!" for an access
+/// failure and the failure list otherwise; a failed rename shows the rename procedure's message
+/// for its code, and "Filen är skrivskyddad!" when the file system refused the access.
+SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& boxes,
+                           const QString& katalog, browse::Row& row, const EditorValues& editor,
+                           const QString& txtFilnamn);
+
+}  // namespace sorvel::write

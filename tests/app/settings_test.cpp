@@ -1,0 +1,208 @@
+#include "app/settings.h"
+#include "platform/names.h"
+#include "support/files.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <fstream>
+#include <string>
+
+using namespace sorvel;
+using namespace sorvel::app;
+
+namespace {
+
+// Records what the load applies and refuses the step named in `refuse`.
+class ScriptedTarget : public SettingsTarget {
+public:
+    std::vector<std::string> calls;
+    std::string refuse;
+    QString folder;
+
+    Code applyDrive(const QString& f) override { return step("drive", f); }
+    Code applyFolder(const QString& f) override {
+        folder = f;
+        return step("folder", f);
+    }
+    Code applyWindowState(int s) override { return step("state", QString::number(s)); }
+    Code applyTop(double v) override { return step("top", QString::number(v)); }
+    Code applyLeft(double v) override { return step("left", QString::number(v)); }
+    Code applyWidth(double v) override { return step("width", QString::number(v)); }
+    Code applyHeight(double v) override { return step("height", QString::number(v)); }
+
+private:
+    Code step(const char* name, const QString& value) {
+        calls.push_back(std::string(name) + ' ' + value.toStdString());
+        return refuse == name ? code::kAccess : code::kOk;
+    }
+};
+
+using Calls = std::vector<std::string>;
+
+// A file as the program has always written it: Windows-1252, CR LF, numbers with blanks around.
+const QByteArray kOriginal =
+    "Denna filen inneh\xe5ller alla inst\xe4llningar som id3 editorn sparar. Redigera den inte! "
+    "Men "
+    "om den tas bort s\xe5 skapas en ny n\xe4sta g\xe5ng programmet avslutas.\r\n"
+    "C:\\Musik\\\xc5sa\r\n 2 \r\n 1200 \r\n-45\r\n 9600,5\r\n7200\r\n 3 \r\n";
+const Calls kAllCalls = {"drive C:\\Musik\\Åsa",
+                         "folder C:\\Musik\\Åsa",
+                         "state 2",
+                         "top 1200",
+                         "left -45",
+                         "width 9600.5",
+                         "height 7200"};
+
+// Bytes this process has read through read(2) and its kin so far.
+long long bytesRead() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return -1;
+}
+
+class SettingsFile : public ::testing::Test {
+protected:
+    test::TempFolder dir;
+    ScriptedTarget target;
+    QString ini = dir.file(QStringLiteral("id3.ini"));
+
+    int load(const QByteArray& bytes) {
+        test::writeAll(ini, bytes);
+        target = ScriptedTarget();
+        return loadSettings(ini, target);
+    }
+};
+
+}  // namespace
+
+TEST_F(SettingsFile, AFileOfTheOldFormatIsAppliedInOrder) {
+    EXPECT_EQ(load(kOriginal), 3);
+    EXPECT_EQ(target.calls, kAllCalls);
+
+    // Other line endings, any first line, no ending after the last line: the same values.
+    QByteArray mixed = kOriginal;
+    mixed.replace(0, mixed.indexOf('\r'), "vad som helst");
+    mixed.replace("\r\n 2 \r\n", "\r 2 \n").chop(2);
+    for (const QByteArray& bytes : {QByteArray(kOriginal).replace("\r\n", "\n"),
+                                    QByteArray(kOriginal).replace("\r\n", "\r"), mixed}) {
+        EXPECT_EQ(load(bytes), 3) << bytes.toStdString();
+        EXPECT_EQ(target.calls, kAllCalls);
+    }
+}
+
+TEST_F(SettingsFile, ANoFileOrAShortOneAppliesNothing) {
+    EXPECT_EQ(loadSettings(dir.file(QStringLiteral("saknas.ini")), target), 0);
+    EXPECT_TRUE(target.calls.empty());
+    const QByteArray seven = kOriginal.left(kOriginal.lastIndexOf(" 3 "));
+    for (const QByteArray& bytes : {QByteArray(), seven, seven + "\r\n"}) {
+        EXPECT_EQ(load(bytes), 0);
+        EXPECT_TRUE(target.calls.empty()) << bytes.toStdString();
+    }
+}
+
+TEST_F(SettingsFile, TheFirstFailureStopsTheLoadAndKeepsWhatWasApplied) {
+    // A bad line 8 is found while the file is read, before anything is applied.
+    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 3 \r\n", "tre\r\n")), 0);
+    EXPECT_TRUE(target.calls.empty());
+    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 3 \r\n", "70000\r\n")), 0);
+    EXPECT_TRUE(target.calls.empty());
+
+    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 2 ", "2x")), 0);
+    EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + 2));
+    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 9600,5", "1e3")), 0);
+    EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + 5));
+
+    const char* steps[] = {"drive", "folder", "state", "top", "left", "width", "height"};
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        test::writeAll(ini, kOriginal);
+        target = ScriptedTarget();
+        target.refuse = steps[i];
+        EXPECT_EQ(loadSettings(ini, target), 0) << steps[i];
+        EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + i + 1));
+    }
+}
+
+TEST_F(SettingsFile, AHugeFileIsReadNoFurtherThanNeeded) {
+    constexpr qsizetype kMiB = qsizetype{1024} * 1024;
+    const QByteArray tail(kMiB + 1, 'x');
+    long long before = bytesRead();
+    EXPECT_EQ(load(kOriginal + tail + tail + tail), 3);
+    EXPECT_EQ(target.calls, kAllCalls);
+    EXPECT_LT(bytesRead() - before, 64 * 1024);
+
+    before = bytesRead();
+    EXPECT_EQ(load(tail + tail + kOriginal), 0);
+    EXPECT_TRUE(target.calls.empty());
+    EXPECT_LT(bytesRead() - before, 256 * 1024);
+}
+
+TEST_F(SettingsFile, SaveWritesTheOldFormatOverAnyOldFile) {
+    test::writeAll(ini, QByteArray(2000, 'g'));
+    const Settings s{QStringLiteral(u"/musik/Åsa"), 2, 1200, -45, 9600.5, 7200, 3};
+    ASSERT_EQ(saveSettings(ini, s), code::kOk);
+    EXPECT_EQ(test::readAll(ini),
+              kOriginal.left(kOriginal.indexOf("\r\n") + 2) +
+                  "/musik/\xc5sa\r\n2\r\n1200\r\n-45\r\n9600.5\r\n7200\r\n3\r\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("id3.ini")});
+}
+
+TEST_F(SettingsFile, EveryFolderComesBackByteForByte) {
+    const std::string folders[] = {
+        "/",
+        "/musik/\xc3\x85sa",        // Åsa: fits Windows-1252
+        "/musik/\xc3\x83\xc2\xa5",  // Ã¥: its Windows-1252 bytes would read as UTF-8 "å"
+        "/musik/\xc5\x81\xc3\xb3\x64\xc5\xba/\xe9\x9f\xb3",  // Łódź/音: not in Windows-1252
+        "/musik/\xe5\xff-latin1",                            // not UTF-8 at all
+        "/musik/rad\nbrytning%0A",                           // a line break in a name
+    };
+    for (const std::string& bytes : folders) {
+        const Settings s{platform::decodeName(bytes), 1, 15, 30, 11000, 8000.25, 4};
+        ASSERT_EQ(saveSettings(ini, s), code::kOk);
+        target = ScriptedTarget();
+        EXPECT_EQ(loadSettings(ini, target), 4) << bytes;
+        EXPECT_EQ(platform::encodeName(target.folder).toStdString(), bytes);
+        EXPECT_EQ(target.calls.back(), "height 8000.25");
+    }
+}
+
+TEST(SettingsPath, AnUnwritableProgramFolderSendsTheFileToTheUsersConfiguration) {
+    test::TempFolder program;
+    test::TempFolder config;
+    const QString folder = program.path().chopped(1);
+    const QString local = program.write(QStringLiteral("id3.ini"), "gammal");
+    EXPECT_EQ(settingsPath(folder), local);
+
+    const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
+    const QByteArray oldHome = qgetenv("HOME");
+    {
+        test::ReadOnly readOnly(folder);
+        if (!readOnly.effective()) {
+            GTEST_SKIP() << "no way to make a folder read-only for root";
+        }
+        qputenv("XDG_CONFIG_HOME", platform::encodeName(config.path() + QStringLiteral("xdg")));
+        qputenv("HOME", platform::encodeName(config.path() + QStringLiteral("hem")));
+        const QString path = settingsPath(folder);
+        EXPECT_EQ(path, config.path() + QStringLiteral("xdg/sorvel/id3.ini"));
+        EXPECT_EQ(saveSettings(path, Settings{}), code::kOk);
+        ScriptedTarget target;
+        loadSettings(path, target);
+        EXPECT_EQ(target.calls.size(), 7u);
+
+        qputenv("XDG_CONFIG_HOME", "relativ");
+        EXPECT_EQ(settingsPath(folder),
+                  config.path() + QStringLiteral("hem/.config/sorvel/id3.ini"));
+        oldXdg.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldXdg);
+        qputenv("HOME", oldHome);
+
+        // Where nothing can be written, the old file stays whole and the code says why.
+        EXPECT_EQ(saveSettings(local, Settings{}), code::kAccess);
+        EXPECT_EQ(test::readAll(local), "gammal");
+    }
+}
