@@ -124,16 +124,17 @@ private Q_SLOTS:
 
         // The second value names a folder without the program: the same message.
         TempFolder folder;
+        // (The backslash is a Windows separator: here it is part of a name inside the folder.)
+        const QString tools = folder.path() + QStringLiteral("tools");
         registry.values[{QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
-                         QStringLiteral("MSINFO")}] = folder.path().chopped(1);
+                         QStringLiteral("MSINFO")}] = tools;
         QTest::mouseClick(sysInfo, Qt::LeftButton);
         QCOMPARE(boxes.shown.size(), std::size_t{2});
         QVERIFY(opener.started.empty());
         // With the program there, it is started.
-        writeAll(folder.path().chopped(1) + QStringLiteral("\\MSINFO32.EXE"), "MZ");
+        writeAll(tools + QStringLiteral("\\MSINFO32.EXE"), "MZ");
         QTest::mouseClick(sysInfo, Qt::LeftButton);
-        QCOMPARE(opener.started,
-                 std::vector<QString>{folder.path().chopped(1) + QStringLiteral("\\MSINFO32.EXE")});
+        QCOMPARE(opener.started, std::vector<QString>{tools + QStringLiteral("\\MSINFO32.EXE")});
 
         // The first value wins; a start that fails gives the message.
         registry.values[{QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO"),
