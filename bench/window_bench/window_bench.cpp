@@ -39,8 +39,9 @@ void makeFolder(const std::string& dir, int n) {
         const std::string name = dir + "/Artist " + std::to_string(i % 97) + " - Titel nummer " +
                                  std::to_string(i) + ".mp3";
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0)
+        if (fd < 0) {
             std::abort();
+        }
         std::string bytes = body;
         if (i % 4 != 3) {
             std::string t = tail;
@@ -72,15 +73,17 @@ bool isMp3(const char* name) {
 std::size_t floorScan(const std::string& dir) {
     std::size_t count = 0;
     DIR* d = ::opendir(dir.c_str());
-    while (const dirent* e = ::readdir(d))
+    while (const dirent* e = ::readdir(d)) {
         count += isMp3(e->d_name) ? 1 : 0;
+    }
     ::closedir(d);
     std::vector<std::string> names;
     names.reserve(count);
     d = ::opendir(dir.c_str());
     while (const dirent* e = ::readdir(d)) {
-        if (isMp3(e->d_name))
+        if (isMp3(e->d_name)) {
             names.emplace_back(e->d_name);
+        }
     }
     ::closedir(d);
     std::vector<std::array<std::string, 7>> rows;
@@ -111,8 +114,9 @@ long peakKiB() {
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
+        if (line.rfind("VmHWM:", 0) == 0) {
             return std::stol(line.substr(6));
+        }
     }
     return -1;
 }
@@ -125,21 +129,24 @@ struct Result {
 Result measure(app::frmMain& w, const QString& folder, const std::string& dir, int n) {
     constexpr int kRounds = 3;
     double bestFloor = 1e9, bestWindow = 1e9;
-    if (w.applyFolder(folder) != code::kOk)
+    if (w.applyFolder(folder) != code::kOk) {
         std::abort();  // opens it (and warms the caches)
+    }
     QWidget* list = w.findChild<QWidget*>(QStringLiteral("ListView1"));
     for (int r = 0; r < kRounds; ++r) {
         auto t0 = Clock::now();
-        if (floorScan(dir) != static_cast<std::size_t>(n))
+        if (floorScan(dir) != static_cast<std::size_t>(n)) {
             std::abort();
+        }
         bestFloor = std::min(bestFloor, secondsSince(t0));
 
         QKeyEvent f5(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
         t0 = Clock::now();
         QApplication::sendEvent(list, &f5);
         const double s = secondsSince(t0);
-        if (w.statusText() != QStringLiteral("Klar") || w.listModel().rowCount() != n)
+        if (w.statusText() != QStringLiteral("Klar") || w.listModel().rowCount() != n) {
             std::abort();
+        }
         bestWindow = std::min(bestWindow, s);
         QApplication::processEvents();  // paint what the scan left, as the user would see it
     }

@@ -45,14 +45,16 @@ const QString& FileListModel::field(const browse::Row& row, int column) {
 }
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || role != Qt::DisplayRole)
+    if (!index.isValid() || role != Qt::DisplayRole) {
         return {};
+    }
     return browse::shownText(field(row(index.row()), index.column())).toString();
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
         return {};
+    }
     switch (section) {
         case 0:
             return QStringLiteral("Filnamn (.mp3)");
@@ -92,8 +94,9 @@ void FileListModel::clear() {
 }
 
 void FileListModel::append(std::vector<browse::Row>&& rows) {
-    if (rows.empty())
+    if (rows.empty()) {
         return;
+    }
     if (!sorted_) {
         const int first = static_cast<int>(rows_.size());
         beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
@@ -148,8 +151,9 @@ void FileListModel::sortByColumn(int column) {
     sortColumn_ = std::clamp(column, 0, kColumns - 1);
     order_ = order_ == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
     sorted_ = true;
-    if (rows_.empty())
+    if (rows_.empty()) {
         return;
+    }
 
     // Sorting moves rows but changes neither the selection nor the current row.
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);

@@ -49,8 +49,9 @@ void FileListView::mousePressEvent(QMouseEvent* event) {
 
 void FileListView::mouseReleaseEvent(QMouseEvent* event) {
     QTreeView::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
         Q_EMIT listClicked();
+    }
 }
 
 void FileListView::keyPressEvent(QKeyEvent* event) {

@@ -11,8 +11,9 @@ namespace {
 bool fits(const QFont& font, const std::vector<const QLabel*>& labels) {
     const QFontMetrics fm(font);
     for (const QLabel* l : labels) {
-        if (fm.horizontalAdvance(l->text()) > l->contentsRect().width())
+        if (fm.horizontalAdvance(l->text()) > l->contentsRect().width()) {
             return false;
+        }
     }
     return true;
 }
@@ -23,8 +24,9 @@ QFont fittingFont(const QFont& base, const std::vector<const QLabel*>& labels) {
     QStringList families{base.family()};
     for (const QString& f : {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
                              QStringLiteral("Nimbus Sans"), QStringLiteral("Arial")}) {
-        if (QFontDatabase::hasFamily(f))
+        if (QFontDatabase::hasFamily(f)) {
             families.push_back(f);
+        }
     }
     const double start = base.pointSizeF() > 0 ? base.pointSizeF() : 9.0;
     for (double size = start; size >= 7.0; size -= 0.5) {
@@ -32,8 +34,9 @@ QFont fittingFont(const QFont& base, const std::vector<const QLabel*>& labels) {
             QFont f = base;
             f.setFamily(family);
             f.setPointSizeF(size);
-            if (fits(f, labels))
+            if (fits(f, labels)) {
                 return f;
+            }
         }
     }
     QFont smallest = base;

@@ -21,31 +21,37 @@ FolderList::FolderList(QWidget* parent) : QTreeView(parent) {
 
 namespace {
 QString withoutEndSeparator(QString p) {
-    while (p.size() > 1 && p.endsWith(u'/'))
+    while (p.size() > 1 && p.endsWith(u'/')) {
         p.chop(1);
+    }
     return p;
 }
 }  // namespace
 
 Code FolderList::setPath(const QString& driveRoot, const QString& path) {
     const QString target = withoutEndSeparator(path);
-    if (const Code c = platform::checkFolder(target); c != code::kOk)
+    if (const Code c = platform::checkFolder(target); c != code::kOk) {
         return c;
-    if (model_.root() != driveRoot)
+    }
+    if (model_.root() != driveRoot) {
         model_.setRoot(driveRoot);
+    }
     const QModelIndex idx = model_.indexOfPath(target);
-    if (!idx.isValid())
+    if (!idx.isValid()) {
         return code::kPathNotFound;
+    }
 
-    for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent())
+    for (QModelIndex p = idx.parent(); p.isValid(); p = p.parent()) {
         expand(p);
+    }
     model_.reload(idx);  // an opened folder shows its subfolders as they are now
     expand(idx);
     setCurrentIndex(idx);
     scrollTo(idx);
     model_.setOpenPath(target);
-    if (target == path_)
+    if (target == path_) {
         return code::kOk;
+    }
     path_ = target;
     Q_EMIT pathChanged();
     return code::kOk;
@@ -53,10 +59,12 @@ Code FolderList::setPath(const QString& driveRoot, const QString& path) {
 
 void FolderList::openHighlighted() {
     const QString p = model_.pathOf(currentIndex());
-    if (p.isEmpty())
+    if (p.isEmpty()) {
         return;
-    if (const Code c = setPath(model_.root(), p); c != code::kOk)
+    }
+    if (const Code c = setPath(model_.root(), p); c != code::kOk) {
         Q_EMIT openFailed(p, c);
+    }
 }
 
 void FolderList::keyPressEvent(QKeyEvent* event) {

@@ -58,14 +58,16 @@ FolderTreeModel::Node* FolderTreeModel::nodeOf(const QModelIndex& index) const {
 }
 
 QModelIndex FolderTreeModel::indexOfNode(const Node* node) const {
-    if (node == nullptr || node == top_.get())
+    if (node == nullptr || node == top_.get()) {
         return {};
+    }
     return createIndex(node->row, 0, const_cast<Node*>(node));
 }
 
 void FolderTreeModel::load(Node* node) {
-    if (node->loaded)
+    if (node->loaded) {
         return;
+    }
     node->loaded = true;
     std::vector<QString> names;
     // A folder that cannot be listed simply shows no subfolders.
@@ -92,8 +94,9 @@ void FolderTreeModel::load(Node* node) {
 
 QModelIndex FolderTreeModel::indexOfPath(const QString& path) {
     const QString rootPath = root();
-    if (rootPath.isEmpty())
+    if (rootPath.isEmpty()) {
         return {};
+    }
     if (path != rootPath &&
         !path.startsWith(rootPath.endsWith(u'/') ? rootPath : rootPath + u'/')) {
         return {};
@@ -107,8 +110,9 @@ QModelIndex FolderTreeModel::indexOfPath(const QString& path) {
         if (it == node->children.end()) {
             // A hidden folder is not listed, but it may still be asked for by its path.
             const QString p = childPath(node->path, part);
-            if (platform::checkFolder(p) != code::kOk)
+            if (platform::checkFolder(p) != code::kOk) {
                 return {};
+            }
             beginInsertRows(indexOfNode(node), static_cast<int>(node->children.size()),
                             static_cast<int>(node->children.size()));
             auto child = std::make_unique<Node>();
@@ -127,8 +131,9 @@ QModelIndex FolderTreeModel::indexOfPath(const QString& path) {
 
 void FolderTreeModel::reload(const QModelIndex& index) {
     Node* node = nodeOf(index);
-    if (!node->loaded)
+    if (!node->loaded) {
         return;  // listed when first needed anyway
+    }
     if (!node->children.empty()) {
         beginRemoveRows(index, 0, static_cast<int>(node->children.size()) - 1);
         node->children.clear();
@@ -155,14 +160,16 @@ void FolderTreeModel::setOpenPath(const QString& path) {
 
 QModelIndex FolderTreeModel::index(int row, int column, const QModelIndex& parent) const {
     const Node* p = nodeOf(parent);
-    if (column != 0 || row < 0 || row >= static_cast<int>(p->children.size()))
+    if (column != 0 || row < 0 || row >= static_cast<int>(p->children.size())) {
         return {};
+    }
     return createIndex(row, 0, p->children[static_cast<std::size_t>(row)].get());
 }
 
 QModelIndex FolderTreeModel::parent(const QModelIndex& child) const {
-    if (!child.isValid())
+    if (!child.isValid()) {
         return {};
+    }
     return indexOfNode(nodeOf(child)->parent);
 }
 
@@ -175,8 +182,9 @@ int FolderTreeModel::columnCount(const QModelIndex&) const {
 }
 
 QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid())
+    if (!index.isValid()) {
         return {};
+    }
     const Node* node = nodeOf(index);
     const bool open =
         !openPath_.isEmpty() &&

@@ -127,12 +127,14 @@ void frmAbout::StartSysInfo() {
                         QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
                         QStringLiteral("MSINFO"), folder)) {
             const QString candidate = folder + QStringLiteral("\\MSINFO32.EXE");
-            if (s_.fs.exists(candidate))
+            if (s_.fs.exists(candidate)) {
                 program = candidate;
+            }
         }
     }
-    if (!program.isEmpty() && s_.opener.startProgram(program))
+    if (!program.isEmpty() && s_.opener.startProgram(program)) {
         return;
+    }
     s_.boxes.show(QStringLiteral("Sorvel"),
                   QStringLiteral("System Information Is Unavailable At This Time"),
                   platform::MessageBoxes::Icon::None, platform::MessageBoxes::Buttons::Ok);

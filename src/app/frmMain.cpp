@@ -161,8 +161,9 @@ void frmMain::createEditor(QWidget* area) {
         auto* e = new QLineEdit(area);
         e->setObjectName(QString::fromLatin1(name));
         e->setToolTip(tip);
-        if (maxLength > 0)
+        if (maxLength > 0) {
             e->setMaxLength(maxLength);
+        }
         place(e, left, top, width, 285);
         return e;
     };
@@ -339,8 +340,9 @@ void frmMain::setTabOrderOfControls() {
         Drive1,         Dir1,       txtArtist, txtTitel,       txtAlbum,       txtAr,     Combo1,
         txtKommentarer, cmdSpara,   cmdArtist, cmdTitel,       cmdAlbum,       cmdAr,     cmdGenre,
         cmdKommentarer, txtFilnamn, ListView1, cmdFilnamn2Tag, cmdTag2Filnamn, cmdFilnamn};
-    for (std::size_t i = 1; i < order.size(); ++i)
+    for (std::size_t i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
+    }
 }
 
 void frmMain::connectHandlers() {
@@ -379,8 +381,9 @@ void frmMain::fillDrives() {
     }
     const auto it = std::find_if(drives_.begin(), drives_.end(),
                                  [&](const auto& d) { return d.root == shown; });
-    if (it != drives_.end())
+    if (it != drives_.end()) {
         Drive1->setCurrentIndex(static_cast<int>(it - drives_.begin()));
+    }
 }
 
 void frmMain::showHomeFolder() {
@@ -390,11 +393,13 @@ void frmMain::showHomeFolder() {
     const auto it = std::find_if(drives_.begin(), drives_.end(),
                                  [&](const auto& d) { return d.root == drive.root; });
     const QSignalBlocker blockDrive(Drive1);
-    if (it != drives_.end())
+    if (it != drives_.end()) {
         Drive1->setCurrentIndex(static_cast<int>(it - drives_.begin()));
+    }
     const QSignalBlocker blockDir(Dir1);
-    if (Dir1->setPath(drive.root, home) != code::kOk)
+    if (Dir1->setPath(drive.root, home) != code::kOk) {
         (void)Dir1->setPath(drive.root, drive.root);
+    }
 }
 
 // ---- Start-up and shutdown ----
@@ -408,8 +413,9 @@ void frmMain::Form_Load() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
     Combo1->clear();
-    for (const QString& genre : tag::chooserOrder())
+    for (const QString& genre : tag::chooserOrder()) {
         Combo1->addItem(genre);
+    }
     Combo1->setCurrentIndex(-1);
 
     fil2tagNr = loadSettings(settingsPath(s_.programFolder.path()), *this);
@@ -418,66 +424,63 @@ void frmMain::Form_Load() {
 
 Code frmMain::applyDrive(const QString& folder) {
     const platform::Drives::Drive drive = s_.drives.driveOf(folder);
-    if (const Code c = s_.drives.check(drive); c != code::kOk)
+    if (const Code c = s_.drives.check(drive); c != code::kOk) {
         return c;
+    }
     const int index = selectDrive(drive.root);
     return index < 0 ? code::kDeviceUnavailable : code::kOk;
 }
 
 Code frmMain::applyFolder(const QString& folder) {
     const QString before = Dir1->path();
-    if (const Code c = openFolder(folder); c != code::kOk)
+    if (const Code c = openFolder(folder); c != code::kOk) {
         return c;
+    }
     // Restoring the folder always lists it, even when the chooser already showed it.
-    if (Dir1->path() == before)
+    if (Dir1->path() == before) {
         Dir1_Change();
+    }
     return code::kOk;
 }
 
 Code frmMain::applyWindowState(int state) {
-    if (state < 0 || state > 2)
+    if (state < 0 || state > 2) {
         return code::kBadArgument;
+    }
     restored_.state = true;
     restored_.windowState = state;
     return code::kOk;
 }
 
 namespace {
-bool usable(double v) {
-    return std::isfinite(v) && std::abs(v) < 1e7;
+
+// Keeps a restored figure for when the window is placed: a finite number that a screen can
+// hold, and for a size a positive one; anything else is refused as a failed step.
+Code keep(double twips, bool size, bool& given, double& value) {
+    if (!std::isfinite(twips) || std::abs(twips) >= 1e7 || (size && twips <= 0)) {
+        return code::kBadArgument;
+    }
+    given = true;
+    value = twips;
+    return code::kOk;
 }
+
 }  // namespace
 
 Code frmMain::applyTop(double twips) {
-    if (!usable(twips))
-        return code::kBadArgument;
-    restored_.top = true;
-    restored_.topTw = twips;
-    return code::kOk;
+    return keep(twips, false, restored_.top, restored_.topTw);
 }
 
 Code frmMain::applyLeft(double twips) {
-    if (!usable(twips))
-        return code::kBadArgument;
-    restored_.left = true;
-    restored_.leftTw = twips;
-    return code::kOk;
+    return keep(twips, false, restored_.left, restored_.leftTw);
 }
 
 Code frmMain::applyWidth(double twips) {
-    if (!usable(twips) || twips <= 0)
-        return code::kBadArgument;
-    restored_.width = true;
-    restored_.widthTw = twips;
-    return code::kOk;
+    return keep(twips, true, restored_.width, restored_.widthTw);
 }
 
 Code frmMain::applyHeight(double twips) {
-    if (!usable(twips) || twips <= 0)
-        return code::kBadArgument;
-    restored_.height = true;
-    restored_.heightTw = twips;
-    return code::kOk;
+    return keep(twips, true, restored_.height, restored_.heightTw);
 }
 
 void frmMain::applyRestoredGeometry() {
@@ -496,14 +499,18 @@ void frmMain::applyRestoredPlace() {
     // them when it is restored.
     const QSize frame = frameGeometry().size() - size();
     QRect outer = frameGeometry();
-    if (restored_.top)
+    if (restored_.top) {
         outer.moveTop(tw_.y(restored_.topTw));
-    if (restored_.left)
+    }
+    if (restored_.left) {
         outer.moveLeft(tw_.x(restored_.leftTw));
-    if (restored_.width)
+    }
+    if (restored_.width) {
         outer.setWidth(tw_.x(restored_.widthTw));
-    if (restored_.height)
+    }
+    if (restored_.height) {
         outer.setHeight(tw_.y(restored_.heightTw));
+    }
     move(outer.topLeft());
     resize(outer.size() - frame);
     restoredOuter_ = outer.size();
@@ -513,25 +520,30 @@ void frmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // Some window systems tell the frame's size only once the window is on screen.
     if (restoredOuter_.isValid()) {
-        for (const int ms : {0, 300})
+        for (const int ms : {0, 300}) {
             QTimer::singleShot(ms, this, &frmMain::fitRestoredFrame);
+        }
     }
 }
 
 void frmMain::fitRestoredFrame() {
-    if (!restoredOuter_.isValid() || windowState() != Qt::WindowNoState)
+    if (!restoredOuter_.isValid() || windowState() != Qt::WindowNoState) {
         return;
+    }
     const QSize frame = frameGeometry().size() - size();
-    if (frame == QSize(0, 0))
+    if (frame == QSize(0, 0)) {
         return;  // not known yet
-    if (frameGeometry().size() != restoredOuter_)
+    }
+    if (frameGeometry().size() != restoredOuter_) {
         resize(restoredOuter_ - frame);
+    }
     restoredOuter_ = QSize();
 }
 
 void frmMain::saveSettingsOnce() {
-    if (settingsSaved_)
+    if (settingsSaved_) {
         return;
+    }
     settingsSaved_ = true;
     Settings st;
     st.folder = Dir1->path();
@@ -562,8 +574,9 @@ void frmMain::saveSettingsOnce() {
 
 void frmMain::closeEvent(QCloseEvent* event) {
     saveSettingsOnce();
-    if (splash_ != nullptr)
+    if (splash_ != nullptr) {
         splash_->close();
+    }
     event->accept();
 }
 
@@ -581,13 +594,15 @@ void frmMain::resizeEvent(QResizeEvent* event) {
 
 void frmMain::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
+    if (event->type() == QEvent::WindowStateChange) {
         Form_Resize();
+    }
 }
 
 void frmMain::Form_Resize() {
-    if (isMinimized())
+    if (isMinimized()) {
         return;
+    }
     const QSize frame = frameGeometry().size() - size();
     QSize outer = frameGeometry().size();
     if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
@@ -606,8 +621,9 @@ void frmMain::Form_Resize() {
     const int listHeight = std::clamp(tw_.y(heightTw - kListHeightLess), 0, std::max(0, below));
     ListView1->resize(std::max(0, tw_.x(widthTw - kListWidthLess)), listHeight);
     const int column = std::max(0, tw_.x((widthTw - kListWidthLess - kFixedColumns) / 5));
-    for (const int c : {0, 1, 2, 3, 6})
+    for (const int c : {0, 1, 2, 3, 6}) {
         ListView1->setColumnWidth(c, column);
+    }
 
     const int barWidth = client.width();
     ProgressBar1->move(barWidth - tw_.x(kProgressFromRight),
@@ -617,11 +633,13 @@ void frmMain::Form_Resize() {
 // ---- Keys ----
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) {
         return false;
+    }
     auto* target = static_cast<QWidget*>(watched);
-    if (target->window() != this)
+    if (target->window() != this) {
         return false;
+    }
     auto* key = static_cast<QKeyEvent*>(event);
     // A key the focused control leaves alone travels on to its parents as the same press;
     // the window previews each press once.
@@ -630,14 +648,16 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     keyTarget_ = target;
     keyCode_ = key->key();
     keyStamp_ = key->timestamp();
-    if (!travelling)
+    if (!travelling) {
         Form_KeyDown(key->key(), FileListView::shiftState(key->modifiers()));
+    }
     return false;  // never consumed: the control gets the key afterwards
 }
 
 void frmMain::Form_KeyDown(int keyCode, int /*shift*/) {
-    if (keyCode == Qt::Key_F5)
+    if (keyCode == Qt::Key_F5) {
         Dir1_Change();
+    }
 }
 
 // ---- Drives and folders ----
@@ -650,8 +670,9 @@ int frmMain::selectDrive(const QString& root) {
         fillDrives();
         it = std::find_if(drives_.begin(), drives_.end(),
                           [&](const auto& d) { return d.root == root; });
-        if (it == drives_.end())
+        if (it == drives_.end()) {
             return -1;
+        }
     }
     const int index = static_cast<int>(it - drives_.begin());
     Drive1->setCurrentIndex(index);  // a change runs Drive1_Change
@@ -664,8 +685,9 @@ Code frmMain::openFolder(const QString& folder) {
 
 void frmMain::Drive1_Change() {
     const int index = Drive1->currentIndex();
-    if (index < 0 || index >= static_cast<int>(drives_.size()))
+    if (index < 0 || index >= static_cast<int>(drives_.size())) {
         return;
+    }
     const platform::Drives::Drive drive = drives_[static_cast<std::size_t>(index)];
     for (;;) {
         Code c = s_.drives.check(drive);
@@ -674,11 +696,13 @@ void frmMain::Drive1_Change() {
             const auto it = driveFolders_.find(drive.root);
             c = it != driveFolders_.end() ? Dir1->setPath(drive.root, it->second)
                                           : code::kPathNotFound;
-            if (c != code::kOk)
+            if (c != code::kOk) {
                 c = Dir1->setPath(drive.root, drive.root);
+            }
         }
-        if (c == code::kOk)
+        if (c == code::kOk) {
             return;
+        }
         if (c != code::kDeviceUnavailable) {
             s_.boxes.show(QStringLiteral("Fel"), errorText(c), Icon::Critical, Buttons::Ok);
             return;
@@ -687,8 +711,9 @@ void frmMain::Drive1_Change() {
             QStringLiteral("Fel"),
             QStringLiteral("Enhet ") + drive.root + QStringLiteral(" går inte att komma åt."),
             Icon::None, Buttons::RetryCancel);
-        if (a == Answer::Retry)
+        if (a == Answer::Retry) {
             continue;
+        }
         // Both choosers agree again on the folder on show.
         selectDrive(s_.drives.driveOf(Dir1->path()).root);
         return;
@@ -738,8 +763,9 @@ void frmMain::Dir1_Change() {
 }
 
 void frmMain::waitForSplash() {
-    if (splash_ == nullptr || !splash_->isVisible())
+    if (splash_ == nullptr || !splash_->isVisible()) {
         return;
+    }
     // The window takes no input meanwhile, but everything keeps being painted.
     while (s_.clock.seconds() - starttid <= kSplashSeconds) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -769,15 +795,17 @@ void frmMain::paintStatus(bool now) {
         if (!flushPending_) {
             flushPending_ = true;
             QTimer::singleShot(0, this, [this] {
-                if (flushPending_)
+                if (flushPending_) {
                     flushStatus();
+                }
             });
         }
         return;
     }
     flushStatus();
-    if (StatusBar1->isVisible())
+    if (StatusBar1->isVisible()) {
         StatusBar1->repaint();  // painted now, no input handled
+    }
     lastPaint_.start();
 }
 
@@ -792,8 +820,9 @@ void frmMain::flushStatus() {
 
 std::vector<int> frmMain::selectedRows() const {
     std::vector<int> rows;
-    for (const QModelIndex& i : ListView1->selectionModel()->selectedRows())
+    for (const QModelIndex& i : ListView1->selectionModel()->selectedRows()) {
         rows.push_back(i.row());
+    }
     std::sort(rows.begin(), rows.end());
     return rows;
 }
@@ -832,8 +861,9 @@ void frmMain::showButtonsFor(int selectedCount) {
 }
 
 void frmMain::ListView1_Click() {
-    if (model_->rowCount() == 0)
+    if (model_->rowCount() == 0) {
         return;
+    }
     const int selected = static_cast<int>(ListView1->selectionModel()->selectedRows().size());
     setEditorEnabled(true);
     // With rows but none current (every row deselected) the editor keeps what it shows.
@@ -867,8 +897,9 @@ void frmMain::ListView1_KeyDown(int keyCode, int shift) {
 }
 
 void frmMain::ListView1_MouseDown(int button, int /*shift*/, QPoint pos) {
-    if (button != 2)
+    if (button != 2) {
         return;
+    }
     // The press has made the row under the pointer current; the editor shows the row the
     // menu's commands act on.
     ListView1_Click();

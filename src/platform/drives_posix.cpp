@@ -60,13 +60,16 @@ std::vector<std::string_view> splitSpaces(std::string_view line) {
     std::vector<std::string_view> parts;
     std::size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && line[i] == ' ')
+        while (i < line.size() && line[i] == ' ') {
             ++i;
+        }
         const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ')
+        while (i < line.size() && line[i] != ' ') {
             ++i;
-        if (i > start)
+        }
+        if (i > start) {
             parts.push_back(line.substr(start, i - start));
+        }
     }
     return parts;
 }
@@ -77,8 +80,9 @@ bool under(const QString& path, const QString& folder) {
 
 QByteArray realDevice(const QByteArray& device) {
     std::array<char, PATH_MAX> buf{};
-    if (::realpath(device.constData(), buf.data()) == nullptr)
+    if (::realpath(device.constData(), buf.data()) == nullptr) {
         return device;
+    }
     return QByteArray(buf.data());
 }
 
@@ -87,11 +91,13 @@ std::map<QByteArray, QString> deviceLabels() {
     std::map<QByteArray, QString> labels;
     const char* folder = "/dev/disk/by-label";
     DIR* dir = ::opendir(folder);
-    if (dir == nullptr)
+    if (dir == nullptr) {
         return labels;
+    }
     while (const dirent* e = ::readdir(dir)) {
-        if (e->d_name[0] == '.')
+        if (e->d_name[0] == '.') {
             continue;
+        }
         const QByteArray link = QByteArray(folder) + '/' + e->d_name;
         labels[realDevice(link)] = unescapeHex(e->d_name);
     }
@@ -130,8 +136,9 @@ std::vector<MountEntry> parseMountInfo(std::string_view text) {
 }
 
 bool isBrowsable(const MountEntry& mount) {
-    if (mount.mountPoint == u"/")
+    if (mount.mountPoint == u"/") {
         return true;
+    }
     static const std::array<std::string_view, 27> pseudo = {
         "proc",        "sysfs",     "tmpfs",       "devtmpfs",  "devpts",
         "cgroup",      "cgroup2",   "securityfs",  "debugfs",   "tracefs",
@@ -141,11 +148,13 @@ bool isBrowsable(const MountEntry& mount) {
         "fuse.portal", "fuse.lxcfs"};
     const std::string_view type(mount.fsType.constData(),
                                 static_cast<std::size_t>(mount.fsType.size()));
-    if (std::find(pseudo.begin(), pseudo.end(), type) != pseudo.end())
+    if (std::find(pseudo.begin(), pseudo.end(), type) != pseudo.end()) {
         return false;
+    }
     for (const auto* system : {u"/proc", u"/sys", u"/dev", u"/snap"}) {
-        if (under(mount.mountPoint, QString::fromUtf16(system)))
+        if (under(mount.mountPoint, QString::fromUtf16(system))) {
             return false;
+        }
     }
     return !under(mount.mountPoint, QStringLiteral("/run")) ||
            under(mount.mountPoint, QStringLiteral("/run/media"));
@@ -155,8 +164,9 @@ std::vector<Drives::Drive> drivesFromMounts(const std::vector<MountEntry>& mount
                                             const std::map<QByteArray, QString>& labels) {
     std::vector<Drives::Drive> drives;
     for (const MountEntry& m : mounts) {
-        if (!isBrowsable(m))
+        if (!isBrowsable(m)) {
             continue;
+        }
         QString label;
         if (const auto it = labels.find(m.source); it != labels.end()) {
             label = it->second;
@@ -168,8 +178,9 @@ std::vector<Drives::Drive> drivesFromMounts(const std::vector<MountEntry>& mount
         const auto same = std::find_if(drives.begin(), drives.end(), [&](const Drives::Drive& d) {
             return d.root == m.mountPoint;
         });
-        if (same != drives.end())
+        if (same != drives.end()) {
             drives.erase(same);  // mounted over: the later mount is seen
+        }
         drives.push_back({m.mountPoint, label});
     }
     return drives;
@@ -192,12 +203,14 @@ std::vector<Drives::Drive> PosixDrives::list() {
     const std::string text = readMountInfo();
     std::vector<MountEntry> mounts = parseMountInfo(text);
     std::map<QByteArray, QString> labels;
-    for (const auto& [device, label] : deviceLabels())
+    for (const auto& [device, label] : deviceLabels()) {
         labels[device] = label;
+    }
     // Mounts name their device by any of its links; labels are keyed by the real device.
     for (MountEntry& m : mounts) {
-        if (m.source.startsWith("/dev/"))
+        if (m.source.startsWith("/dev/")) {
             m.source = realDevice(m.source);
+        }
     }
     std::vector<Drive> all = drivesFromMounts(mounts, labels);
     std::vector<Drive> drives;

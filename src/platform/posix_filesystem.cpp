@@ -1,4 +1,5 @@
 #include "platform/filesystem.h"
+#include "platform/folder_entries.h"
 #include "platform/names.h"
 
 #include <dirent.h>
@@ -49,30 +50,12 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 Code PosixFileSystem::listMp3(const QString& folder, std::vector<QString>* names,
                               std::size_t& count) {
     count = 0;
-    DIR* dir = ::opendir(encodeName(folder).constData());
-    if (dir == nullptr) return codeFromErrno(errno);
-    const int dfd = ::dirfd(dir);
-    Code result = code::kOk;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir);
-        if (entry == nullptr) {
-            result = codeFromErrno(errno);
-            break;
-        }
-        const std::string_view name(entry->d_name);
-        if (name.front() == '.' || !endsWithMp3(name)) continue;
-        bool regular = entry->d_type == DT_REG;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat st {};
-            regular = ::fstatat(dfd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
-        }
-        if (!regular) continue;
+    return forEachEntry(folder, S_IFREG, endsWithMp3, [&](std::string_view name) {
         ++count;
-        if (names != nullptr) names->push_back(decodeName(name));
-    }
-    ::closedir(dir);
-    return result;
+        if (names != nullptr) {
+            names->push_back(decodeName(name));
+        }
+    });
 }
 
 Code PosixFileSystem::open(const QString& path, Access access, int& fd, std::uint64_t& size) {

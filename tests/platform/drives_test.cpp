@@ -32,8 +32,9 @@ TEST(Drives, OnlyTheFileSystemsAUserBrowses) {
     const std::map<QByteArray, QString> labels = {{"/dev/sdb1", QStringLiteral("MIN MUSIK")}};
     const std::vector<Drives::Drive> drives = drivesFromMounts(mounts, labels);
     std::vector<QString> roots;
-    for (const auto& d : drives)
+    for (const auto& d : drives) {
         roots.push_back(d.root);
+    }
     // /home mounted over: the later mount is the one seen, listed once.
     EXPECT_EQ(roots,
               (std::vector<QString>{QStringLiteral("/"), QStringLiteral("/media/anna/MIN MUSIK"),

@@ -32,8 +32,9 @@ struct ListWindow : WindowFixture {
     TempFolder usb;
 
     explicit ListWindow(bool withUsb = false) {
-        if (withUsb)
+        if (withUsb) {
             drives.drives.push_back({usbRoot(), QStringLiteral("USB")});
+        }
         mp3(music, QStringLiteral("a.mp3"), "Abba", "Waterloo", "Waterloo", "1974", 13);
         mp3(music, QStringLiteral("b.mp3"));
         mp3(music, QStringLiteral("c.mp3"), "Cher", "Believe", "Believe", "1998", 17, '\0');
@@ -48,8 +49,9 @@ struct ListWindow : WindowFixture {
 
     int rowNamed(const QString& name) const {
         for (int r = 0; r < rows().rowCount(); ++r) {
-            if (rows().row(r).name == name)
+            if (rows().row(r).name == name) {
                 return r;
+            }
         }
         return -1;
     }
@@ -61,8 +63,9 @@ struct ListWindow : WindowFixture {
     bool shown(const char* button) const { return !child<QWidget>(button)->isHidden(); }
     QStringList column(int c) const {
         QStringList out;
-        for (int r = 0; r < rows().rowCount(); ++r)
+        for (int r = 0; r < rows().rowCount(); ++r) {
             out << rows().data(rows().index(r, c), Qt::DisplayRole).toString();
+        }
         return out;
     }
 };
@@ -119,14 +122,16 @@ private Q_SLOTS:
                                       "cmdAr",     "cmdGenre", "cmdKommentarer"};
         t.click(0);
         QVERIFY(t.shown("cmdSpara") && t.shown("cmdFilnamn"));
-        for (const char* b : fieldButtons)
+        for (const char* b : fieldButtons) {
             QVERIFY(!t.shown(b));
+        }
         t.click(2, Qt::ControlModifier);
         QCOMPARE(t.w->selectedRows(), (std::vector<int>{0, 2}));
         QCOMPARE(t.w->currentRow(), 2);
         QVERIFY(!t.shown("cmdSpara") && !t.shown("cmdFilnamn"));
-        for (const char* b : fieldButtons)
+        for (const char* b : fieldButtons) {
             QVERIFY(t.shown(b));
+        }
         // The editor shows the current row, which the field buttons will write.
         QCOMPARE(t.text("txtFilnamn"), t.rows().row(2).name);
         t.click(2, Qt::ControlModifier);  // deselected again: one row left

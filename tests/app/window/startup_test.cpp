@@ -142,8 +142,9 @@ private Q_SLOTS:
         auto* list = f.child<app::FileListView>("ListView1");
         QCOMPARE(list->size(), QSize(tw().x(10470), tw().y(2780)));
         QCOMPARE(list->pos(), QPoint(0, tw().y(2640)));
-        for (const int c : {0, 1, 2, 3, 6})
+        for (const int c : {0, 1, 2, 3, 6}) {
             QCOMPARE(list->columnWidth(c), tw().x(1698));
+        }
         QCOMPARE(list->columnWidth(4), tw().x(540));
         QCOMPARE(list->columnWidth(5), tw().x(1125));
         // The progress bar lies over the right-hand part of the status bar.
@@ -200,8 +201,9 @@ private Q_SLOTS:
         app::frmMain& w = f.make();
         QCOMPARE(w.windowTitle(), QStringLiteral("Sorvel"));
         QStringList bar;
-        for (QAction* a : w.menuBar()->actions())
+        for (QAction* a : w.menuBar()->actions()) {
             bar << a->text();
+        }
         QCOMPARE(bar, (QStringList{QStringLiteral("&Avsluta"), QStringLiteral("&Uppdatera F5"),
                                    QStringLiteral("&Inställningar"), QStringLiteral("&Hjälp")}));
         QVERIFY(f.child<QAction>("mnuFilnamn2tagNr1")->isChecked());
