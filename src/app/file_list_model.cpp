@@ -1,6 +1,6 @@
 #include "app/file_list_model.h"
 
-#include "browse/shown_text.h"
+#include "write/editor.h"
 
 #include <QLocale>
 #include <algorithm>
@@ -48,7 +48,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || role != Qt::DisplayRole) {
         return {};
     }
-    return browse::shownText(field(row(index.row()), index.column())).toString();
+    return write::shownText(field(row(index.row()), index.column()));
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -122,7 +122,7 @@ std::vector<std::size_t> FileListModel::sortedOrder(const std::vector<browse::Ro
     std::vector<QCollatorSortKey> keys;
     keys.reserve(rows.size());
     for (const browse::Row& r : rows) {
-        keys.push_back(collator_.sortKey(browse::shownText(field(r, sortColumn_)).toString()));
+        keys.push_back(collator_.sortKey(write::shownText(field(r, sortColumn_))));
     }
     std::vector<std::size_t> order(rows.size());
     std::iota(order.begin(), order.end(), std::size_t{0});

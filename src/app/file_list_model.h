@@ -28,6 +28,15 @@ public:
 
     const browse::Row& row(int r) const { return rows_[static_cast<std::size_t>(r)]; }
     const std::vector<browse::Row>& rows() const { return rows_; }
+    /// Lets a command change the rows in place (their texts and names, not their number or
+    /// order), then shows the change.
+    template <class Change>
+    void changeRows(Change&& change) {
+        change(rows_);
+        if (!rows_.empty()) {
+            Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1));
+        }
+    }
     /// Replaces a row in place (its position in the list stays).
     void setRow(int r, browse::Row row);
     void removeRowAt(int r);

@@ -8,10 +8,11 @@
 #include "app/frmAbout.h"
 #include "app/frmSplash.h"
 #include "app/resources.h"
+#include "app/tag_text_validator.h"
 #include "browse/scan.h"
-#include "browse/shown_text.h"
 #include "platform/names.h"
 #include "tag/genre.h"
+#include "write/editor.h"
 
 #include <QAction>
 #include <QApplication>
@@ -161,8 +162,9 @@ void frmMain::createEditor(QWidget* area) {
         auto* e = new QLineEdit(area);
         e->setObjectName(QString::fromLatin1(name));
         e->setToolTip(tip);
-        if (maxLength > 0) {
+        if (maxLength > 0) {  // a tag field
             e->setMaxLength(maxLength);
+            e->setValidator(new TagTextValidator(e));
         }
         place(e, left, top, width, 285);
         return e;
@@ -827,6 +829,19 @@ std::vector<int> frmMain::selectedRows() const {
     return rows;
 }
 
+std::vector<bool> frmMain::selectedFlags() const {
+    std::vector<bool> flags(static_cast<std::size_t>(model_->rowCount()), false);
+    for (const int r : selectedRows()) {
+        flags[static_cast<std::size_t>(r)] = true;
+    }
+    return flags;
+}
+
+write::EditorValues frmMain::editorValues() const {
+    return {txtArtist->text(), txtTitel->text(),      txtAlbum->text(),
+            txtAr->text(),     Combo1->currentText(), txtKommentarer->text()};
+}
+
 int frmMain::currentRow() const {
     const QModelIndex c = ListView1->selectionModel()->currentIndex();
     return c.isValid() ? c.row() : -1;
@@ -869,7 +884,7 @@ void frmMain::ListView1_Click() {
     // With rows but none current (every row deselected) the editor keeps what it shows.
     if (const int current = currentRow(); current >= 0) {
         const browse::Row& r = model_->row(current);
-        auto shown = [](const QString& t) { return browse::shownText(t).toString(); };
+        auto shown = [](const QString& t) { return write::shownText(t); };
         txtArtist->setText(shown(r.artist));
         txtTitel->setText(shown(r.title));
         txtAlbum->setText(shown(r.album));

@@ -4,6 +4,7 @@
 #include "app/twips.h"
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
+#include "write/editor.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -68,6 +69,10 @@ public:
     FileListModel& listModel() { return *model_; }
     /// The selected rows, in list order.
     std::vector<int> selectedRows() const;
+    /// One flag per row, in list order: whether the row is selected.
+    std::vector<bool> selectedFlags() const;
+    /// The tag fields of the editor as they show now.
+    write::EditorValues editorValues() const;
     /// The current row (the one the editor shows), or -1.
     int currentRow() const;
     /// The folder the folder chooser shows, without a separator at the end except for a root.

@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
@@ -110,10 +111,24 @@ private Q_SLOTS:
         QCOMPARE(t.child<QLineEdit>("txtArtist")->maxLength(), 30);
         QCOMPARE(t.child<QLineEdit>("txtAr")->maxLength(), 4);
 
+        // What the commands will read; characters a tag cannot hold never get in.
+        auto* artist = t.child<QLineEdit>("txtArtist");
+        artist->setFocus();
+        artist->end(false);
+        QKeyEvent omega(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier,
+                        QStringLiteral("\u03a9"));
+        QApplication::sendEvent(artist, &omega);
+        QTest::keyClicks(artist, QStringLiteral("!"));
+        QCOMPARE(artist->text(), QStringLiteral("Abba!"));
+        const write::EditorValues values = t.w->editorValues();
+        QCOMPARE(values.artist, QStringLiteral("Abba!"));
+        QCOMPARE(values.genre, QStringLiteral("Pop"));
+        QCOMPARE(values.year, QStringLiteral("1974"));
+
         // Rows but none current: the editor keeps what it shows.
         t.list->selectionModel()->clear();
         t.w->ListView1_Click();
-        QCOMPARE(t.text("txtArtist"), QStringLiteral("Abba"));
+        QCOMPARE(t.text("txtArtist"), QStringLiteral("Abba!"));
     }
 
     void buttonsFollowTheSelection() {
@@ -127,6 +142,7 @@ private Q_SLOTS:
         }
         t.click(2, Qt::ControlModifier);
         QCOMPARE(t.w->selectedRows(), (std::vector<int>{0, 2}));
+        QCOMPARE(t.w->selectedFlags(), (std::vector<bool>{true, false, true}));
         QCOMPARE(t.w->currentRow(), 2);
         QVERIFY(!t.shown("cmdSpara") && !t.shown("cmdFilnamn"));
         for (const char* b : fieldButtons) {
