@@ -29,11 +29,12 @@ QFont fittingFont(const QFont& base, const std::vector<const QLabel*>& labels) {
         }
     }
     const double start = base.pointSizeF() > 0 ? base.pointSizeF() : 9.0;
-    for (double size = start; size >= 7.0; size -= 0.5) {
+    // In half points, from the desktop's size down to 7.
+    for (int halves = static_cast<int>(start * 2); halves >= 14; --halves) {
         for (const QString& family : families) {
             QFont f = base;
             f.setFamily(family);
-            f.setPointSizeF(size);
+            f.setPointSizeF(halves / 2.0);
             if (fits(f, labels)) {
                 return f;
             }
