@@ -11,12 +11,16 @@
 #include <unistd.h>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 
 using namespace sorvel;
 using namespace sorvel::test;
@@ -235,6 +239,34 @@ private Q_SLOTS:
         WindowFixture::mp3(t.music, QStringLiteral("sist.mp3"));
         QTest::keyClick(t.child<QLineEdit>("txtArtist"), Qt::Key_F5);
         QCOMPARE(t.rows().rowCount(), files + 1);
+    }
+
+    void statusIsPaintedAtMostEvery20Milliseconds() {
+        ListWindow t;
+        for (int i = 0; i < 600; ++i) {
+            WindowFixture::mp3(t.music, QStringLiteral("m%1.mp3").arg(i), "M");
+        }
+        auto* status = t.child<QStatusBar>("StatusBar1");
+        QTRY_VERIFY(status->isVisible());
+        struct PaintCounter : QObject {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                paints += e->type() == QEvent::Paint ? 1 : 0;
+                return false;
+            }
+        } counter;
+        status->installEventFilter(&counter);
+        QElapsedTimer clock;
+        clock.start();
+        t.w->mnuUppdatera_Click();
+        const qint64 ms = clock.elapsed();
+        // Every file set the status and the progress; far fewer paints reached the screen.
+        QVERIFY2(counter.paints <= ms / 20 + 2, qPrintable(QString::number(counter.paints)));
+        QCOMPARE(t.rows().rowCount(), 603);
+        // What was set last shows once the window is back in its event loop.
+        QTRY_COMPARE(t.child<QLabel>("StatusBar1Panel1")->text(), QStringLiteral("Klar"));
+        QCOMPARE(t.child<QProgressBar>("ProgressBar1")->value(), 0);
+        QCOMPARE(t.child<QProgressBar>("ProgressBar1")->maximum(), 603);
     }
 
     void emptyFolderGivesStatusAndEmptyEditor() {
