@@ -166,10 +166,11 @@ int main(int argc, char** argv) {
     test::FakeRegistry registry;
     test::FakeProgramFolder programFolder;
     test::FakeDrives drives;
+    test::FakeTrash trash;
     QTemporaryDir program;
     programFolder.folder = program.path();
     drives.drives = {{QStringLiteral("/"), QStringLiteral("rot")}};
-    app::frmMain w({fs, boxes, opener, clock, registry, programFolder, drives});
+    app::frmMain w({fs, boxes, opener, clock, registry, programFolder, drives, trash});
     w.show();
 
     double ratio = 0;

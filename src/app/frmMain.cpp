@@ -363,10 +363,9 @@ void frmMain::connectHandlers() {
     connect(mnuUppdatera, &QAction::triggered, this, &frmMain::mnuUppdatera_Click);
     connect(mnuHjalpHjalp, &QAction::triggered, this, &frmMain::mnuHjalpHjalp_Click);
     connect(mnuOm, &QAction::triggered, this, &frmMain::mnuOm_Click);
+    connectFileCommands();
     // Not connected yet, each waiting for its command: cmdSpara (saving one file's tag), the six
-    // "S" field buttons, cmdFilnamn2Tag and mnuFilnamn2tagNr (fields into the selected files),
-    // cmdFilnamn (rename), cmdTag2Filnamn (names from tags), mnuHogerSpela and mnuHogerRadera
-    // (play and delete).
+    // "S" field buttons, cmdFilnamn2Tag and mnuFilnamn2tagNr (fields into the selected files).
 }
 
 void frmMain::fillDrives() {
@@ -904,8 +903,10 @@ void frmMain::ListView1_ColumnClick(int column) {
 
 void frmMain::ListView1_KeyDown(int keyCode, int shift) {
     if (keyCode == Qt::Key_Delete) {
-        // The delete command reads it: 1 (Shift alone) deletes for good, else to the trash.
+        // 1 (Shift alone) deletes for good, else to the trash; the menu's "Radera filen" keeps
+        // using the mode the last press left.
         ingenpapperskorg = shift;
+        mnuHogerRadera_Click();
         return;
     }
     ListView1_Click();

@@ -2,6 +2,7 @@
 
 #include "app/settings.h"
 #include "app/twips.h"
+#include "fileops/fileops.h"
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
 #include "write/editor.h"
@@ -44,6 +45,7 @@ public:
         platform::Registry& registry;
         platform::ProgramFolder& programFolder;
         platform::Drives& drives;
+        platform::Trash& trash;
     };
 
     explicit frmMain(Services services, QWidget* parent = nullptr);
@@ -110,6 +112,28 @@ public Q_SLOTS:
     void mnuAvsluta_Click();
     void mnuHjalpHjalp_Click();
     void mnuOm_Click();
+
+    // File operations: rename, names from tags, delete and play (frmMain_fileops.cpp).
+public:
+    /// Renames katalog + gammalt + ".mp3" to katalog + nytt + ".mp3"; a failure shows its message
+    /// and sets `ajfan` to 1. With klick = 1 a success gives the current row txtFilnamn's text.
+    bool Byt_Filnamn(const QString& gammalt, const QString& nytt, int klick);
+    /// Sends the file at `FileName` to the trash and, on success, removes the current row.
+    void Recycle(const QString& FileName);
+public Q_SLOTS:
+    void cmdFilnamn_Click();
+    void cmdTag2Filnamn_Click();
+    /// Deletes the current row's file: for good when `ingenpapperskorg` is 1, else to the trash.
+    void mnuHogerRadera_Click();
+    void ListView1_DblClick();
+    void mnuHogerSpela_Click();
+
+private:
+    void connectFileCommands();
+    void actOn(fileops::DeleteOutcome outcome);
+    /// Removes the current row; the row that takes its place becomes current and the editor
+    /// shows it.
+    void removeCurrentRow();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -2,6 +2,7 @@
 #include "platform/desktop_posix.h"
 #include "platform/drives_posix.h"
 #include "platform/filesystem.h"
+#include "platform/gio_trash.h"
 #include "platform/message_boxes_qt.h"
 
 #include <QApplication>
@@ -20,8 +21,9 @@ int main(int argc, char* argv[]) {
     platform::NoRegistry registry;
     platform::ExecutableFolder programFolder;
     platform::PosixDrives drives;
+    platform::GioTrash trash;
 
-    app::frmMain window({fs, boxes, opener, clock, registry, programFolder, drives});
+    app::frmMain window({fs, boxes, opener, clock, registry, programFolder, drives, trash});
     boxes.setOwner(&window);
     window.Form_Load();
     window.show();

@@ -38,7 +38,7 @@ private Q_SLOTS:
         ScriptedClock clock;
         clock.now = 86399;  // a second before midnight: a clock of the time of day would wrap
         clock.step = 0.25;
-        app::frmMain w({f.fs, f.boxes, f.opener, clock, f.registry, f.folder, f.drives});
+        app::frmMain w({f.fs, f.boxes, f.opener, clock, f.registry, f.folder, f.drives, f.trash});
         w.Form_Load();
         QCOMPARE(w.starttid, 86399.0);
         auto* splash = w.findChild<app::frmSplash*>();

@@ -49,7 +49,7 @@ private Q_SLOTS:
             page,
             "<!DOCTYPE html>\n<html><head><title>Hjälp</title></head><body>Hjälp</body></html>\n");
         platform::XdgOpener opener;
-        app::frmMain w({f.fs, f.boxes, opener, f.clock, f.registry, f.folder, f.drives});
+        app::frmMain w({f.fs, f.boxes, opener, f.clock, f.registry, f.folder, f.drives, f.trash});
         w.findChild<QAction*>(QStringLiteral("mnuHjalpHjalp"))->trigger();
         QVERIFY(f.boxes.shown.empty());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(received) && !readAll(received).isEmpty(), 15000);

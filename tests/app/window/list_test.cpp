@@ -194,6 +194,9 @@ private Q_SLOTS:
 
     void deleteKeyStoresTheModifierState() {
         ListWindow t;
+        // Each press runs the delete command; here it deletes nothing (Cancel, a refusing trash).
+        t.boxes.answers = {platform::MessageBoxes::Answer::Cancel};
+        t.trash.answer = code::kAccess;
         const std::pair<Qt::KeyboardModifiers, int> presses[] = {
             {Qt::ShiftModifier, 1},
             {Qt::NoModifier, 0},

@@ -34,7 +34,7 @@ public:
 
     app::frmMain& make() {
         window = std::make_unique<app::frmMain>(
-            app::frmMain::Services{fs, boxes, opener, clock, registry, folder, drives});
+            app::frmMain::Services{fs, boxes, opener, clock, registry, folder, drives, trash});
         return *window;
     }
 
@@ -79,6 +79,7 @@ public:
     FakeRegistry registry;
     FakeProgramFolder folder;
     FakeDrives drives;
+    FakeTrash trash;
     std::unique_ptr<app::frmMain> window;
 };
 
