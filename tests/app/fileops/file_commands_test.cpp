@@ -92,6 +92,10 @@ private Q_SLOTS:
         QCOMPARE(t.filnamn(), QStringLiteral("a?b"));
         QCOMPARE(t.rows().row(3).name, t.odd);
         QVERIFY(present(t.music.file(t.odd + QStringLiteral(".mp3"))));
+
+        t.list->selectionModel()->clear();  // no current row: nothing to rename
+        t.w->cmdFilnamn_Click();
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
     }
 
     void tagToFileNameRenamesTheSelectedRowsOnly() {
