@@ -363,10 +363,9 @@ void frmMain::connectHandlers() {
     connect(mnuUppdatera, &QAction::triggered, this, &frmMain::mnuUppdatera_Click);
     connect(mnuHjalpHjalp, &QAction::triggered, this, &frmMain::mnuHjalpHjalp_Click);
     connect(mnuOm, &QAction::triggered, this, &frmMain::mnuOm_Click);
-    // Not connected yet, each waiting for its command: cmdSpara (saving one file's tag), the six
-    // "S" field buttons, cmdFilnamn2Tag and mnuFilnamn2tagNr (fields into the selected files),
-    // cmdFilnamn (rename), cmdTag2Filnamn (names from tags), mnuHogerSpela and mnuHogerRadera
-    // (play and delete).
+    connectWriteCommands();
+    // Not connected yet, each waiting for its command: cmdFilnamn (rename), cmdTag2Filnamn
+    // (names from tags), mnuHogerSpela and mnuHogerRadera (play and delete).
 }
 
 void frmMain::fillDrives() {
