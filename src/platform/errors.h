@@ -8,17 +8,17 @@ using Code = int;
 
 namespace code {
 inline constexpr Code kOk = 0;
-inline constexpr Code kBadArgument = 5;      // text that an ID3v1 field cannot hold
-inline constexpr Code kBadFileName = 52;     // a name the program refuses or the system cannot hold
-inline constexpr Code kFileNotFound = 53;    // the file is not there
-inline constexpr Code kDeviceIo = 57;        // the medium failed while reading or writing
-inline constexpr Code kFileExists = 58;      // something of that name is already there
-inline constexpr Code kDiskFull = 61;        // no space (or quota) left
-inline constexpr Code kTooManyFiles = 67;    // out of file descriptors
+inline constexpr Code kBadArgument = 5;    // text that an ID3v1 field cannot hold
+inline constexpr Code kBadFileName = 52;   // a name the program refuses or the system cannot hold
+inline constexpr Code kFileNotFound = 53;  // the file is not there
+inline constexpr Code kDeviceIo = 57;      // the medium failed while reading or writing
+inline constexpr Code kFileExists = 58;    // something of that name is already there
+inline constexpr Code kDiskFull = 61;      // no space (or quota) left
+inline constexpr Code kTooManyFiles = 67;  // out of file descriptors
 inline constexpr Code kDeviceUnavailable = 68;  // the drive or medium cannot be reached
-inline constexpr Code kCrossDevice = 74;     // a rename across file systems
-inline constexpr Code kAccess = 75;          // read-only, no permission, busy or refused
-inline constexpr Code kPathNotFound = 76;    // a folder on the way is missing or not a folder
+inline constexpr Code kCrossDevice = 74;        // a rename across file systems
+inline constexpr Code kAccess = 75;             // read-only, no permission, busy or refused
+inline constexpr Code kPathNotFound = 76;       // a folder on the way is missing or not a folder
 /// Any errno without a code of its own is reported as this plus the errno value.
 inline constexpr Code kOtherBase = 1000;
 }  // namespace code

@@ -10,9 +10,9 @@
 
 namespace sorvel::platform {
 
-/// The file-system operations the logic needs, as an interface so that tests can make any step fail.
-/// Every operation answers with a failure code (code::kOk on success). Paths are the program's own
-/// strings; names that are not valid UTF-8 are kept as described in names.h.
+/// The file-system operations the logic needs, as an interface so that tests can make any step
+/// fail. Every operation answers with a failure code (code::kOk on success). Paths are the
+/// program's own strings; names that are not valid UTF-8 are kept as described in names.h.
 class FileSystem {
 public:
     enum class Access { Read, ReadWrite };
@@ -22,7 +22,8 @@ public:
     /// Names (not paths) of the entries of `folder` that are regular files, or links to regular
     /// files, whose names end in ".mp3" in any letter case and do not begin with "." (hidden).
     /// Appends to `names` in the order the system lists them; with `names` null only counts.
-    virtual Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) = 0;
+    virtual Code listMp3(const QString& folder, std::vector<QString>* names,
+                         std::size_t& count) = 0;
 
     /// Opens an existing regular file and gives its length in bytes; never creates a file and never
     /// blocks on a FIFO or device (anything but a regular file is code::kAccess). A path ending in

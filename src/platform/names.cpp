@@ -13,21 +13,28 @@ std::size_t validSequence(const unsigned char* p, std::size_t left, char32_t& cp
     const unsigned char b0 = p[0];
     auto cont = [&](std::size_t i) { return i < left && (p[i] & 0xC0) == 0x80; };
     if (b0 >= 0xC2 && b0 <= 0xDF) {
-        if (!cont(1)) return 0;
+        if (!cont(1))
+            return 0;
         cp = static_cast<char32_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F));
         return 2;
     }
     if (b0 >= 0xE0 && b0 <= 0xEF) {
-        if (!cont(1) || !cont(2)) return 0;
-        if (b0 == 0xE0 && p[1] < 0xA0) return 0;  // overlong
-        if (b0 == 0xED && p[1] >= 0xA0) return 0;  // surrogate
+        if (!cont(1) || !cont(2))
+            return 0;
+        if (b0 == 0xE0 && p[1] < 0xA0)
+            return 0;  // overlong
+        if (b0 == 0xED && p[1] >= 0xA0)
+            return 0;  // surrogate
         cp = static_cast<char32_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
         return 3;
     }
     if (b0 >= 0xF0 && b0 <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3)) return 0;
-        if (b0 == 0xF0 && p[1] < 0x90) return 0;   // overlong
-        if (b0 == 0xF4 && p[1] >= 0x90) return 0;  // above U+10FFFF
+        if (!cont(1) || !cont(2) || !cont(3))
+            return 0;
+        if (b0 == 0xF0 && p[1] < 0x90)
+            return 0;  // overlong
+        if (b0 == 0xF4 && p[1] >= 0x90)
+            return 0;  // above U+10FFFF
         cp = static_cast<char32_t>(((b0 & 0x07) << 18) | ((p[1] & 0x3F) << 12) |
                                    ((p[2] & 0x3F) << 6) | (p[3] & 0x3F));
         return 4;
@@ -117,6 +124,8 @@ QByteArray encodeName(const QString& name) {
     return out;
 }
 
-QChar nativeSeparator() { return QDir::separator(); }
+QChar nativeSeparator() {
+    return QDir::separator();
+}
 
 }  // namespace sorvel::platform

@@ -15,9 +15,11 @@ namespace sorvel::platform {
 namespace {
 
 bool endsWithMp3(std::string_view name) {
-    if (name.size() < 4) return false;
+    if (name.size() < 4)
+        return false;
     const char* e = name.data() + name.size() - 4;
-    return e[0] == '.' && (e[1] == 'm' || e[1] == 'M') && (e[2] == 'p' || e[2] == 'P') && e[3] == '3';
+    return e[0] == '.' && (e[1] == 'm' || e[1] == 'M') && (e[2] == 'p' || e[2] == 'P') &&
+           e[3] == '3';
 }
 
 // The four spellings of the ending that a case-sensitive file system may hold for one row.
@@ -26,7 +28,8 @@ constexpr std::array<const char*, 4> kEndings = {".mp3", ".MP3", ".Mp3", ".mP3"}
 // Finds the spelling of a path's ".mp3" ending that exists; leaves `path` alone when none does.
 bool resolveEnding(QByteArray& path) {
     struct stat st {};
-    if (::lstat(path.constData(), &st) == 0) return true;
+    if (::lstat(path.constData(), &st) == 0)
+        return true;
     if (errno != ENOENT || !endsWithMp3(std::string_view(path.constData(), path.size()))) {
         return false;
     }
@@ -66,8 +69,10 @@ Code PosixFileSystem::open(const QString& path, Access access, int& fd, std::uin
     const int flags =
         (access == Access::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     int f = ::open(native.constData(), flags);
-    if (f < 0 && errno == ENOENT && resolveEnding(native)) f = ::open(native.constData(), flags);
-    if (f < 0) return codeFromErrno(errno);
+    if (f < 0 && errno == ENOENT && resolveEnding(native))
+        f = ::open(native.constData(), flags);
+    if (f < 0)
+        return codeFromErrno(errno);
     struct stat st {};
     if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(f);
@@ -81,13 +86,15 @@ Code PosixFileSystem::open(const QString& path, Access access, int& fd, std::uin
 Code PosixFileSystem::readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) {
     std::size_t done = 0;
     while (done < buf.size()) {
-        const ssize_t n = ::pread(fd, buf.data() + done, buf.size() - done,
-                                  static_cast<off_t>(offset + done));
+        const ssize_t n =
+            ::pread(fd, buf.data() + done, buf.size() - done, static_cast<off_t>(offset + done));
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return codeFromErrno(errno);
         }
-        if (n == 0) return code::kDeviceIo;  // the file became shorter under us
+        if (n == 0)
+            return code::kDeviceIo;  // the file became shorter under us
         done += static_cast<std::size_t>(n);
     }
     return code::kOk;
@@ -96,13 +103,15 @@ Code PosixFileSystem::readAt(int fd, std::uint64_t offset, std::span<std::byte> 
 Code PosixFileSystem::writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) {
     std::size_t done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
-                                   static_cast<off_t>(offset + done));
+        const ssize_t n =
+            ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return codeFromErrno(errno);
         }
-        if (n == 0) return code::kDiskFull;
+        if (n == 0)
+            return code::kDiskFull;
         done += static_cast<std::size_t>(n);
     }
     return code::kOk;
@@ -110,13 +119,15 @@ Code PosixFileSystem::writeAt(int fd, std::uint64_t offset, std::span<const std:
 
 Code PosixFileSystem::truncate(int fd, std::uint64_t size) {
     while (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        if (errno != EINTR) return codeFromErrno(errno);
+        if (errno != EINTR)
+            return codeFromErrno(errno);
     }
     return code::kOk;
 }
 
 void PosixFileSystem::close(int fd) {
-    if (fd >= 0) ::close(fd);  // Linux frees the descriptor even when close reports EINTR
+    if (fd >= 0)
+        ::close(fd);  // Linux frees the descriptor even when close reports EINTR
 }
 
 int PosixFileSystem::renameNoReplace(const char* from, const char* to) {
@@ -126,17 +137,21 @@ int PosixFileSystem::renameNoReplace(const char* from, const char* to) {
 Code PosixFileSystem::rename(const QString& from, const QString& to) {
     QByteArray src = encodeName(from);
     const QByteArray dst = encodeName(to);
-    if (!resolveEnding(src)) return codeFromErrno(errno == 0 ? ENOENT : errno);
-    if (from == to) return code::kOk;  // a file renamed to its own name is already done
+    if (!resolveEnding(src))
+        return codeFromErrno(errno == 0 ? ENOENT : errno);
+    if (from == to)
+        return code::kOk;  // a file renamed to its own name is already done
 
     struct stat srcStat {};
-    if (::lstat(src.constData(), &srcStat) != 0) return codeFromErrno(errno);
+    if (::lstat(src.constData(), &srcStat) != 0)
+        return codeFromErrno(errno);
     struct stat dstStat {};
     QByteArray existing = dst;
     if (resolveEnding(existing) && ::lstat(existing.constData(), &dstStat) == 0) {
         // The source itself under a name that differs only in letter case: a file system that
         // ignores case, or the ".mp3" ending spelled anew. Go through a temporary name so that
-        // nothing is replaced. Anything else of that name, in any spelling of ".mp3", is in the way.
+        // nothing is replaced. Anything else of that name, in any spelling of ".mp3", is in the
+        // way.
         if (!sameFile(srcStat, dstStat) || QString::compare(from, to, Qt::CaseInsensitive) != 0) {
             return code::kFileExists;
         }
@@ -169,10 +184,12 @@ int PosixFileSystem::moveThroughTemporary(const QByteArray& src, const QByteArra
 
 int PosixFileSystem::moveNoReplace(const char* from, const char* to) {
     const int err = renameNoReplace(from, to);
-    if (err != EINVAL && err != ENOSYS) return err;
+    if (err != EINVAL && err != ENOSYS)
+        return err;
     // Some file systems (NFS, FUSE) know no RENAME_NOREPLACE; a hard link cannot replace anything
     // either, and the old name goes only once the new one stands.
-    if (::link(from, to) != 0) return errno;
+    if (::link(from, to) != 0)
+        return errno;
     if (::unlink(from) != 0) {
         const int unlinkErr = errno;
         ::unlink(to);
@@ -183,14 +200,17 @@ int PosixFileSystem::moveNoReplace(const char* from, const char* to) {
 
 Code PosixFileSystem::remove(const QString& path) {
     QByteArray native = encodeName(path);
-    if (!resolveEnding(native)) return codeFromErrno(errno == 0 ? ENOENT : errno);
+    if (!resolveEnding(native))
+        return codeFromErrno(errno == 0 ? ENOENT : errno);
     return ::unlink(native.constData()) == 0 ? code::kOk : codeFromErrno(errno);
 }
 
 bool PosixFileSystem::exists(const QString& path, QString* found) {
     QByteArray native = encodeName(path);
-    if (!resolveEnding(native)) return false;
-    if (found != nullptr) *found = decodeName(std::string_view(native.constData(), native.size()));
+    if (!resolveEnding(native))
+        return false;
+    if (found != nullptr)
+        *found = decodeName(std::string_view(native.constData(), native.size()));
     return true;
 }
 

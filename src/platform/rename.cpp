@@ -7,7 +7,8 @@ namespace sorvel::platform {
 
 Code checkNewName(const QString& base) {
     // A name without a visible stem would leave a hidden file that the list never shows again.
-    if (base.isEmpty() || base.startsWith(u'.')) return code::kBadFileName;
+    if (base.isEmpty() || base.startsWith(u'.'))
+        return code::kBadFileName;
     for (const QChar c : base) {
         switch (c.unicode()) {
             case u'"':
@@ -21,23 +22,28 @@ Code checkNewName(const QString& base) {
             case u'|':
                 return code::kBadFileName;
             default:
-                if (c.unicode() < 0x20) return code::kBadFileName;
+                if (c.unicode() < 0x20)
+                    return code::kBadFileName;
         }
     }
-    if (encodeName(base + QStringLiteral(".mp3")).size() > 255) return code::kBadFileName;
+    if (encodeName(base + QStringLiteral(".mp3")).size() > 255)
+        return code::kBadFileName;
     static const std::array<QString, 11> kReserved = {
-        QStringLiteral("CON"),  QStringLiteral("AUX"),  QStringLiteral("COM1"), QStringLiteral("COM2"),
-        QStringLiteral("COM3"), QStringLiteral("COM4"), QStringLiteral("LPT1"), QStringLiteral("LPT2"),
-        QStringLiteral("LPT3"), QStringLiteral("PRN"),  QStringLiteral("NUL")};
+        QStringLiteral("CON"),  QStringLiteral("AUX"),  QStringLiteral("COM1"),
+        QStringLiteral("COM2"), QStringLiteral("COM3"), QStringLiteral("COM4"),
+        QStringLiteral("LPT1"), QStringLiteral("LPT2"), QStringLiteral("LPT3"),
+        QStringLiteral("PRN"),  QStringLiteral("NUL")};
     for (const QString& reserved : kReserved) {
-        if (base.compare(reserved, Qt::CaseInsensitive) == 0) return code::kAccess;
+        if (base.compare(reserved, Qt::CaseInsensitive) == 0)
+            return code::kAccess;
     }
     return code::kOk;
 }
 
 Code renameMp3(FileSystem& fs, const QString& katalog, const QString& oldBase,
                const QString& newBase) {
-    if (const Code c = checkNewName(newBase); c != code::kOk) return c;
+    if (const Code c = checkNewName(newBase); c != code::kOk)
+        return c;
     const QString ending = QStringLiteral(".mp3");
     return fs.rename(katalog + oldBase + ending, katalog + newBase + ending);
 }

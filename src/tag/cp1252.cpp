@@ -26,22 +26,26 @@ constexpr std::array<char16_t, 256> kDecode = makeDecodeTable();
 QString decode1252(std::span<const std::byte> bytes) {
     QString out(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* dst = out.data();
-    for (const std::byte b : bytes) *dst++ = QChar(kDecode[static_cast<unsigned char>(b)]);
+    for (const std::byte b : bytes)
+        *dst++ = QChar(kDecode[static_cast<unsigned char>(b)]);
     return out;
 }
 
 int encode1252(QChar c) {
     const char16_t u = c.unicode();
-    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return u;
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+        return u;
     for (std::size_t i = 0; i < kHigh.size(); ++i) {
-        if (kHigh[i] == u) return static_cast<int>(0x80 + i);
+        if (kHigh[i] == u)
+            return static_cast<int>(0x80 + i);
     }
     return -1;
 }
 
 bool fits1252(const QString& text) {
     for (const QChar c : text) {
-        if (encode1252(c) < 0) return false;
+        if (encode1252(c) < 0)
+            return false;
     }
     return true;
 }

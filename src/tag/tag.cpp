@@ -23,16 +23,20 @@ bool startsWith(std::span<const std::byte> bytes, const char (&text)[4]) {
 QString field(std::span<const std::byte, kTrailerSize> trailer, std::size_t at, std::size_t width) {
     std::size_t begin = at;
     std::size_t end = at + width;
-    while (begin < end && trailer[begin] == std::byte{' '}) ++begin;
-    while (end > begin && trailer[end - 1] == std::byte{' '}) --end;
+    while (begin < end && trailer[begin] == std::byte{' '})
+        ++begin;
+    while (end > begin && trailer[end - 1] == std::byte{' '})
+        --end;
     return decode1252(trailer.subspan(begin, end - begin));
 }
 
 bool put(Trailer& out, std::size_t at, qsizetype width, const QString& text) {
-    if (text.size() > width) return false;
+    if (text.size() > width)
+        return false;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const int b = encode1252(text.at(i));
-        if (b < 0) return false;
+        if (b < 0)
+            return false;
         out[at + static_cast<std::size_t>(i)] = static_cast<std::byte>(b);
     }
     return true;
@@ -46,10 +50,13 @@ bool readsAsNoGenre(std::byte b) {
 }  // namespace
 
 bool hasTrailer(std::span<const std::byte> tail, std::uint64_t fileSize) {
-    if (fileSize < kMinTaggedSize || tail.size() < kTrailerSize) return false;
+    if (fileSize < kMinTaggedSize || tail.size() < kTrailerSize)
+        return false;
     const auto trailer = tail.last(kTrailerSize);
-    if (!startsWith(trailer, "TAG")) return false;
-    if (tail.size() >= kTailSize && startsWith(tail.last(kTailSize), "APE")) return false;
+    if (!startsWith(trailer, "TAG"))
+        return false;
+    if (tail.size() >= kTailSize && startsWith(tail.last(kTailSize), "APE"))
+        return false;
     return true;
 }
 
@@ -71,12 +78,14 @@ std::optional<Trailer> renderTrailer(const TagRecord& tag) {
     out[0] = std::byte{'T'};
     out[1] = std::byte{'A'};
     out[2] = std::byte{'G'};
-    if (!put(out, kTitleAt, kTextWidth, tag.title) || !put(out, kArtistAt, kTextWidth, tag.artist) ||
+    if (!put(out, kTitleAt, kTextWidth, tag.title) ||
+        !put(out, kArtistAt, kTextWidth, tag.artist) ||
         !put(out, kAlbumAt, kTextWidth, tag.album) || !put(out, kYearAt, kYearWidth, tag.year) ||
         !put(out, kCommentAt, kTextWidth, tag.comment)) {
         return std::nullopt;
     }
-    if (tag.genre > 255) return std::nullopt;
+    if (tag.genre > 255)
+        return std::nullopt;
     out[kGenreAt] = static_cast<std::byte>(tag.genre < 0 ? kNoGenreByte : tag.genre);
     return out;
 }
@@ -88,19 +97,23 @@ std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path) 
         return std::nullopt;
     }
     platform::FileGuard guard(fs, fd);
-    if (size < kMinTaggedSize) return std::nullopt;
+    if (size < kMinTaggedSize)
+        return std::nullopt;
     std::array<std::byte, kTailSize> buf{};
     const std::size_t n = size >= kTailSize ? kTailSize : static_cast<std::size_t>(size);
     const std::span<std::byte> tail(buf.data(), n);
-    if (fs.readAt(fd, size - n, tail) != code::kOk) return std::nullopt;
-    if (!hasTrailer(tail, size)) return std::nullopt;
+    if (fs.readAt(fd, size - n, tail) != code::kOk)
+        return std::nullopt;
+    if (!hasTrailer(tail, size))
+        return std::nullopt;
     return parseTrailer(std::span<const std::byte, kTrailerSize>(tail.last<kTrailerSize>()));
 }
 
 Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag,
                NoGenre noGenre) {
     auto rendered = renderTrailer(tag);
-    if (!rendered) return code::kBadArgument;
+    if (!rendered)
+        return code::kBadArgument;
     Trailer& out = *rendered;
 
     int fd = -1;
@@ -117,7 +130,8 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
     const std::size_t n = size >= kTailSize ? kTailSize : static_cast<std::size_t>(size);
     const std::span<std::byte> tail(buf.data(), n);
     if (size >= kMinTaggedSize) {
-        if (const Code c = fs.readAt(fd, size - n, tail); c != code::kOk) return c;
+        if (const Code c = fs.readAt(fd, size - n, tail); c != code::kOk)
+            return c;
     }
     if (!hasTrailer(tail, size)) {
         if (const Code c = fs.writeAt(fd, size, out); c != code::kOk) {

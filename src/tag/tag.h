@@ -58,7 +58,7 @@ std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path);
 
 /// What skriv_tag() writes for a record without genre.
 enum class NoGenre {
-    Write255,       ///< always 255
+    Write255,      ///< always 255
     KeepFileByte,  ///< the file's own genre byte when it already reads as no genre (0, 116..255)
 };
 

@@ -1,8 +1,8 @@
 #include "write/spara.h"
 
+#include "fileops/fileops.h"
 #include "tag/tag.h"
 #include "write/engine.h"
-#include "fileops/fileops.h"
 
 namespace sorvel::write {
 namespace {

@@ -5,18 +5,20 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <algorithm>
 #include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace sorvel;
 using namespace sorvel::platform;
 
 namespace {
 
-QString name(const char* utf8) { return QString::fromUtf8(utf8); }
+QString name(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 std::vector<QString> sorted(std::vector<QString> v) {
     std::sort(v.begin(), v.end());
@@ -33,8 +35,15 @@ protected:
 
 TEST(Names, AnyByteSequenceSurvivesDecodingAndEncoding) {
     const std::string samples[] = {
-        "plain.mp3", "\xc3\xa5\xc3\xa4\xc3\xb6.mp3", "latin1-\xe5\xe4\xf6.mp3",
-        "\xff\xfe", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82", "\xf0\x9f\x8e\xb5",
+        "plain.mp3",
+        "\xc3\xa5\xc3\xa4\xc3\xb6.mp3",
+        "latin1-\xe5\xe4\xf6.mp3",
+        "\xff\xfe",
+        "\xc0\xaf",
+        "\xed\xa0\x80",
+        "\xf4\x90\x80\x80",
+        "\xe2\x82",
+        "\xf0\x9f\x8e\xb5",
     };
     for (const std::string& s : samples) {
         const QString decoded = decodeName(s);
@@ -49,8 +58,10 @@ TEST(Codes, ErrnoValuesMapToTheProgramsCodes) {
     EXPECT_EQ(codeFromErrno(ENOENT), 53);
     EXPECT_EQ(codeFromErrno(EEXIST), 58);
     EXPECT_EQ(codeFromErrno(ENAMETOOLONG), 52);
-    for (int e : {EACCES, EPERM, EROFS, EBUSY, ETXTBSY}) EXPECT_EQ(codeFromErrno(e), 75) << e;
-    for (int e : {ENXIO, ENODEV, ENOMEDIUM}) EXPECT_EQ(codeFromErrno(e), 68) << e;
+    for (int e : {EACCES, EPERM, EROFS, EBUSY, ETXTBSY})
+        EXPECT_EQ(codeFromErrno(e), 75) << e;
+    for (int e : {ENXIO, ENODEV, ENOMEDIUM})
+        EXPECT_EQ(codeFromErrno(e), 68) << e;
     EXPECT_EQ(codeFromErrno(ENOSPC), 61);
     EXPECT_EQ(codeFromErrno(EIO), 57);
     EXPECT_EQ(codeFromErrno(EXDEV), 74);
@@ -73,8 +84,8 @@ TEST_F(Files, ListingKeepsRegularVisibleMp3FilesInAnyCase) {
     std::size_t count = 0;
     ASSERT_EQ(fs.listMp3(dir.path(), &names, count), code::kOk);
     EXPECT_EQ(count, names.size());
-    EXPECT_EQ(sorted(names), sorted({name("B.MP3"), name("a.mp3"), name("c.Mp3"),
-                                     name("länk.mp3"), decodeName(odd)}));
+    EXPECT_EQ(sorted(names), sorted({name("B.MP3"), name("a.mp3"), name("c.Mp3"), name("länk.mp3"),
+                                     decodeName(odd)}));
     std::size_t counted = 0;
     ASSERT_EQ(fs.listMp3(dir.path(), nullptr, counted), code::kOk);
     EXPECT_EQ(counted, 5u);
@@ -87,18 +98,22 @@ TEST_F(Files, RenameNeverReplacesAnything) {
         faulty.renameAnswersEinval = einval;
         dir.write(QStringLiteral("a.mp3"), "A");
         dir.write(QStringLiteral("b.mp3"), "B");
-        EXPECT_EQ(faulty.rename(dir.file(QStringLiteral("a.mp3")), dir.file(QStringLiteral("b.mp3"))),
-                  code::kFileExists);
+        EXPECT_EQ(
+            faulty.rename(dir.file(QStringLiteral("a.mp3")), dir.file(QStringLiteral("b.mp3"))),
+            code::kFileExists);
         EXPECT_EQ(test::readAll(dir.file(QStringLiteral("b.mp3"))), "B");
         QDir(dir.path()).mkdir(QStringLiteral("m.mp3"));
-        EXPECT_EQ(faulty.rename(dir.file(QStringLiteral("a.mp3")), dir.file(QStringLiteral("m.mp3"))),
-                  code::kFileExists);
-        EXPECT_EQ(faulty.rename(dir.file(QStringLiteral("a.mp3")), dir.file(QStringLiteral("c.mp3"))),
-                  code::kOk);
+        EXPECT_EQ(
+            faulty.rename(dir.file(QStringLiteral("a.mp3")), dir.file(QStringLiteral("m.mp3"))),
+            code::kFileExists);
+        EXPECT_EQ(
+            faulty.rename(dir.file(QStringLiteral("a.mp3")), dir.file(QStringLiteral("c.mp3"))),
+            code::kOk);
         EXPECT_EQ(test::readAll(dir.file(QStringLiteral("c.mp3"))), "A");
         EXPECT_FALSE(fs.exists(dir.file(QStringLiteral("a.mp3"))));
-        EXPECT_EQ(faulty.rename(dir.file(QStringLiteral("a.mp3")), dir.file(QStringLiteral("d.mp3"))),
-                  code::kFileNotFound);
+        EXPECT_EQ(
+            faulty.rename(dir.file(QStringLiteral("a.mp3")), dir.file(QStringLiteral("d.mp3"))),
+            code::kFileNotFound);
         QDir(dir.path()).rmdir(QStringLiteral("m.mp3"));
         QFile::remove(dir.file(QStringLiteral("b.mp3")));
         QFile::remove(dir.file(QStringLiteral("c.mp3")));
@@ -121,8 +136,8 @@ TEST_F(Files, RenameFindsAnyCaseOfTheEndingAndChangesLetterCase) {
 }
 
 TEST(NewNames, RefusedNamesGetTheirCodes) {
-    for (const char* bad : {"", ".dold", "a\"b", "a?b", "a*b", "a/b", "a\\b", "a:b", "a<b", "a>b", "a|b",
-                            "tab\there"}) {
+    for (const char* bad : {"", ".dold", "a\"b", "a?b", "a*b", "a/b", "a\\b", "a:b", "a<b", "a>b",
+                            "a|b", "tab\there"}) {
         EXPECT_EQ(checkNewName(name(bad)), code::kBadFileName) << bad;
     }
     for (const char* reserved : {"CON", "aux", "COM1", "COM4", "LPT3", "PRN", "nul"}) {

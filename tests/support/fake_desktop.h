@@ -25,8 +25,10 @@ public:
 
     Answer show(const QString& title, const QString& text, Icon icon, Buttons buttons) override {
         shown.push_back({title.isEmpty() ? QStringLiteral("Sorvel") : title, text, icon, buttons});
-        if (whileShown) whileShown(shown.back());
-        if (answers.empty()) return Answer::Ok;
+        if (whileShown)
+            whileShown(shown.back());
+        if (answers.empty())
+            return Answer::Ok;
         const Answer a = answers.front();
         answers.pop_front();
         return a;
@@ -96,13 +98,15 @@ public:
     Drive driveOf(const QString& path) override {
         Drive best;
         for (const Drive& d : drives) {
-            if (path.startsWith(d.root) && d.root.size() > best.root.size()) best = d;
+            if (path.startsWith(d.root) && d.root.size() > best.root.size())
+                best = d;
         }
         return best;
     }
     Code check(const Drive& drive) override {
         auto& q = checks[drive.root];
-        if (q.empty()) return code::kOk;
+        if (q.empty())
+            return code::kOk;
         const Code c = q.front();
         q.pop_front();
         return c;

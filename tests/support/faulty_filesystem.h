@@ -11,7 +11,7 @@ namespace sorvel::test {
 /// of one path or the Nth read.
 class FaultyFileSystem : public platform::PosixFileSystem {
 public:
-    int failWriteNumber = 0;        ///< 1 = the first writeAt() fails; 0 = none
+    int failWriteNumber = 0;  ///< 1 = the first writeAt() fails; 0 = none
     Code writeFailure = code::kDiskFull;
     bool partialWriteFirst = true;  ///< the failing write still puts part of its bytes down
     bool renameAnswersEinval = false;
@@ -51,7 +51,8 @@ public:
 
 protected:
     int renameNoReplace(const char* from, const char* to) override {
-        if (renameAnswersEinval) return EINVAL;
+        if (renameAnswersEinval)
+            return EINVAL;
         return PosixFileSystem::renameNoReplace(from, to);
     }
 };

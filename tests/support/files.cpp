@@ -10,16 +10,22 @@
 
 namespace sorvel::test {
 
-TempFolder::TempFolder() { EXPECT_TRUE(dir_.isValid()); }
+TempFolder::TempFolder() {
+    EXPECT_TRUE(dir_.isValid());
+}
 
 TempFolder::~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(platform::encodeName(dir_.path()).toStdString(), ignored);
 }
 
-QString TempFolder::path() const { return dir_.path() + u'/'; }
+QString TempFolder::path() const {
+    return dir_.path() + u'/';
+}
 
-QString TempFolder::file(const QString& name) const { return path() + name; }
+QString TempFolder::file(const QString& name) const {
+    return path() + name;
+}
 
 QString TempFolder::write(const QString& name, const QByteArray& bytes) const {
     const QString p = file(name);
@@ -54,7 +60,8 @@ QByteArray trailer(const QByteArray& title, const QByteArray& artist, const QByt
 
 QByteArray audio(int n) {
     QByteArray a(n, '\0');
-    for (int i = 0; i < n; ++i) a[i] = static_cast<char>((i * 131 + 7) % 251);
+    for (int i = 0; i < n; ++i)
+        a[i] = static_cast<char>((i * 131 + 7) % 251);
     return a;
 }
 
@@ -71,7 +78,8 @@ namespace {
 
 bool setImmutable(const QByteArray& path, bool on) {
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     int flags = 0;
     bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
     if (ok) {
@@ -99,7 +107,8 @@ ReadOnly::ReadOnly(const QString& path) : path_(platform::encodeName(path)) {
 }
 
 ReadOnly::~ReadOnly() {
-    if (immutable_) setImmutable(path_, false);
+    if (immutable_)
+        setImmutable(path_, false);
     ::chmod(path_.constData(), mode_);
 }
 

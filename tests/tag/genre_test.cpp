@@ -21,15 +21,16 @@ TEST(Genre, NameToStoredValueIsExact) {
     // Case and blanks matter; anything unknown is stored as no genre.
     EXPECT_EQ(genre_tal(QStringLiteral("blues")), 256);
     EXPECT_EQ(genre_tal(QStringLiteral("Blues ")), 256);
-    for (int n = 0; n < kGenreCount; ++n) EXPECT_EQ(genre_tal(tal_genre(n)), n + 1);
+    for (int n = 0; n < kGenreCount; ++n)
+        EXPECT_EQ(genre_tal(tal_genre(n)), n + 1);
 }
 
 TEST(Genre, ChooserOrderIsByCharacterCode) {
     const std::pair<int, const char*> telling[] = {
-        {1, "Acid"},      {5, "AlternRock"},  {6, "Alternative"}, {13, "Blues"},
-        {35, "Euro-Techno"}, {36, "Eurodance"}, {38, "Folk"},      {39, "Folk/Rock"},
-        {40, "Folklore"}, {74, "Pop"},        {75, "Pop-Folk"},    {76, "Pop/Funk"},
-        {84, "R&B"},      {85, "Rap"},        {90, "Rock"},        {91, "Rock & Roll"},
+        {1, "Acid"},         {5, "AlternRock"}, {6, "Alternative"}, {13, "Blues"},
+        {35, "Euro-Techno"}, {36, "Eurodance"}, {38, "Folk"},       {39, "Folk/Rock"},
+        {40, "Folklore"},    {74, "Pop"},       {75, "Pop-Folk"},   {76, "Pop/Funk"},
+        {84, "R&B"},         {85, "Rap"},       {90, "Rock"},       {91, "Rock & Roll"},
         {116, "Vocal"}};
     for (const auto& [position, name] : telling) {
         EXPECT_EQ(genre_tal2(QString::fromLatin1(name)), position) << name;

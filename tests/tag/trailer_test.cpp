@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <sys/stat.h>
+#include <QFile>
 
 #include <filesystem>
 #include <fstream>
@@ -46,10 +46,10 @@ TEST_F(Trailers, OnlyFilesOfAtLeast130BytesEndingInUpperCaseTagHaveOne) {
         {QByteArray(), false},
         {QByteArray(1, 'x'), false},
         {kTrailer.left(127), false},
-        {kTrailer, false},              // 128 bytes: a valid trailer, but too short a file
-        {audio(1) + kTrailer, false},   // 129 bytes
-        {audio(2) + kTrailer, true},    // 130 bytes
-        {audio(3) + kTrailer, true},    // 131 bytes
+        {kTrailer, false},             // 128 bytes: a valid trailer, but too short a file
+        {audio(1) + kTrailer, false},  // 129 bytes
+        {audio(2) + kTrailer, true},   // 130 bytes
+        {audio(3) + kTrailer, true},   // 131 bytes
         {audio(500) + QByteArray("tag") + kTrailer.mid(3), false},
         {audio(500) + kTrailer + audio(10), false},
     };
@@ -69,10 +69,11 @@ TEST_F(Trailers, OnlyFilesOfAtLeast130BytesEndingInUpperCaseTagHaveOne) {
 }
 
 TEST_F(Trailers, GenreBytesZeroAndAbove115ReadAsNoGenre) {
-    const std::pair<unsigned char, int> cases[] = {{0, -1}, {1, 1}, {115, 115}, {116, -1}, {255, -1}};
+    const std::pair<unsigned char, int> cases[] = {
+        {0, -1}, {1, 1}, {115, 115}, {116, -1}, {255, -1}};
     for (const auto& [byte, genre] : cases) {
-        const QString p = dir.write(QStringLiteral("g.mp3"),
-                                    audio(10) + trailer("t", "a", "", "", "", byte));
+        const QString p =
+            dir.write(QStringLiteral("g.mp3"), audio(10) + trailer("t", "a", "", "", "", byte));
         EXPECT_EQ(las_tag(fs, p)->genre, genre) << int(byte);
     }
 }
@@ -100,10 +101,12 @@ TEST_F(Trailers, OnlyBlanksAreTrimmedSoNulPaddingSurvivesARoundTrip) {
 
 TEST_F(Trailers, EveryByteDecodesToOneCharacterAndBack) {
     QByteArray all;
-    for (int b = 0; b < 256; ++b) all.append(static_cast<char>(b));
+    for (int b = 0; b < 256; ++b)
+        all.append(static_cast<char>(b));
     const QString text = decode1252(std::as_bytes(std::span(all.constData(), 256)));
     ASSERT_EQ(text.size(), 256);
-    for (int b = 0; b < 256; ++b) EXPECT_EQ(encode1252(text.at(b)), b);
+    for (int b = 0; b < 256; ++b)
+        EXPECT_EQ(encode1252(text.at(b)), b);
     EXPECT_EQ(text.at(0xE5), QChar(u'å'));
     EXPECT_EQ(text.at(0x80), QChar(u'€'));
     EXPECT_EQ(text.at(0x81), QChar(0x81));
@@ -135,7 +138,8 @@ TEST_F(Trailers, WritingOverwritesAnExistingTrailerAndAppendsOtherwise) {
         const qsizetype kept = c.sizeAfter - 128;
         EXPECT_EQ(after.left(kept), c.before.left(kept));
         // Writing the same again changes nothing (a 128-byte file is still too short to count).
-        if (c.sizeAfter < 130) continue;
+        if (c.sizeAfter < 130)
+            continue;
         ASSERT_EQ(skriv_tag(fs, p, record("Ny titel", "Ny artist", 0)), code::kOk);
         EXPECT_EQ(readAll(p), after);
     }
@@ -143,7 +147,8 @@ TEST_F(Trailers, WritingOverwritesAnExistingTrailerAndAppendsOtherwise) {
 
 TEST_F(Trailers, NoGenreIs255UnlessTheFileAlreadyHoldsAByteThatReadsAsNone) {
     for (const unsigned char old : {0, 17, 200, 255}) {
-        const QString p = dir.write(QStringLiteral("k.mp3"), audio(200) + trailer("", "", "", "", "", old));
+        const QString p =
+            dir.write(QStringLiteral("k.mp3"), audio(200) + trailer("", "", "", "", "", old));
         ASSERT_EQ(skriv_tag(fs, p, record("a", "b")), code::kOk);
         EXPECT_EQ(static_cast<unsigned char>(readAll(p).back()), 255);
         ASSERT_EQ(skriv_tag(fs, p, record("a", "b", 17)), code::kOk);
@@ -189,7 +194,8 @@ TEST_F(Trailers, FailuresAreReportedAndNothingIsCreatedOrDamaged) {
     const QString p = dir.write(QStringLiteral("ro.mp3"), before);
     {
         test::ReadOnly readOnly(p);
-        if (!readOnly.effective()) GTEST_SKIP() << "no way to make a file read-only for root here";
+        if (!readOnly.effective())
+            GTEST_SKIP() << "no way to make a file read-only for root here";
         EXPECT_EQ(skriv_tag(fs, p, record("t", "a")), code::kAccess);
     }
     EXPECT_EQ(readAll(p), before);
