@@ -26,9 +26,8 @@ int FileListView::shiftState(Qt::KeyboardModifiers modifiers) {
            (modifiers.testFlag(Qt::AltModifier) ? 4 : 0);
 }
 
-namespace {
-int buttonCode(Qt::MouseButton b) {
-    switch (b) {
+int FileListView::buttonCode(Qt::MouseButton button) {
+    switch (button) {
         case Qt::LeftButton:
             return 1;
         case Qt::RightButton:
@@ -39,7 +38,6 @@ int buttonCode(Qt::MouseButton b) {
             return 0;
     }
 }
-}  // namespace
 
 void FileListView::mousePressEvent(QMouseEvent* event) {
     QTreeView::mousePressEvent(event);

@@ -14,6 +14,8 @@ public:
 
     /// The modifier keys as the handlers count them: 1 Shift, 2 Ctrl, 4 Alt, added together.
     static int shiftState(Qt::KeyboardModifiers modifiers);
+    /// A mouse button as the handlers count it: 1 left, 2 right, 4 middle, 0 any other.
+    static int buttonCode(Qt::MouseButton button);
 
 Q_SIGNALS:
     /// A left click anywhere in the list, rows or empty space.

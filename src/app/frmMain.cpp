@@ -363,9 +363,8 @@ void frmMain::connectHandlers() {
     connect(mnuUppdatera, &QAction::triggered, this, &frmMain::mnuUppdatera_Click);
     connect(mnuHjalpHjalp, &QAction::triggered, this, &frmMain::mnuHjalpHjalp_Click);
     connect(mnuOm, &QAction::triggered, this, &frmMain::mnuOm_Click);
+    connectWriteCommands();
     connectFileCommands();
-    // Not connected yet, each waiting for its command: cmdSpara (saving one file's tag), the six
-    // "S" field buttons, cmdFilnamn2Tag and mnuFilnamn2tagNr (fields into the selected files).
 }
 
 void frmMain::fillDrives() {

@@ -113,6 +113,27 @@ public Q_SLOTS:
     void mnuHjalpHjalp_Click();
     void mnuOm_Click();
 
+    // Tag writing (frmMain_write.cpp): one field into every selected file, artist and title
+    // from the file names, and the whole tag of the current row's file.
+    /// Writes field `typ` (1 artist, 2 title, 3 album, 4 year, 5 genre, 6 comment, 7 artist and
+    /// title from the file names) into every selected file and repaints the rows written.
+    void spara_tag(int typ);
+    void cmdArtist_Click();
+    void cmdTitel_Click();
+    void cmdAlbum_Click();
+    void cmdAr_Click();
+    void cmdGenre_Click();
+    void cmdKommentarer_Click();
+    void cmdFilnamn2Tag_Click();
+    /// `button` and `shift` as FileListView::mouseDown gives them; `pos` in the button.
+    void cmdFilnamn2Tag_MouseDown(int button, int shift, QPoint pos);
+    /// `Index` 1 to 4: the hyphen at which the next file name to tag splits.
+    void mnuFilnamn2tagNr_Click(int Index);
+    void cmdSpara_Click();
+
+private:
+    void connectWriteCommands();
+
     // File operations: rename, names from tags, delete and play (frmMain_fileops.cpp).
 public:
     /// Renames katalog + gammalt + ".mp3" to katalog + nytt + ".mp3"; a failure shows its message
