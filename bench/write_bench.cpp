@@ -44,9 +44,9 @@ struct Sink : write::Observer {
 /// The real file system, syncing each file's data before it is closed.
 class SyncingFileSystem : public platform::PosixFileSystem {
 public:
-    void close(int fd) override {
+    Code close(int fd) override {
         ::fdatasync(fd);
-        PosixFileSystem::close(fd);
+        return PosixFileSystem::close(fd);
     }
 };
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace sorvel::platform {
@@ -35,7 +36,9 @@ public:
     /// Writes all of `data` at `offset`, going on after interrupted or partial writes.
     virtual Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) = 0;
     virtual Code truncate(int fd, std::uint64_t size) = 0;
-    virtual void close(int fd) = 0;
+    /// Closes the descriptor in any case. Network file systems (NFS, FUSE) may report a write
+    /// that did not reach the file only here.
+    virtual Code close(int fd) = 0;
 
     /// Renames within the file system and never replaces anything: an existing target of either
     /// kind gives code::kFileExists. A rename that changes only the letter case of a name works on
@@ -55,7 +58,7 @@ public:
     Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override;
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override;
     Code truncate(int fd, std::uint64_t size) override;
-    void close(int fd) override;
+    Code close(int fd) override;
     Code rename(const QString& from, const QString& to) override;
     Code remove(const QString& path) override;
     bool exists(const QString& path, QString* found = nullptr) override;
@@ -76,8 +79,16 @@ public:
     FileGuard(FileSystem& fs, int fd) : fs_(fs), fd_(fd) {}
     FileGuard(const FileGuard&) = delete;
     FileGuard& operator=(const FileGuard&) = delete;
-    ~FileGuard() { fs_.close(fd_); }
+    ~FileGuard() {
+        if (fd_ >= 0)
+            fs_.close(fd_);
+    }
     int fd() const { return fd_; }
+    /// Closes now, for a caller that must know whether what it wrote was kept.
+    Code close() {
+        const int fd = std::exchange(fd_, -1);
+        return fs_.close(fd);
+    }
 
 private:
     FileSystem& fs_;

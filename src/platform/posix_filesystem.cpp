@@ -125,9 +125,13 @@ Code PosixFileSystem::truncate(int fd, std::uint64_t size) {
     return code::kOk;
 }
 
-void PosixFileSystem::close(int fd) {
-    if (fd >= 0)
-        ::close(fd);  // Linux frees the descriptor even when close reports EINTR
+Code PosixFileSystem::close(int fd) {
+    if (fd < 0)
+        return code::kOk;
+    // Linux frees the descriptor even when close reports EINTR, so it is never closed twice.
+    if (::close(fd) != 0 && errno != EINTR)
+        return codeFromErrno(errno);
+    return code::kOk;
 }
 
 int PosixFileSystem::renameNoReplace(const char* from, const char* to) {

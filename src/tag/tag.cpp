@@ -138,7 +138,7 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
             fs.truncate(fd, size);  // a partial append must not leave stray bytes behind
             return c;
         }
-        return code::kOk;
+        return guard.close();
     }
 
     const auto old = tail.last<kTrailerSize>();
@@ -151,7 +151,7 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
         fs.writeAt(fd, size - kTrailerSize, old);  // put the old trailer back
         return c;
     }
-    return code::kOk;
+    return guard.close();
 }
 
 }  // namespace sorvel::tag

@@ -64,7 +64,8 @@ enum class NoGenre {
 
 /// Writes `tag` as the trailer of the existing file at `path`: over the old trailer when there is
 /// one, else appended. Only those 128 bytes change; a write that fails part-way puts the file back
-/// as it was. Never creates a file. Answers code::kBadArgument for a record renderTrailer() refuses
+/// as it was, and one the file system refuses only when the file is closed (NFS) is reported too.
+/// Never creates a file. Answers code::kBadArgument for a record renderTrailer() refuses
 /// and the file-system code of any other failure.
 Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag,
                NoGenre noGenre = NoGenre::Write255);

@@ -6,7 +6,7 @@
 
 namespace sorvel::test {
 
-/// The real file system with failures to order: the Nth write, every truncate, or a no-replace
+/// The real file system with failures to order: the Nth write, every close, or a no-replace
 /// rename that the file system does not know (as NFS and FUSE answer); for readers, the opening
 /// of one path or the Nth read.
 class FaultyFileSystem : public platform::PosixFileSystem {
@@ -20,6 +20,9 @@ public:
     Code openFailure = code::kAccess;
     int failReadNumber = 0;  ///< 1 = the first readAt() fails with code::kDeviceIo; 0 = none
     int reads = 0;
+    /// What close() answers, as NFS reports there a write the server refused; the descriptor is
+    /// closed all the same.
+    Code closeFailure = code::kOk;
 
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override {
         if (!failOpenPath.isEmpty() && path == failOpenPath) {
@@ -47,6 +50,11 @@ public:
             return writeFailure;
         }
         return PosixFileSystem::writeAt(fd, offset, data);
+    }
+
+    Code close(int fd) override {
+        const Code c = PosixFileSystem::close(fd);
+        return closeFailure != code::kOk ? closeFailure : c;
     }
 
 protected:

@@ -211,6 +211,15 @@ TEST_F(Trailers, AFailedWriteLeavesTheFileAsItWas) {
     }
 }
 
+TEST_F(Trailers, AWriteRefusedWhenTheFileIsClosedIsAFailure) {
+    for (const QByteArray& before : {audio(500), audio(500) + kTrailer}) {
+        const QString p = dir.write(QStringLiteral("x.mp3"), before);
+        test::FaultyFileSystem nfs;
+        nfs.closeFailure = code::kDiskFull;
+        EXPECT_EQ(skriv_tag(nfs, p, record("t", "a")), code::kDiskFull) << before.size();
+    }
+}
+
 TEST_F(Trailers, AFifoNamedLikeAnMp3NeverBlocks) {
     const QString p = dir.file(QStringLiteral("fifo.mp3"));
     ASSERT_EQ(::mkfifo(p.toUtf8().constData(), 0644), 0);
