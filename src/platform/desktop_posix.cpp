@@ -10,8 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <string_view>
 #include <vector>
 
 namespace sorvel::platform {
@@ -83,7 +86,16 @@ bool NoRegistry::value(Root, const QString&, const QString&, QString& value) {
 }
 
 QString ExecutableFolder::path() {
-    return QCoreApplication::applicationDirPath();
+    // The kernel's link holds the executable's path as the file system's bytes; Qt's
+    // applicationDirPath() decodes them through the locale, which turns a folder whose name is
+    // not UTF-8 into a look-alike that holds neither the help page nor id3.ini.
+    std::array<char, PATH_MAX> exe{};
+    const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size());
+    const std::string_view path(exe.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+    const std::size_t slash = path.rfind('/');
+    if (n <= 0 || static_cast<std::size_t>(n) >= exe.size() || slash == std::string_view::npos)
+        return QCoreApplication::applicationDirPath();
+    return decodeName(path.substr(0, slash == 0 ? 1 : slash));
 }
 
 }  // namespace sorvel::platform

@@ -6,11 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <QCoreApplication>
 #include <QDir>
 #include <QStandardPaths>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 using namespace sorvel;
@@ -141,4 +146,33 @@ TEST(Play, TheDesktopsOpenCommandStartsItsPlayerWithTheFilesPath) {
         EXPECT_EQ(desktop.waitForPlayer(30), platform::encodeName(path));
     }
     EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST(ProgramFolder, IsTheFolderTheProgramRunsFromByteForByte) {
+    // A copy of this test, run from a folder whose name is not UTF-8, reports what it found.
+    if (const char* report = std::getenv("SORVEL_REPORT_PROGRAM_FOLDER")) {
+        int argc = 1;
+        char name[] = "kopia";
+        char* argv[] = {name, nullptr};
+        const QCoreApplication app(argc, argv);
+        test::writeAll(platform::decodeName(report),
+                       platform::encodeName(platform::ExecutableFolder().path()));
+        return;
+    }
+    test::TempFolder dir;
+    const QByteArray folder = platform::encodeName(dir.path()) + "program-\xe5";
+    ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+    std::string copy = folder.toStdString() + "/kopia";
+    std::filesystem::copy_file("/proc/self/exe", copy);
+    std::string filter = "--gtest_filter=ProgramFolder.*";
+    std::string env = "SORVEL_REPORT_PROGRAM_FOLDER=" +
+                      platform::encodeName(dir.file(QStringLiteral("rapport"))).toStdString();
+    char* argv[] = {copy.data(), filter.data(), nullptr};
+    char* envp[] = {env.data(), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(::posix_spawn(&child, copy.c_str(), nullptr, nullptr, argv, envp), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(test::readAll(dir.file(QStringLiteral("rapport"))), folder);
 }
