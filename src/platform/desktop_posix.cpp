@@ -3,8 +3,6 @@
 #include "platform/names.h"
 
 #include <QCoreApplication>
-#include <QProcess>
-#include <QStringList>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -72,7 +70,7 @@ bool XdgOpener::open(const QString& pathOrAddress) {
 }
 
 bool XdgOpener::startProgram(const QString& program) {
-    return QProcess::startDetached(program, QStringList{});
+    return startDetachedBytes({encodeName(program)});
 }
 
 double SteadyClock::seconds() {

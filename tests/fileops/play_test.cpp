@@ -176,3 +176,15 @@ TEST(ProgramFolder, IsTheFolderTheProgramRunsFromByteForByte) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(test::readAll(dir.file(QStringLiteral("rapport"))), folder);
 }
+
+TEST(StartProgram, AProgramWhoseNameIsNotUtf8IsStartedAsItself) {
+    test::TempFolder dir;
+    const QString program = dir.path() + platform::decodeName("program-\xe5");
+    const QByteArray started = platform::encodeName(dir.file(QStringLiteral("startad")));
+    test::writeAll(program, "#!/bin/sh\n: > '" + started + "'\n");
+    ::chmod(platform::encodeName(program).constData(), 0755);
+    ASSERT_TRUE(platform::XdgOpener().startProgram(program));
+    for (int i = 0; i < 200 && ::access(started.constData(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(::access(started.constData(), F_OK), 0);
+}
