@@ -16,6 +16,11 @@ int clampToInt(std::size_t n) {
 
 }  // namespace
 
+QString shownText(const QString& text) {
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    return nul < 0 ? text : text.left(nul);
+}
+
 QString katalogFor(const QString& folder) {
     const QChar sep = platform::nativeSeparator();
     return folder.endsWith(sep) ? folder : folder + sep;

@@ -23,6 +23,11 @@ struct Row {
     friend bool operator==(const Row&, const Row&) = default;
 };
 
+/// A row's tag text as the list and the editor show it: up to its first NUL byte. The row keeps
+/// the whole text, so that bytes another program put after the NUL (padding, a track number)
+/// are written back unchanged; no file name can hold a NUL either.
+QString shownText(const QString& text);
+
 /// What a scan reports while it runs, in the order the user is to see it.
 class ScanObserver {
 public:

@@ -51,19 +51,9 @@ bool cmdFilnamn_Click(platform::FileSystem& fs, MessageBoxes& boxes, const QStri
     return true;
 }
 
-namespace {
-
-// A tag text as the list shows it: a NUL ends the text there, and no file name can hold one.
-QString shown(const QString& field) {
-    const qsizetype nul = field.indexOf(QChar(u'\0'));
-    return nul < 0 ? field : field.left(nul);
-}
-
-}  // namespace
-
 std::optional<QString> nameFromTag(const QString& artist, const QString& title) {
-    const QString a = shown(artist);
-    const QString t = shown(title);
+    const QString a = browse::shownText(artist);
+    const QString t = browse::shownText(title);
     QString name;
     if (a.isEmpty() && t.isEmpty())
         return std::nullopt;

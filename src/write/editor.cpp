@@ -4,11 +4,6 @@
 
 namespace sorvel::write {
 
-QString shownText(const QString& text) {
-    const qsizetype nul = text.indexOf(QChar(u'\0'));
-    return nul < 0 ? text : text.left(nul);
-}
-
 int dropUnholdable(QString& text, int& cursor) {
     const int oldCursor = cursor;
     int removed = 0;

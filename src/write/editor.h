@@ -8,6 +8,8 @@
 // each column. A QValidator on the five text fields calls dropUnholdable() from validate() and
 // answers Acceptable, so that typed or pasted characters a tag cannot hold never reach a field.
 
+#include "browse/scan.h"
+
 #include <QString>
 
 namespace sorvel::write {
@@ -22,10 +24,7 @@ struct EditorValues {
     QString comment;  ///< txtKommentarer
 };
 
-/// A row's tag text as the list and the editor show it: up to its first NUL byte. The row keeps
-/// the whole text, so that bytes another program put after the NUL (padding, a track number)
-/// are written back unchanged.
-QString shownText(const QString& text);
+using browse::shownText;
 
 /// Removes from `text` every character that Windows-1252 cannot hold (and so no tag can store)
 /// and moves `cursor`, a position in `text`, back by the number removed before it. Returns how
