@@ -315,7 +315,10 @@ int loadSettings(const QString& iniPath, SettingsTarget& target) {
     if (target.applyDrive(folder) != code::kOk) {
         return 0;
     }
-    if (target.applyFolder(folder) != code::kOk) {
+    // No folder's name holds a NUL, and every system call would take a path only up to it: the
+    // list would show the folder named by the part before it, and every row's path would name
+    // that folder itself, which Delete would then send to the trash.
+    if (folder.contains(QChar(u'\0')) || target.applyFolder(folder) != code::kOk) {
         return 0;
     }
     const auto state = parseInt16((*lines)[2]);

@@ -114,6 +114,8 @@ TEST_F(SettingsFile, TheFirstFailureStopsTheLoadAndKeepsWhatWasApplied) {
     EXPECT_EQ(load(QByteArray(kOriginal).replace(" 3 \r\n", "70000\r\n")), 0);
     EXPECT_TRUE(target.calls.empty());
 
+    EXPECT_EQ(load(QByteArray(kOriginal).replace("Musik", QByteArray("Mu\0sik", 7))), 0);
+    EXPECT_EQ(target.calls.size(), 1u);  // the drive only: no folder has such a name
     EXPECT_EQ(load(QByteArray(kOriginal).replace(" 2 ", "2x")), 0);
     EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + 2));
     EXPECT_EQ(load(QByteArray(kOriginal).replace(" 9600,5", "1e3")), 0);
