@@ -39,14 +39,32 @@ int FileListView::buttonCode(Qt::MouseButton button) {
     }
 }
 
+namespace {
+// Only these buttons pick rows. Any other would move the current row without the click that
+// refills the editor, and "Spara tag" would then write one file's fields into another file.
+bool picksRows(Qt::MouseButton button) {
+    return button == Qt::LeftButton || button == Qt::RightButton;
+}
+}  // namespace
+
 void FileListView::mousePressEvent(QMouseEvent* event) {
-    QTreeView::mousePressEvent(event);
+    if (picksRows(event->button())) {
+        QTreeView::mousePressEvent(event);
+    }
     Q_EMIT mouseDown(buttonCode(event->button()), shiftState(event->modifiers()),
                      event->position().toPoint());
 }
 
+void FileListView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (picksRows(event->button())) {
+        QTreeView::mouseDoubleClickEvent(event);
+    }
+}
+
 void FileListView::mouseReleaseEvent(QMouseEvent* event) {
-    QTreeView::mouseReleaseEvent(event);
+    if (picksRows(event->button())) {
+        QTreeView::mouseReleaseEvent(event);
+    }
     if (event->button() == Qt::LeftButton) {
         Q_EMIT listClicked();
     }

@@ -227,6 +227,21 @@ private Q_SLOTS:
         menu->close();
     }
 
+    void otherMouseButtonsLeaveTheCurrentRowAlone() {
+        ListWindow t;
+        t.click(0);
+        // The editor must go on showing the row that "Spara tag" and the rename write to.
+        for (const Qt::MouseButton b : {Qt::MiddleButton, Qt::BackButton}) {
+            t.click(2, {}, b);
+            QTest::mouseDClick(t.list->viewport(), b, {},
+                               t.list->visualRect(t.rows().index(1, 0)).center());
+            QCOMPARE(t.w->currentRow(), 0);
+            QCOMPARE(t.w->selectedRows(), std::vector<int>{0});
+            QCOMPARE(t.text("txtFilnamn"), t.rows().row(0).name);
+        }
+        QVERIFY(t.opener.opened.empty());  // nothing played
+    }
+
     void f5RescansWhateverTheModifiers() {
         ListWindow t;
         const Qt::KeyboardModifiers mods[] = {Qt::NoModifier, Qt::ShiftModifier,
