@@ -2,6 +2,7 @@
 #include "window_fixture.h"
 
 #include "app/file_list_view.h"
+#include "app/resources.h"
 #include "app/twips.h"
 #include "tag/genre.h"
 
@@ -10,6 +11,8 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -265,6 +268,12 @@ private Q_SLOTS:
         QCOMPARE(nextTabStop(f.child<QWidget>("cmdTag2Filnamn")), f.child<QWidget>("cmdFilnamn"));
         QVERIFY(f.child<QWidget>("cmdArtist")->isHidden());
         QVERIFY(!f.child<QWidget>("cmdSpara")->isHidden());
+
+        // Qt's own texts are Swedish too, such as a text field's context menu.
+        app::installQtTexts();
+        const std::unique_ptr<QMenu> menu(
+            f.child<QLineEdit>("txtArtist")->createStandardContextMenu());
+        QCOMPARE(menu->actions().first()->text().section(u'\t', 0, 0), QStringLiteral("&Ångra"));
     }
 };
 
