@@ -75,49 +75,38 @@ private Q_SLOTS:
         QCOMPARE(w.frameGeometry(), QRect(tw().x(3000), tw().y(1500), tw().x(12000), tw().y(8250)));
     }
 
-    void placeHoldsWhereTheWindowSystemPutsTheClientAtTheFramesPlace() {
+    void placeKeptWhereTheFrameIsKnownOnlyOnScreen_data() {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("normal") << 0 << false;
+        QTest::newRow("maximised") << 2 << false;
+        QTest::newRow("maximised, then normal") << 2 << true;
+    }
+    void placeKeptWhereTheFrameIsKnownOnlyOnScreen() {
+        QFETCH(int, state);
+        QFETCH(bool, restore);
         TempFolder music;
         WindowFixture f;
-        f.saveIni(music.path().chopped(1), 0, 1500, 3000, 12000, 8250, 1);
+        f.saveIni(music.path().chopped(1), state, 1500, 3000, 12000, 8250, 1);
         app::frmMain& w = f.make();
         w.Form_Load();
-        w.show();
-        // As some window systems do: the window itself where its frame was asked for.
+        // As such window systems do: the window itself where its frame was asked for.
         const QRect asked(tw().x(3000), tw().y(1500), tw().x(12000), tw().y(8250));
-        w.setGeometry(QRect(asked.topLeft(), w.size()));
-        QTRY_COMPARE(w.frameGeometry(), asked);
+        w.setGeometry(asked);
+        w.setWindowState(state == 2 ? Qt::WindowMaximized : Qt::WindowNoState);
+        w.show();
+        if (restore) {
+            w.setWindowState(Qt::WindowNoState);
+        }
+        if (state == 0 || restore) {
+            QTRY_COMPARE(w.frameGeometry(), asked);
+        }
         // So the next start finds the same place, not one a title bar higher.
         w.close();
         RecordedSettings back;
         QCOMPARE(app::loadSettings(f.iniPath(), back), 1);
-        QCOMPARE(back.top, 1500.0);
-        QCOMPARE(back.left, 3000.0);
-    }
-
-    void maximisedWindowKeepsItsNormalPlace() {
-        TempFolder music;
-        WindowFixture f;
-        const QRect asked(tw().x(3000), tw().y(1500), tw().x(12000), tw().y(8250));
-        for (const bool restore : {false, true}) {
-            f.saveIni(music.path().chopped(1), 2, 1500, 3000, 12000, 8250, 1);
-            app::frmMain& w = f.make();
-            w.Form_Load();
-            // As where the frame is known only once the window is shown: the window itself where
-            // its frame was asked for.
-            w.setGeometry(asked);
-            w.setWindowState(Qt::WindowMaximized);
-            w.show();
-            QVERIFY(w.isMaximized());
-            if (restore) {
-                w.setWindowState(Qt::WindowNoState);
-                QTRY_COMPARE(w.frameGeometry(), asked);
-            }
-            w.close();
-            RecordedSettings back;
-            QCOMPARE(app::loadSettings(f.iniPath(), back), 1);
-            QCOMPARE(QRectF(back.left, back.top, back.width, back.height),
-                     QRectF(3000, 1500, 12000, 8250));
-        }
+        QCOMPARE(QRectF(back.left, back.top, back.width, back.height),
+                 QRectF(3000, 1500, 12000, 8250));
     }
 
     void brokenSettingsFileRestoresNothing_data() {
