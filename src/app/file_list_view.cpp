@@ -1,6 +1,7 @@
 #include "app/file_list_view.h"
 
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -73,6 +74,14 @@ void FileListView::mouseReleaseEvent(QMouseEvent* event) {
 void FileListView::keyPressEvent(QKeyEvent* event) {
     QTreeView::keyPressEvent(event);
     Q_EMIT keyDown(event->key(), shiftState(event->modifiers()));
+}
+
+void FileListView::inputMethodEvent(QInputMethodEvent* event) {
+    // A letter typed through an input method finds a row as a key press does, and is told as one.
+    QTreeView::inputMethodEvent(event);
+    if (!event->commitString().isEmpty()) {
+        Q_EMIT keyDown(Qt::Key_unknown, 0);
+    }
 }
 
 }  // namespace sorvel::app

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -210,6 +211,12 @@ private Q_SLOTS:
         QTest::keyClick(t.list, Qt::Key_Down);
         QCOMPARE(t.text("txtFilnamn"), t.rows().row(t.w->currentRow()).name);
         QCOMPARE(t.w->currentRow(), 1);
+        // So does a letter that comes through an input method (a dead key, a compose sequence).
+        QInputMethodEvent typed;
+        typed.setCommitString(QStringLiteral("c"));
+        QApplication::sendEvent(t.list, &typed);
+        QCOMPARE(t.w->currentRow(), t.rowNamed(QStringLiteral("c")));
+        QCOMPARE(t.text("txtFilnamn"), QStringLiteral("c"));
     }
 
     void rightButtonOpensThePopUpMenu() {
