@@ -1,6 +1,7 @@
 #include "app/file_list_view.h"
 
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -39,14 +40,32 @@ int FileListView::buttonCode(Qt::MouseButton button) {
     }
 }
 
+namespace {
+// Only these buttons pick rows. Any other would move the current row without the click that
+// refills the editor, and "Spara tag" would then write one file's fields into another file.
+bool picksRows(Qt::MouseButton button) {
+    return button == Qt::LeftButton || button == Qt::RightButton;
+}
+}  // namespace
+
 void FileListView::mousePressEvent(QMouseEvent* event) {
-    QTreeView::mousePressEvent(event);
+    if (picksRows(event->button())) {
+        QTreeView::mousePressEvent(event);
+    }
     Q_EMIT mouseDown(buttonCode(event->button()), shiftState(event->modifiers()),
                      event->position().toPoint());
 }
 
+void FileListView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (picksRows(event->button())) {
+        QTreeView::mouseDoubleClickEvent(event);
+    }
+}
+
 void FileListView::mouseReleaseEvent(QMouseEvent* event) {
-    QTreeView::mouseReleaseEvent(event);
+    if (picksRows(event->button())) {
+        QTreeView::mouseReleaseEvent(event);
+    }
     if (event->button() == Qt::LeftButton) {
         Q_EMIT listClicked();
     }
@@ -55,6 +74,14 @@ void FileListView::mouseReleaseEvent(QMouseEvent* event) {
 void FileListView::keyPressEvent(QKeyEvent* event) {
     QTreeView::keyPressEvent(event);
     Q_EMIT keyDown(event->key(), shiftState(event->modifiers()));
+}
+
+void FileListView::inputMethodEvent(QInputMethodEvent* event) {
+    // A letter typed through an input method finds a row as a key press does, and is told as one.
+    QTreeView::inputMethodEvent(event);
+    if (!event->commitString().isEmpty()) {
+        Q_EMIT keyDown(Qt::Key_unknown, 0);
+    }
 }
 
 }  // namespace sorvel::app

@@ -513,31 +513,43 @@ void frmMain::applyRestoredPlace() {
     }
     move(outer.topLeft());
     resize(outer.size() - frame);
-    restoredOuter_ = outer.size();
+    restoredOuter_ = outer;
 }
 
 void frmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    // Some window systems tell the frame's size only once the window is on screen.
+    // Some window systems tell the frame's size only once the window is on screen, and some
+    // then place the window itself where its frame was asked for.
+    fitRestoredFrameSoon();
+}
+
+void frmMain::fitRestoredFrameSoon() {
     if (restoredOuter_.isValid()) {
-        for (const int ms : {0, 300}) {
-            QTimer::singleShot(ms, this, &frmMain::fitRestoredFrame);
-        }
+        QTimer::singleShot(0, this, [this] { fitRestoredFrame(false); });
+        QTimer::singleShot(300, this, [this] { fitRestoredFrame(true); });
     }
 }
 
-void frmMain::fitRestoredFrame() {
+void frmMain::fitRestoredFrame(bool last) {
     if (!restoredOuter_.isValid() || windowState() != Qt::WindowNoState) {
         return;
     }
     const QSize frame = frameGeometry().size() - size();
     if (frame == QSize(0, 0)) {
+        if (last) {
+            restoredOuter_ = QRect();  // no frame: the window stands where it was put
+        }
         return;  // not known yet
     }
-    if (frameGeometry().size() != restoredOuter_) {
-        resize(restoredOuter_ - frame);
+    // Put back where it was saved: a window that came up lower by its title bar would otherwise
+    // creep up the screen by as much at every start.
+    if (frameGeometry().topLeft() != restoredOuter_.topLeft()) {
+        move(restoredOuter_.topLeft());
     }
-    restoredOuter_ = QSize();
+    if (frameGeometry().size() != restoredOuter_.size()) {
+        resize(restoredOuter_.size() - frame);
+    }
+    restoredOuter_ = QRect();
 }
 
 void frmMain::saveSettingsOnce() {
@@ -548,14 +560,15 @@ void frmMain::saveSettingsOnce() {
     Settings st;
     st.folder = Dir1->path();
     st.windowState = isMinimized() ? 1 : isMaximized() ? 2 : 0;
-    // A minimised or maximised window keeps the place it returns to.
+    // A minimised or maximised window keeps the place it returns to; one never yet shown in its
+    // normal state keeps the place it was given, which its frame was not known for.
     const QMargins frame(geometry().left() - frameGeometry().left(),
                          geometry().top() - frameGeometry().top(),
                          frameGeometry().right() - geometry().right(),
                          frameGeometry().bottom() - geometry().bottom());
-    const QRect outer = st.windowState == 0 || normalGeometry().isEmpty()
-                            ? frameGeometry()
-                            : normalGeometry().marginsAdded(frame);
+    const QRect outer = st.windowState == 0 || normalGeometry().isEmpty() ? frameGeometry()
+                        : restoredOuter_.isValid()                        ? restoredOuter_
+                                                   : normalGeometry().marginsAdded(frame);
     st.top = std::round(tw_.fromY(outer.top()));
     st.left = std::round(tw_.fromX(outer.left()));
     st.width = std::round(tw_.fromX(outer.width()));
@@ -596,6 +609,9 @@ void frmMain::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) {
         Form_Resize();
+        if (windowState() == Qt::WindowNoState) {
+            fitRestoredFrameSoon();  // first shown in its normal state now
+        }
     }
 }
 

@@ -181,7 +181,10 @@ private:
     void saveSettingsOnce();
     void applyRestoredGeometry();
     void applyRestoredPlace();
-    void fitRestoredFrame();
+    void fitRestoredFrameSoon();
+    /// Puts the window where the settings placed it once its frame is known; `last` gives up
+    /// on a frame that never shows.
+    void fitRestoredFrame(bool last);
 
     void place(QWidget* w, double left, double top, double width, double height);
     void setEditorEnabled(bool enabled);
@@ -260,8 +263,8 @@ private:
         bool top = false, left = false, width = false, height = false;
         double topTw = 0, leftTw = 0, widthTw = 0, heightTw = 0;
     } restored_;
-    // The outer size the settings asked for, until the window's frame is known.
-    QSize restoredOuter_;
+    // The outer place and size the settings asked for, until the window's frame is known.
+    QRect restoredOuter_;
 
     bool settingsSaved_ = false;
 

@@ -1,4 +1,5 @@
 #include "app/frmMain.h"
+#include "app/resources.h"
 #include "platform/desktop_posix.h"
 #include "platform/drives_posix.h"
 #include "platform/filesystem.h"
@@ -12,6 +13,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sorvel"));
     QApplication::setDesktopFileName(QStringLiteral("sorvel"));
+    sorvel::app::installQtTexts();
 
     using namespace sorvel;
     platform::PosixFileSystem fs;

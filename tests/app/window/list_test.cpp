@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -210,6 +211,12 @@ private Q_SLOTS:
         QTest::keyClick(t.list, Qt::Key_Down);
         QCOMPARE(t.text("txtFilnamn"), t.rows().row(t.w->currentRow()).name);
         QCOMPARE(t.w->currentRow(), 1);
+        // So does a letter that comes through an input method (a dead key, a compose sequence).
+        QInputMethodEvent typed;
+        typed.setCommitString(QStringLiteral("c"));
+        QApplication::sendEvent(t.list, &typed);
+        QCOMPARE(t.w->currentRow(), t.rowNamed(QStringLiteral("c")));
+        QCOMPARE(t.text("txtFilnamn"), QStringLiteral("c"));
     }
 
     void rightButtonOpensThePopUpMenu() {
@@ -225,6 +232,21 @@ private Q_SLOTS:
         QCOMPARE(t.w->currentRow(), 2);
         QCOMPARE(t.text("txtFilnamn"), t.rows().row(2).name);
         menu->close();
+    }
+
+    void otherMouseButtonsLeaveTheCurrentRowAlone() {
+        ListWindow t;
+        t.click(0);
+        // The editor must go on showing the row that "Spara tag" and the rename write to.
+        for (const Qt::MouseButton b : {Qt::MiddleButton, Qt::BackButton}) {
+            t.click(2, {}, b);
+            QTest::mouseDClick(t.list->viewport(), b, {},
+                               t.list->visualRect(t.rows().index(1, 0)).center());
+            QCOMPARE(t.w->currentRow(), 0);
+            QCOMPARE(t.w->selectedRows(), std::vector<int>{0});
+            QCOMPARE(t.text("txtFilnamn"), t.rows().row(0).name);
+        }
+        QVERIFY(t.opener.opened.empty());  // nothing played
     }
 
     void f5RescansWhateverTheModifiers() {

@@ -2,6 +2,7 @@
 #include "window_fixture.h"
 
 #include "app/file_list_view.h"
+#include "app/resources.h"
 #include "app/twips.h"
 #include "tag/genre.h"
 
@@ -10,6 +11,8 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -70,6 +73,40 @@ private Q_SLOTS:
         QVERIFY(!f.child<QWidget>("frmSplash")->isVisible());
         w.show();
         QCOMPARE(w.frameGeometry(), QRect(tw().x(3000), tw().y(1500), tw().x(12000), tw().y(8250)));
+    }
+
+    void placeKeptWhereTheFrameIsKnownOnlyOnScreen_data() {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("normal") << 0 << false;
+        QTest::newRow("maximised") << 2 << false;
+        QTest::newRow("maximised, then normal") << 2 << true;
+    }
+    void placeKeptWhereTheFrameIsKnownOnlyOnScreen() {
+        QFETCH(int, state);
+        QFETCH(bool, restore);
+        TempFolder music;
+        WindowFixture f;
+        f.saveIni(music.path().chopped(1), state, 1500, 3000, 12000, 8250, 1);
+        app::frmMain& w = f.make();
+        w.Form_Load();
+        // As such window systems do: the window itself where its frame was asked for.
+        const QRect asked(tw().x(3000), tw().y(1500), tw().x(12000), tw().y(8250));
+        w.setGeometry(asked);
+        w.setWindowState(state == 2 ? Qt::WindowMaximized : Qt::WindowNoState);
+        w.show();
+        if (restore) {
+            w.setWindowState(Qt::WindowNoState);
+        }
+        if (state == 0 || restore) {
+            QTRY_COMPARE(w.frameGeometry(), asked);
+        }
+        // So the next start finds the same place, not one a title bar higher.
+        w.close();
+        RecordedSettings back;
+        QCOMPARE(app::loadSettings(f.iniPath(), back), 1);
+        QCOMPARE(QRectF(back.left, back.top, back.width, back.height),
+                 QRectF(3000, 1500, 12000, 8250));
     }
 
     void brokenSettingsFileRestoresNothing_data() {
@@ -220,6 +257,12 @@ private Q_SLOTS:
         QCOMPARE(nextTabStop(f.child<QWidget>("cmdTag2Filnamn")), f.child<QWidget>("cmdFilnamn"));
         QVERIFY(f.child<QWidget>("cmdArtist")->isHidden());
         QVERIFY(!f.child<QWidget>("cmdSpara")->isHidden());
+
+        // Qt's own texts are Swedish too, such as a text field's context menu.
+        app::installQtTexts();
+        const std::unique_ptr<QMenu> menu(
+            f.child<QLineEdit>("txtArtist")->createStandardContextMenu());
+        QCOMPARE(menu->actions().first()->text().section(u'\t', 0, 0), QStringLiteral("&Ångra"));
     }
 };
 
