@@ -1,5 +1,6 @@
 #include "platform/message_boxes_qt.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 
 namespace sorvel::platform {
@@ -33,6 +34,13 @@ MessageBoxes::Answer QtMessageBoxes::show(const QString& title, const QString& t
             box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
             box.setDefaultButton(QMessageBox::Retry);
             break;
+    }
+    // Qt's Swedish catalogue has no texts for the standard buttons; the program's own are Swedish.
+    if (QAbstractButton* cancel = box.button(QMessageBox::Cancel)) {
+        cancel->setText(QStringLiteral("Avbryt"));
+    }
+    if (QAbstractButton* retry = box.button(QMessageBox::Retry)) {
+        retry->setText(QStringLiteral("&Försök igen"));
     }
     switch (box.exec()) {
         case QMessageBox::Retry:

@@ -3,10 +3,12 @@
 
 #include "app/frmAbout.h"
 #include "app/frmSplash.h"
+#include "platform/message_boxes_qt.h"
 
 #include <QAction>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -30,6 +32,51 @@ struct ScriptedClock : FakeClock {
 class AboutTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void messageBoxesSpeakSwedishAndAnswerWithTheButtonPressed() {
+        using Boxes = platform::MessageBoxes;
+        platform::QtMessageBoxes boxes;
+        const struct {
+            Boxes::Buttons buttons;
+            QStringList texts;
+            QString press;
+            Boxes::Answer answer;
+        } cases[] = {
+            {Boxes::Buttons::Ok, {QStringLiteral("OK")}, QStringLiteral("OK"), Boxes::Answer::Ok},
+            {Boxes::Buttons::OkCancel,
+             {QStringLiteral("OK"), QStringLiteral("Avbryt")},
+             QStringLiteral("Avbryt"),
+             Boxes::Answer::Cancel},
+            {Boxes::Buttons::RetryCancel,
+             {QStringLiteral("&Försök igen"), QStringLiteral("Avbryt")},
+             QStringLiteral("&Försök igen"),
+             Boxes::Answer::Retry},
+        };
+        for (const auto& c : cases) {
+            QStringList seen;
+            QString title;
+            QTimer::singleShot(0, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                QVERIFY(box != nullptr);
+                title = box->windowTitle();
+                for (QAbstractButton* b : box->buttons()) {
+                    seen << b->text();
+                }
+                for (QAbstractButton* b : box->buttons()) {
+                    if (b->text() == c.press) {
+                        b->click();
+                    }
+                }
+            });
+            QCOMPARE(boxes.show(QString(), QStringLiteral("Text"), Boxes::Icon::None, c.buttons),
+                     c.answer);
+            QCOMPARE(title, QStringLiteral("Sorvel"));
+            seen.sort();
+            QStringList expected = c.texts;
+            expected.sort();
+            QCOMPARE(seen, expected);
+        }
+    }
+
     void splashWaitsThreeSecondsOnTheClock() {
         TempFolder music;
         WindowFixture::mp3(music, QStringLiteral("a.mp3"), "Abba");
