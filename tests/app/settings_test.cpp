@@ -1,4 +1,5 @@
 #include "app/settings.h"
+#include "app/scripted_settings.h"
 #include "platform/names.h"
 #include "support/files.h"
 
@@ -12,31 +13,6 @@ using namespace sorvel;
 using namespace sorvel::app;
 
 namespace {
-
-// Records what the load applies and refuses the step named in `refuse`.
-class ScriptedTarget : public SettingsTarget {
-public:
-    std::vector<std::string> calls;
-    std::string refuse;
-    QString folder;
-
-    Code applyDrive(const QString& f) override { return step("drive", f); }
-    Code applyFolder(const QString& f) override {
-        folder = f;
-        return step("folder", f);
-    }
-    Code applyWindowState(int s) override { return step("state", QString::number(s)); }
-    Code applyTop(double v) override { return step("top", QString::number(v)); }
-    Code applyLeft(double v) override { return step("left", QString::number(v)); }
-    Code applyWidth(double v) override { return step("width", QString::number(v)); }
-    Code applyHeight(double v) override { return step("height", QString::number(v)); }
-
-private:
-    Code step(const char* name, const QString& value) {
-        calls.push_back(std::string(name) + ' ' + value.toStdString());
-        return refuse == name ? code::kAccess : code::kOk;
-    }
-};
 
 using Calls = std::vector<std::string>;
 
@@ -70,59 +46,54 @@ long long bytesRead() {
 class SettingsFile : public ::testing::Test {
 protected:
     test::TempFolder dir;
-    ScriptedTarget target;
+    test::ScriptedSettings target;
     QString ini = dir.file(QStringLiteral("id3.ini"));
 
     int load(const QByteArray& bytes) {
         test::writeAll(ini, bytes);
-        target = ScriptedTarget();
+        target = test::ScriptedSettings();
         return loadSettings(ini, target);
     }
 };
 
 }  // namespace
 
-TEST_F(SettingsFile, AFileOfTheOldFormatIsAppliedInOrder) {
-    EXPECT_EQ(load(kOriginal), 3);
-    EXPECT_EQ(target.calls, kAllCalls);
-
-    // Other line endings, any first line, no ending after the last line: the same values.
+TEST_F(SettingsFile, LoadAppliesInOrderAndStopsAtTheFirstFailureKeepingWhatWasApplied) {
+    // Any line endings, any first line, no ending after the last line: the same values.
     QByteArray mixed = kOriginal;
     mixed.replace(0, mixed.indexOf('\r'), "vad som helst");
     mixed.replace("\r\n 2 \r\n", "\r 2 \n").chop(2);
-    for (const QByteArray& bytes : {QByteArray(kOriginal).replace("\r\n", "\n"),
-                                    QByteArray(kOriginal).replace("\r\n", "\r"), mixed}) {
-        EXPECT_EQ(load(bytes), 3) << bytes.toStdString();
-        EXPECT_EQ(target.calls, kAllCalls);
+    const QByteArray seven = kOriginal.left(kOriginal.lastIndexOf(" 3 "));
+    const auto with = [](const char* from, const char* to) {
+        return QByteArray(kOriginal).replace(from, to);
+    };
+    const std::tuple<QByteArray, int, int> cases[] = {
+        // the file, the fil2tagNr it gives, how many steps it applies
+        {kOriginal, 3, 7},
+        {with("\r\n", "\n"), 3, 7},
+        {with("\r\n", "\r"), 3, 7},
+        {mixed, 3, 7},
+        {QByteArray(), 0, 0},
+        {seven, 0, 0},
+        {seven + "\r\n", 0, 0},
+        // A bad line 8 is found while the file is read, before anything is applied.
+        {with(" 3 \r\n", "tre\r\n"), 0, 0},
+        {with(" 3 \r\n", "70000\r\n"), 0, 0},
+        {with(" 2 ", "2x"), 0, 2},
+        {with(" 9600,5", "1e3"), 0, 5},
+    };
+    for (const auto& [bytes, fil2tagNr, applied] : cases) {
+        EXPECT_EQ(load(bytes), fil2tagNr) << bytes.toStdString();
+        EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + applied));
     }
-}
-
-TEST_F(SettingsFile, ANoFileOrAShortOneAppliesNothing) {
+    target = test::ScriptedSettings();
     EXPECT_EQ(loadSettings(dir.file(QStringLiteral("saknas.ini")), target), 0);
     EXPECT_TRUE(target.calls.empty());
-    const QByteArray seven = kOriginal.left(kOriginal.lastIndexOf(" 3 "));
-    for (const QByteArray& bytes : {QByteArray(), seven, seven + "\r\n"}) {
-        EXPECT_EQ(load(bytes), 0);
-        EXPECT_TRUE(target.calls.empty()) << bytes.toStdString();
-    }
-}
 
-TEST_F(SettingsFile, TheFirstFailureStopsTheLoadAndKeepsWhatWasApplied) {
-    // A bad line 8 is found while the file is read, before anything is applied.
-    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 3 \r\n", "tre\r\n")), 0);
-    EXPECT_TRUE(target.calls.empty());
-    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 3 \r\n", "70000\r\n")), 0);
-    EXPECT_TRUE(target.calls.empty());
-
-    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 2 ", "2x")), 0);
-    EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + 2));
-    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 9600,5", "1e3")), 0);
-    EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + 5));
-
+    test::writeAll(ini, kOriginal);
     const char* steps[] = {"drive", "folder", "state", "top", "left", "width", "height"};
     for (std::size_t i = 0; i < std::size(steps); ++i) {
-        test::writeAll(ini, kOriginal);
-        target = ScriptedTarget();
+        target = test::ScriptedSettings();
         target.refuse = steps[i];
         EXPECT_EQ(loadSettings(ini, target), 0) << steps[i];
         EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + i + 1));
@@ -165,7 +136,7 @@ TEST_F(SettingsFile, EveryFolderComesBackByteForByte) {
     for (const std::string& bytes : folders) {
         const Settings s{platform::decodeName(bytes), 1, 15, 30, 11000, 8000.25, 4};
         ASSERT_EQ(saveSettings(ini, s), code::kOk);
-        target = ScriptedTarget();
+        target = test::ScriptedSettings();
         EXPECT_EQ(loadSettings(ini, target), 4) << bytes;
         EXPECT_EQ(platform::encodeName(target.folder).toStdString(), bytes);
         EXPECT_EQ(target.calls.back(), "height 8000.25");
@@ -191,7 +162,7 @@ TEST(SettingsPath, AnUnwritableProgramFolderSendsTheFileToTheUsersConfiguration)
         const QString path = settingsPath(folder);
         EXPECT_EQ(path, config.path() + QStringLiteral("xdg/sorvel/id3.ini"));
         EXPECT_EQ(saveSettings(path, Settings{}), code::kOk);
-        ScriptedTarget target;
+        test::ScriptedSettings target;
         loadSettings(path, target);
         EXPECT_EQ(target.calls.size(), 7u);
 

@@ -1,128 +1,20 @@
+// Play through the desktop's real open command (xdg-open), with a player of the test's own.
 #include "fileops/fileops.h"
 #include "platform/desktop_posix.h"
-#include "platform/names.h"
 #include "support/fake_desktop.h"
-#include "support/files.h"
+#include "support/test_desktop.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-#include <QDir>
 #include <QStandardPaths>
-#include <chrono>
-#include <thread>
 
 using namespace sorvel;
-
-namespace {
-
-/// Environment variables changed for the life of the object, then put back.
-class Environment {
-public:
-    Environment() = default;
-    Environment(const Environment&) = delete;
-    Environment& operator=(const Environment&) = delete;
-    ~Environment() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->had) {
-                qputenv(it->name, it->value);
-            } else {
-                qunsetenv(it->name);
-            }
-        }
-    }
-    void set(const char* name, const QString& value) {
-        save(name);
-        qputenv(name, platform::encodeName(value));
-    }
-    void unset(const char* name) {
-        save(name);
-        qunsetenv(name);
-    }
-
-private:
-    struct Saved {
-        const char* name;
-        bool had;
-        QByteArray value;
-    };
-    void save(const char* name) {
-        saved_.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
-    }
-    std::vector<Saved> saved_;
-};
-
-/// A desktop of its own in a temporary folder whose program for audio/mpeg is test-player.desktop:
-/// a script that writes the path it was given to the file "spelad".
-class TestDesktop {
-public:
-    TestDesktop() {
-        const QString root = dir_.path();
-        QDir().mkpath(root + QStringLiteral("data/applications"));
-        QDir().mkpath(root + QStringLiteral("config"));
-        const QString player =
-            dir_.write(QStringLiteral("spelare.sh"),
-                       "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"" +
-                           platform::encodeName(played()) + "\"\n");
-        ::chmod(platform::encodeName(player).constData(), 0755);
-        test::writeAll(root + QStringLiteral("data/applications/test-player.desktop"),
-                       "[Desktop Entry]\nType=Application\nName=Testspelare\nExec=" +
-                           platform::encodeName(player) + " %f\nMimeType=audio/mpeg;\n");
-        test::writeAll(root + QStringLiteral("config/mimeapps.list"),
-                       "[Default Applications]\naudio/mpeg=test-player.desktop\n");
-        env_.set("HOME", root);
-        env_.set("XDG_DATA_HOME", root + QStringLiteral("data"));
-        env_.set("XDG_CONFIG_HOME", root + QStringLiteral("config"));
-        env_.set("XDG_CONFIG_DIRS", root + QStringLiteral("config-system"));
-        // The system's MIME database stays visible: it tells that the file is audio/mpeg.
-        env_.set("XDG_DATA_DIRS", root + QStringLiteral("system:/usr/local/share:/usr/share"));
-        // xdg-open's generic way, the one of a desktop it does not know: xdg-mime finds the
-        // default program in mimeapps.list and runs its Exec line. It takes that way only where
-        // there is a display to show a program on; nothing connects to it here.
-        env_.set("XDG_CURRENT_DESKTOP", QStringLiteral("X-Generic"));
-        env_.set("DISPLAY", QStringLiteral(":99"));
-        env_.unset("XDG_RUNTIME_DIR");  // its flatpak-info would mean a sandbox
-        env_.unset("BROWSER");
-    }
-    /// Makes the desktop tell a file's type by its content (`file`), as one without the
-    /// File::MimeInfo tool does: that tool refuses names that are not UTF-8 outright, before any
-    /// player is chosen.
-    void withoutMimeInfoTool() {
-        const QString bin = dir_.file(QStringLiteral("bin"));
-        QDir().mkpath(bin);
-        test::writeAll(bin + QStringLiteral("/mimetype"), "#!/bin/sh\nexit 1\n");
-        ::chmod(platform::encodeName(bin + QStringLiteral("/mimetype")).constData(), 0755);
-        env_.set("PATH", bin + u':' + qEnvironmentVariable("PATH"));
-    }
-    QString played() const { return dir_.file(QStringLiteral("spelad")); }
-
-    /// What the player was given, once it has run (waits up to `seconds`).
-    QByteArray waitForPlayer(int seconds) const {
-        const QByteArray path = platform::encodeName(played());
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (::access(path.constData(), F_OK) != 0) {
-            if (std::chrono::steady_clock::now() > end)
-                return "(nothing played)";
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        const QByteArray got = test::readAll(played());
-        ::unlink(path.constData());
-        return got;
-    }
-
-private:
-    test::TempFolder dir_;
-    Environment env_;
-};
-
-}  // namespace
 
 TEST(Play, TheDesktopsOpenCommandStartsItsPlayerWithTheFilesPath) {
     if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
         GTEST_SKIP() << "xdg-open is not installed";
     }
-    TestDesktop desktop;
+    test::TestDesktop desktop("audio/mpeg");
     test::TempFolder music;
     platform::PosixFileSystem fs;
     test::FakeMessageBoxes boxes;
@@ -138,7 +30,7 @@ TEST(Play, TheDesktopsOpenCommandStartsItsPlayerWithTheFilesPath) {
         browse::Row row;
         row.name = base;
         fileops::ListView1_DblClick(fs, boxes, opener, music.path(), &row);
-        EXPECT_EQ(desktop.waitForPlayer(30), platform::encodeName(path));
+        EXPECT_EQ(desktop.waitForProgram(), platform::encodeName(path));
     }
     EXPECT_TRUE(boxes.shown.empty());
 }

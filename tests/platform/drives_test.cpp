@@ -46,17 +46,14 @@ TEST(Drives, OnlyTheFileSystemsAUserBrowses) {
     EXPECT_EQ(drives[4].label, QStringLiteral("sda4"));
 }
 
-TEST(Drives, RootIsAlwaysBrowsable) {
+TEST(Drives, AnOverlayRootIsBrowsableAndAMountPointKeepsItsBytes) {
     // In a container the root is an overlay; it is still where the files are.
-    const auto mounts = parseMountInfo("1 0 0:40 / / rw - overlay overlay rw,lowerdir=/x\n");
-    ASSERT_EQ(mounts.size(), 1u);
+    const auto mounts = parseMountInfo(
+        "1 0 0:40 / / rw - overlay overlay rw,lowerdir=/x\n"
+        "5 1 8:1 / /media/\xe5r rw - ext4 /dev/sdd1 rw\n");
+    ASSERT_EQ(mounts.size(), 2u);
     EXPECT_TRUE(isBrowsable(mounts[0]));
-}
-
-TEST(Drives, NonUtf8MountPointKeepsItsBytes) {
-    const auto mounts = parseMountInfo("5 1 8:1 / /media/\xe5r rw - ext4 /dev/sdd1 rw\n");
-    ASSERT_EQ(mounts.size(), 1u);
-    EXPECT_EQ(encodeName(mounts[0].mountPoint), QByteArray("/media/\xe5r"));
+    EXPECT_EQ(encodeName(mounts[1].mountPoint), QByteArray("/media/\xe5r"));
 }
 
 TEST(Drives, DriveOfAPathMatchesWholeFolderNames) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,6 +46,10 @@ void writeAll(const QString& path, const QByteArray& bytes) {
     ASSERT_TRUE(out.good()) << path.toStdString();
 }
 
+bool present(const QString& path) {
+    return ::access(platform::encodeName(path).constData(), F_OK) == 0;
+}
+
 QByteArray trailer(const QByteArray& title, const QByteArray& artist, const QByteArray& album,
                    const QByteArray& year, const QByteArray& comment, unsigned char genre,
                    char pad) {
@@ -56,6 +61,10 @@ QByteArray trailer(const QByteArray& title, const QByteArray& artist, const QByt
                    padded(year, 4) + padded(comment, 30);
     t.append(static_cast<char>(genre));
     return t;
+}
+
+QByteArray withField(QByteArray file, int at, int width, const QByteArray& text) {
+    return file.replace(file.size() - 128 + at, width, text + QByteArray(width - text.size(), ' '));
 }
 
 QByteArray audio(int n) {

@@ -29,11 +29,22 @@ private:
 
 QByteArray readAll(const QString& path);
 void writeAll(const QString& path, const QByteArray& bytes);
+/// Whether anything has that name, reached by its own bytes (QFile would turn odd bytes into
+/// look-alikes).
+bool present(const QString& path);
 
 /// A 128-byte trailer: "TAG" and the fields padded with `pad`, then the genre byte.
 QByteArray trailer(const QByteArray& title, const QByteArray& artist, const QByteArray& album,
                    const QByteArray& year, const QByteArray& comment, unsigned char genre,
                    char pad = ' ');
+
+/// `file` with the trailer field at `at` (its offset in the trailer: kTitleAt...) set to `text`
+/// padded with blanks to `width`, as a changed field is written.
+QByteArray withField(QByteArray file, int at, int width, const QByteArray& text);
+inline constexpr int kTitleAt = 3;
+inline constexpr int kArtistAt = 33;
+inline constexpr int kAlbumAt = 63;
+inline constexpr int kGenreAt = 127;
 
 /// `n` bytes of audio-like filler that differs from position to position.
 QByteArray audio(int n);

@@ -1,0 +1,270 @@
+// The window's commands on real files: the six field buttons, "&Spara tag", "&Filnamn --> tag"
+// with its menu, rename, names from tags, delete and play. What they do to files, and their
+// messages, are proved in tests/write and tests/fileops; here, that each control hands them the
+// right rows and input and that the list shows the outcome.
+#include "window/window_fixture.h"
+
+#include "platform/names.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QSignalSpy>
+
+using namespace sorvel;
+using namespace sorvel::test;
+using Answer = platform::MessageBoxes::Answer;
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void eachFieldButtonWritesItsFieldIntoTheSelectedFilesOnly() {
+        MusicWindow t;
+        t.start();
+        t.select({"a", "c"});
+        const QByteArray b = t.bytes("b");
+        QByteArray c = t.bytes("c");
+        const std::tuple<const char*, const char*, int, int, QByteArray> steps[] = {
+            {"txtArtist", "cmdArtist", kArtistAt, 30, "Nytt namn"},
+            {"txtTitel", "cmdTitel", kTitleAt, 30, "Ny titel"},
+            {"txtAlbum", "cmdAlbum", kAlbumAt, 30, "Nytt album"},
+            {"txtAr", "cmdAr", 93, 4, "2024"},
+            {"txtKommentarer", "cmdKommentarer", 97, 30, "Bra"},
+            {"Combo1", "cmdGenre", kGenreAt, 1, QByteArray(1, 8)}};  // Jazz
+        for (const auto& [field, button, at, width, text] : steps) {
+            if (width == 1) {
+                t.child<QComboBox>(field)->setCurrentText(QStringLiteral("Jazz"));
+            } else {
+                t.type(field, QString::fromLatin1(text));
+            }
+            t.press(button);
+            // Only this field changes; c keeps the NUL padding of the fields it was not given.
+            c = withField(c, at, width, text);
+            QCOMPARE(t.bytes("c"), c);
+            QCOMPARE(t.bytes("b"), b);
+        }
+        QCOMPARE(t.bytes("a").right(128), c.right(128));  // every field written, both alike
+        // The rows of the written files show it; every row was counted, the end is on screen.
+        QCOMPARE(t.rows().row(t.row("a")).genre, QStringLiteral("Jazz"));
+        QCOMPARE(t.rows().row(t.row("c")).artist, QStringLiteral("Nytt namn"));
+        QCOMPARE(t.child<QLabel>("StatusBar1Panel1")->text(), QStringLiteral("Klar"));
+        QCOMPARE(t.w->progressMax(), 3);
+        QVERIFY(t.boxes.shown.empty());
+    }
+
+    void unwritableFileIsNamedOnceAfterTheRunEndsOnScreen() {
+        MusicWindow t;
+        t.start();
+        t.select({"a", "b", "c"});
+        const QByteArray before = t.bytes("b");
+        const ReadOnly locked(t.path(QStringLiteral("b")));
+        QVERIFY(locked.effective());
+        t.type("txtAlbum", QStringLiteral("Samling"));
+        QString statusWhileAsked;
+        int barWhileAsked = -1;
+        t.boxes.whileShown = [&](const auto&) {
+            statusWhileAsked = t.child<QLabel>("StatusBar1Panel1")->text();
+            barWhileAsked = t.child<QProgressBar>("ProgressBar1")->value();
+        };
+        // The bar shows something else, painted long enough ago that the command's first
+        // report is painted at once and the rest wait.
+        t.w->setStatus(QStringLiteral("Före"));
+        QTest::qWait(30);
+        t.press("cmdAlbum");
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QVERIFY(
+            t.boxes.shown[0].text.endsWith(QStringLiteral(":\nb.mp3 (skrivskyddad eller låst)")));
+        QCOMPARE(t.bytes("b"), before);
+        QCOMPARE(t.rows().row(t.row("c")).album, QStringLiteral("Samling"));
+        // The end is on screen before the message waits for its answer.
+        QCOMPARE(statusWhileAsked, QStringLiteral("Klar"));
+        QCOMPARE(barWhileAsked, 0);
+    }
+
+    void saveWritesTheEditorAndRenamesOnlyAfterOk() {
+        MusicWindow t;
+        t.start();
+        t.select({"c"});
+        const QByteArray c = t.bytes("c");
+        // Fields left as shown keep the row's whole text, NUL padding and all.
+        t.type("txtTitel", QStringLiteral("SOS"));
+        t.press("cmdSpara");
+        QVERIFY(t.boxes.shown.empty());
+        QCOMPARE(t.bytes("c"), withField(c, kTitleAt, 30, "SOS"));
+        QCOMPARE(t.rows().row(t.row("c")).title, QStringLiteral("SOS"));
+        // A new name (letter case counts) is asked about: Cancel keeps it, OK renames in place.
+        t.type("txtFilnamn", QStringLiteral("C"));
+        t.boxes.answers = {Answer::Cancel};
+        t.press("cmdSpara");
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QVERIFY(present(t.path(QStringLiteral("c"))) && t.row("c") >= 0);
+        const int r = t.row("c");
+        t.type("txtFilnamn", QStringLiteral("Cher - Mamma Mia"));
+        t.press("cmdSpara");
+        QVERIFY(!present(t.path(QStringLiteral("c"))));
+        QCOMPARE(t.bytes("Cher - Mamma Mia"), withField(c, kTitleAt, 30, "SOS"));
+        QCOMPARE(t.rows().data(t.rows().index(r, 0), Qt::DisplayRole).toString(),
+                 QStringLiteral("Cher - Mamma Mia"));
+    }
+
+    void fileNameToTagSplitsAtTheHyphenOfTheMenuAndOnlyTheLeftButtonWrites() {
+        MusicWindow t;
+        const QString name = QStringLiteral("01 - Artist - Title");
+        WindowFixture::mp3(t.music, name + QStringLiteral(".mp3"), "X", "Y", "Album", "2001", 13);
+        t.start(3);
+        t.w->move(0, 0);  // where the window leaves the menu room on the screen
+        // The loaded setting does not move the check mark from the first item.
+        QCOMPARE(t.w->fil2tagNr, 3);
+        auto* menu = t.child<QMenu>("mnuFilnamn2tag");
+        const auto checked = [&] {
+            QList<bool> marks;
+            for (const QAction* item : menu->actions())
+                marks << item->isChecked();
+            return marks;
+        };
+        QCOMPARE(checked(), (QList<bool>{true, false, false, false}));
+        t.select({"01 - Artist - Title", "a"});
+        const QByteArray before = readAll(t.path(name));
+        auto* button = t.child<QPushButton>("cmdFilnamn2Tag");
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        QTest::mouseClick(button, Qt::RightButton, {}, QPoint(10, 8));
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(menu->pos(), button->mapToGlobal(QPoint(10, 8)));
+        QCOMPARE(clicked.count(), 0);
+        menu->actions()[1]->trigger();
+        menu->actions()[1]->trigger();  // choosing the checked item again keeps its mark
+        QCOMPARE(checked(), (QList<bool>{false, true, false, false}));
+        QCOMPARE(t.w->fil2tagNr, 2);
+        QCOMPARE(readAll(t.path(name)), before);
+        menu->close();
+
+        t.press("cmdFilnamn2Tag");
+        QCOMPARE(readAll(t.path(name)),
+                 withField(withField(before, kArtistAt, 30, "Artist"), kTitleAt, 30, "Title"));
+        QCOMPARE(t.rows().row(t.row("a")).artist, QString());
+        // The editor shows the current row's new artist and title at once.
+        QCOMPARE(t.text("txtTitel"), QStringLiteral("a"));
+    }
+
+    void tagFieldsRefuseWhatATagCannotHoldButTheNameFieldDoesNot() {
+        MusicWindow t;
+        t.start();
+        for (const char* field : {"txtArtist", "txtTitel", "txtAlbum", "txtAr", "txtKommentarer"}) {
+            t.type(field, QStringLiteral("łé"));  // Windows-1252 holds only the second
+            QCOMPARE(t.text(field), QStringLiteral("é"));
+        }
+        QCOMPARE(t.child<QLineEdit>("txtArtist")->maxLength(), 30);
+        QCOMPARE(t.child<QLineEdit>("txtAr")->maxLength(), 4);
+        t.type("txtFilnamn", QStringLiteral("Łódź"));
+        QCOMPARE(t.text("txtFilnamn"), QStringLiteral("Łódź"));
+    }
+
+    void renameButtonRenamesTheCurrentRowInPlaceOrShowsWhyNot() {
+        MusicWindow t;
+        t.start();
+        t.click(t.row("a"));
+        const int r = t.row("a");
+        t.type("txtFilnamn", QStringLiteral("zz"));
+        t.press("cmdFilnamn");
+        QVERIFY(present(t.path(QStringLiteral("zz"))));
+        QCOMPARE(t.rows().row(r).name, QStringLiteral("zz"));
+        QCOMPARE(t.rows().row(r).artist, QStringLiteral("Abba"));
+        QVERIFY(t.boxes.shown.empty());
+
+        t.type("txtFilnamn", QStringLiteral("a?b"));
+        t.press("cmdFilnamn");
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QCOMPARE(t.w->ajfan, 1);
+        QCOMPARE(t.rows().row(r).name, QStringLiteral("zz"));
+        t.list->selectionModel()->clear();  // no current row: nothing to rename
+        t.w->cmdFilnamn_Click();
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+    }
+
+    void tagToFileNameRenamesTheSelectedRowsOnly() {
+        MusicWindow t;
+        const QString odd = platform::decodeName("d\xe5");
+        WindowFixture::mp3(t.music, odd + QStringLiteral(".mp3"), "Abba", "Waterloo");
+        WindowFixture::mp3(t.music, QStringLiteral("e.mp3"), "AC/DC", "Back in Black");
+        t.start();
+        t.w->ListView1_ColumnClick(1);
+        t.click(t.row(odd));  // the tag of a.mp3: its name is taken once a.mp3 has it
+        t.click(t.row("e"), Qt::ControlModifier);
+        t.click(t.row("a"), Qt::ControlModifier);
+        t.press("cmdTag2Filnamn");
+        QStringList names = t.names();
+        names.sort();
+        QCOMPARE(names, (QStringList{QStringLiteral("ACDC - Back in Black"),
+                                     QStringLiteral("Abba - Waterloo"), QStringLiteral("b"),
+                                     QStringLiteral("c"), odd}));
+        QVERIFY(present(t.path(QStringLiteral("ACDC - Back in Black"))));
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});       // for the odd one
+        QCOMPARE(t.text("txtFilnamn"), QStringLiteral("a"));  // the editor is left alone
+    }
+
+    void deleteGoesToTheTrashOrForGoodAsTheLastPressSays() {
+        MusicWindow t;
+        const QString odd = platform::decodeName("d\xe5");
+        WindowFixture::mp3(t.music, odd + QStringLiteral(".mp3"));
+        t.start();
+        t.click(t.row("b"));
+        QTest::keyClick(t.list, Qt::Key_Delete);
+        QCOMPARE(t.trash.trashed, (std::vector<QString>{t.path(QStringLiteral("b"))}));
+        QCOMPARE(t.row("b"), -1);
+        // The row that took its place is the one the editor shows and the next Delete takes.
+        QCOMPARE(t.text("txtFilnamn"), t.rows().row(t.w->currentRow()).name);
+        t.trash.answer = code::kAccess;
+        QTest::keyClick(t.list, Qt::Key_Delete);
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QCOMPARE(t.rows().rowCount(), 3);
+
+        t.boxes.shown.clear();
+        t.click(t.row(odd));
+        t.boxes.answers = {Answer::Cancel};
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(t.boxes.shown.at(0).text, QStringLiteral("Är du säker på att du vill radera \"") +
+                                               odd + QStringLiteral(".mp3\" ?"));
+        QCOMPARE(t.rows().rowCount(), 3);
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);  // OK
+        QVERIFY(!present(t.path(odd)));
+        QCOMPARE(t.rows().rowCount(), 2);
+        const QString next = t.text("txtFilnamn");
+        t.child<QAction>("mnuHogerRadera")->trigger();  // the mode of the last press
+        QVERIFY(!present(t.path(next)));
+        QCOMPARE(t.boxes.shown.size(), std::size_t{3});
+        QCOMPARE(t.trash.trashed.size(), std::size_t{2});  // the two plain Delete presses only
+
+        // A file already gone is told, and the list rescanned.
+        WindowFixture::mp3(t.music, QStringLiteral("f.mp3"));
+        const QString gone = t.text("txtFilnamn");
+        QCOMPARE(::unlink(platform::encodeName(t.path(gone)).constData()), 0);
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(t.boxes.shown.back().text, QStringLiteral("Filen hittades inte."));
+        QVERIFY(t.row(gone) == -1 && t.row("f") >= 0);
+    }
+
+    void doubleClickAndSpelaUppOpenTheFileByItsAbsolutePath() {
+        MusicWindow t;
+        t.start();
+        // As a real double click comes: press, release, double click, release.
+        auto doubleClick = [&](QPoint p) {
+            QTest::mouseClick(t.list->viewport(), Qt::LeftButton, {}, p);
+            QTest::mouseDClick(t.list->viewport(), Qt::LeftButton, {}, p);
+            QTest::mouseRelease(t.list->viewport(), Qt::LeftButton, {}, p);
+        };
+        doubleClick(t.at(t.row("c")));
+        t.child<QAction>("mnuHogerSpela")->trigger();
+        const QString path = t.path(QStringLiteral("c"));
+        QCOMPARE(t.opener.opened, (std::vector<QString>{path, path}));
+        // Neither below the rows nor without a current row.
+        doubleClick(QPoint(5, t.list->viewport()->height() - 3));
+        t.list->selectionModel()->clear();
+        t.child<QAction>("mnuHogerSpela")->trigger();
+        QCOMPARE(t.opener.opened.size(), std::size_t{2});
+    }
+};
+
+SORVEL_WIDGET_TEST_MAIN(CommandsTest)
+#include "commands_test.moc"
