@@ -15,6 +15,7 @@ using namespace sorvel::app;
 namespace {
 
 using Calls = std::vector<std::string>;
+using namespace Qt::StringLiterals;
 
 // A file as the program has always written it: Windows-1252, CR LF, numbers with blanks around.
 const QByteArray kOriginal =
@@ -47,7 +48,7 @@ class SettingsFile : public ::testing::Test {
 protected:
     test::TempFolder dir;
     test::ScriptedSettings target;
-    QString ini = dir.file(QStringLiteral("id3.ini"));
+    QString ini = dir.file(u"id3.ini"_s);
 
     int load(const QByteArray& bytes) {
         test::writeAll(ini, bytes);
@@ -87,7 +88,7 @@ TEST_F(SettingsFile, LoadAppliesInOrderAndStopsAtTheFirstFailureKeepingWhatWasAp
         EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + applied));
     }
     target = test::ScriptedSettings();
-    EXPECT_EQ(loadSettings(dir.file(QStringLiteral("saknas.ini")), target), 0);
+    EXPECT_EQ(loadSettings(dir.file(u"saknas.ini"_s), target), 0);
     EXPECT_TRUE(target.calls.empty());
 
     test::writeAll(ini, kOriginal);
@@ -116,12 +117,12 @@ TEST_F(SettingsFile, AHugeFileIsReadNoFurtherThanNeeded) {
 
 TEST_F(SettingsFile, SaveWritesTheOldFormatOverAnyOldFile) {
     test::writeAll(ini, QByteArray(2000, 'g'));
-    const Settings s{QStringLiteral(u"/musik/Åsa"), 2, 1200, -45, 9600.5, 7200, 3};
+    const Settings s{u"/musik/Åsa"_s, 2, 1200, -45, 9600.5, 7200, 3};
     ASSERT_EQ(saveSettings(ini, s), code::kOk);
     EXPECT_EQ(test::readAll(ini),
               kOriginal.left(kOriginal.indexOf("\r\n") + 2) +
                   "/musik/\xc5sa\r\n2\r\n1200\r\n-45\r\n9600.5\r\n7200\r\n3\r\n");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("id3.ini")});
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{u"id3.ini"_s});
 }
 
 TEST_F(SettingsFile, EveryFolderComesBackByteForByte) {
@@ -147,7 +148,7 @@ TEST(SettingsPath, AnUnwritableProgramFolderSendsTheFileToTheUsersConfiguration)
     test::TempFolder program;
     test::TempFolder config;
     const QString folder = program.path().chopped(1);
-    const QString local = program.write(QStringLiteral("id3.ini"), "gammal");
+    const QString local = program.write(u"id3.ini"_s, "gammal");
     EXPECT_EQ(settingsPath(folder), local);
 
     const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
@@ -157,18 +158,17 @@ TEST(SettingsPath, AnUnwritableProgramFolderSendsTheFileToTheUsersConfiguration)
         if (!readOnly.effective()) {
             GTEST_SKIP() << "no way to make a folder read-only for root";
         }
-        qputenv("XDG_CONFIG_HOME", platform::encodeName(config.path() + QStringLiteral("xdg")));
-        qputenv("HOME", platform::encodeName(config.path() + QStringLiteral("hem")));
+        qputenv("XDG_CONFIG_HOME", platform::encodeName(config.path() + u"xdg"_s));
+        qputenv("HOME", platform::encodeName(config.path() + u"hem"_s));
         const QString path = settingsPath(folder);
-        EXPECT_EQ(path, config.path() + QStringLiteral("xdg/sorvel/id3.ini"));
+        EXPECT_EQ(path, config.path() + u"xdg/sorvel/id3.ini"_s);
         EXPECT_EQ(saveSettings(path, Settings{}), code::kOk);
         test::ScriptedSettings target;
         loadSettings(path, target);
         EXPECT_EQ(target.calls.size(), 7u);
 
         qputenv("XDG_CONFIG_HOME", "relativ");
-        EXPECT_EQ(settingsPath(folder),
-                  config.path() + QStringLiteral("hem/.config/sorvel/id3.ini"));
+        EXPECT_EQ(settingsPath(folder), config.path() + u"hem/.config/sorvel/id3.ini"_s);
         oldXdg.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldXdg);
         qputenv("HOME", oldHome);
 

@@ -17,6 +17,7 @@
 
 using namespace sorvel;
 using namespace sorvel::platform;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -27,25 +28,23 @@ void removeAll(const QString& path) {
 }
 
 bool haveTrashCli() {
-    return !QStandardPaths::findExecutable(QStringLiteral("trash-restore")).isEmpty();
+    return !QStandardPaths::findExecutable(u"trash-restore"_s).isEmpty();
 }
 
 /// Checks that the trash at `trash` holds `name` and its .trashinfo: `original` as "Path=",
 /// escaped as in a URI (every byte outside what a URI path may hold as %XX), and the date.
 void expectTrashed(const QString& trash, const QString& name, const QByteArray& original) {
-    EXPECT_EQ(test::readAll(trash + QStringLiteral("/files/") + name), "ljud");
+    EXPECT_EQ(test::readAll(trash + u"/files/"_s + name), "ljud");
     const QList<QByteArray> info =
-        test::readAll(trash + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo"))
-            .split('\n');
+        test::readAll(trash + u"/info/"_s + name + u".trashinfo"_s).split('\n');
     ASSERT_GE(info.size(), 3);
     EXPECT_EQ(info[0], "[Trash Info]");
     static const QRegularExpression uriPath(
-        QStringLiteral("^Path=(([A-Za-z0-9._~!$&'()*+,;=:@/-]|%[0-9A-F]{2})*)$"));
+        u"^Path=(([A-Za-z0-9._~!$&'()*+,;=:@/-]|%[0-9A-F]{2})*)$"_s);
     const auto path = uriPath.match(QString::fromLatin1(info[1]));
     ASSERT_TRUE(path.hasMatch()) << info[1].constData();
     EXPECT_EQ(QByteArray::fromPercentEncoding(path.captured(1).toLatin1()), original);
-    EXPECT_TRUE(QRegularExpression(
-                    QStringLiteral("^DeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$"))
+    EXPECT_TRUE(QRegularExpression(u"^DeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$"_s)
                     .match(QString::fromLatin1(info[2]))
                     .hasMatch());
 }
@@ -53,11 +52,11 @@ void expectTrashed(const QString& trash, const QString& name, const QByteArray& 
 /// The desktop's own tools (trash-cli) list the file by its original path and restore it.
 void expectRestoredByTrashCli(const QString& path) {
     QProcess list;
-    list.start(QStringLiteral("trash-list"), {});
+    list.start(u"trash-list"_s, {});
     ASSERT_TRUE(list.waitForFinished(60000));
     EXPECT_TRUE(QString::fromUtf8(list.readAllStandardOutput()).contains(u' ' + path + u'\n'));
     QProcess restore;
-    restore.start(QStringLiteral("trash-restore"), {path});
+    restore.start(u"trash-restore"_s, {path});
     restore.write("0\n");
     restore.closeWriteChannel();
     ASSERT_TRUE(restore.waitForFinished(60000));
@@ -67,7 +66,7 @@ void expectRestoredByTrashCli(const QString& path) {
 class Trashing : public ::testing::Test {
 protected:
     void TearDown() override { removeAll(home); }
-    const QString home = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash");
+    const QString home = qEnvironmentVariable("XDG_DATA_HOME") + u"/Trash"_s;
     test::TempFolder dir;
     GioTrash trash;
 };
@@ -75,22 +74,22 @@ protected:
 }  // namespace
 
 TEST_F(Trashing, KeepsTheFileAndItsOriginalPathAndTheDesktopRestoresIt) {
-    for (const QString& name : {QStringLiteral("a b %41 #x å.mp3"), decodeName("lat\xe5 #.mp3")}) {
+    for (const QString& name : {u"a b %41 #x å.mp3"_s, decodeName("lat\xe5 #.mp3")}) {
         const QString path = dir.write(name, "ljud");
         ASSERT_EQ(trash.moveToTrash(path), code::kOk);
         EXPECT_FALSE(test::present(path));
         expectTrashed(home, name, encodeName(path));
     }
-    EXPECT_EQ(trash.moveToTrash(dir.file(QStringLiteral("saknas.mp3"))), code::kFileNotFound);
+    EXPECT_EQ(trash.moveToTrash(dir.file(u"saknas.mp3"_s)), code::kFileNotFound);
     if (!haveTrashCli())
         GTEST_SKIP() << "trash-cli is not installed";
-    expectRestoredByTrashCli(dir.file(QStringLiteral("a b %41 #x å.mp3")));
+    expectRestoredByTrashCli(dir.file(u"a b %41 #x å.mp3"_s));
 }
 
 TEST_F(Trashing, ABrokenTrashNeitherHangsNorLosesTheFile) {
-    ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/files")));
-    test::writeAll(home + QStringLiteral("/info"), "not a folder");
-    const QString path = dir.write(QStringLiteral("kvar.mp3"), "ljud");
+    ASSERT_TRUE(QDir().mkpath(home + u"/files"_s));
+    test::writeAll(home + u"/info"_s, "not a folder");
+    const QString path = dir.write(u"kvar.mp3"_s, "ljud");
     // In a child with an alarm clock, so that a loop fails the test instead of stopping the run.
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -103,27 +102,26 @@ TEST_F(Trashing, ABrokenTrashNeitherHangsNorLosesTheFile) {
     ASSERT_TRUE(WIFEXITED(status)) << "the trash did not answer";
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_EQ(test::readAll(path), "ljud");
-    EXPECT_TRUE(QDir(home + QStringLiteral("/files")).isEmpty());
+    EXPECT_TRUE(QDir(home + u"/files"_s).isEmpty());
 }
 
 TEST_F(Trashing, AFileOnRemovableMediaGoesToTheTrashOfItsVolume) {
     // A small ext2 file system mounted in the temporary folder: removable media, as far as the
     // trash can tell.
-    const QString image = dir.file(QStringLiteral("bild.ext2"));
-    const QString root = dir.file(QStringLiteral("volym"));
+    const QString image = dir.file(u"bild.ext2"_s);
+    const QString root = dir.file(u"volym"_s);
     if (::geteuid() != 0 || !QDir().mkpath(root) ||
-        QProcess::execute(QStringLiteral("truncate"), {QStringLiteral("-s8M"), image}) != 0 ||
-        QProcess::execute(QStringLiteral("mkfs.ext2"), {QStringLiteral("-qF"), image}) != 0 ||
-        QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-oloop"), image, root}) != 0) {
+        QProcess::execute(u"truncate"_s, {u"-s8M"_s, image}) != 0 ||
+        QProcess::execute(u"mkfs.ext2"_s, {u"-qF"_s, image}) != 0 ||
+        QProcess::execute(u"mount"_s, {u"-oloop"_s, image, root}) != 0) {
         GTEST_SKIP() << "no loop-mounted file system here (needs root)";
     }
-    const QString name = QStringLiteral("v å #.mp3");
+    const QString name = u"v å #.mp3"_s;
     const QString path = root + u'/' + name;
     test::writeAll(path, "ljud");
     EXPECT_EQ(trash.moveToTrash(path), code::kOk);
     // On removable media the path is kept relative to the volume, which may be mounted elsewhere.
-    expectTrashed(root + QStringLiteral("/.Trash-") + QString::number(::geteuid()), name,
-                  encodeName(name));
+    expectTrashed(root + u"/.Trash-"_s + QString::number(::geteuid()), name, encodeName(name));
     if (haveTrashCli())
         expectRestoredByTrashCli(path);
     ::umount2(encodeName(root).constData(), MNT_DETACH);
@@ -134,7 +132,7 @@ TEST_F(Trashing, AFileOnRemovableMediaGoesToTheTrashOfItsVolume) {
 int main(int argc, char** argv) {
     QTemporaryDir home;
     home.setAutoRemove(false);  // removeAll() below also reaches names that are not UTF-8
-    const QString data = home.path() + QStringLiteral("/.local/share");
+    const QString data = home.path() + u"/.local/share"_s;
     if (!home.isValid() || !QDir().mkpath(data))
         return 2;
     qputenv("HOME", encodeName(home.path()));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/desktop.h"
+#include "platform/drives_posix.h"
 
 #include <deque>
 #include <functional>
@@ -95,14 +96,7 @@ public:
     std::vector<Drive> drives;
     std::map<QString, std::deque<Code>> checks;  // root -> answers, then kOk
     std::vector<Drive> list() override { return drives; }
-    Drive driveOf(const QString& path) override {
-        Drive best;
-        for (const Drive& d : drives) {
-            if (path.startsWith(d.root) && d.root.size() > best.root.size())
-                best = d;
-        }
-        return best;
-    }
+    Drive driveOf(const QString& path) override { return platform::driveOfPath(drives, path); }
     Code check(const Drive& drive) override {
         auto& q = checks[drive.root];
         if (q.empty())

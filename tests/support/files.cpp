@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -18,14 +22,6 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(platform::encodeName(dir_.path()).toStdString(), ignored);
-}
-
-QString TempFolder::path() const {
-    return dir_.path() + u'/';
-}
-
-QString TempFolder::file(const QString& name) const {
-    return path() + name;
 }
 
 QString TempFolder::write(const QString& name, const QByteArray& bytes) const {
@@ -74,15 +70,6 @@ QByteArray audio(int n) {
     return a;
 }
 
-}  // namespace sorvel::test
-
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace sorvel::test {
 namespace {
 
 bool setImmutable(const QByteArray& path, bool on) {
@@ -107,12 +94,8 @@ ReadOnly::ReadOnly(const QString& path) : path_(platform::encodeName(path)) {
         mode_ = st.st_mode & 07777;
     // A folder keeps its search bit, so that its files can still be read.
     ::chmod(path_.constData(), S_ISDIR(st.st_mode) ? 0555 : 0444);
-    if (::geteuid() == 0) {
-        immutable_ = setImmutable(path_, true);
-        effective_ = immutable_;
-    } else {
-        effective_ = true;
-    }
+    immutable_ = ::geteuid() == 0 && setImmutable(path_, true);
+    effective_ = immutable_ || ::geteuid() != 0;
 }
 
 ReadOnly::~ReadOnly() {

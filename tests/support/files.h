@@ -17,9 +17,8 @@ public:
     /// Removes names that are not UTF-8 too, which QTemporaryDir alone would leave behind.
     ~TempFolder();
     /// The folder's path, ending in "/".
-    QString path() const;
-    /// The path of `name` inside the folder.
-    QString file(const QString& name) const;
+    QString path() const { return dir_.path() + u'/'; }
+    QString file(const QString& name) const { return path() + name; }
     /// Creates (or replaces) `name` with `bytes` and gives its path.
     QString write(const QString& name, const QByteArray& bytes) const;
 
@@ -48,10 +47,6 @@ inline constexpr int kGenreAt = 127;
 
 /// `n` bytes of audio-like filler that differs from position to position.
 QByteArray audio(int n);
-
-}  // namespace sorvel::test
-
-namespace sorvel::test {
 
 /// Makes a file or folder read-only for as long as the object lives: no write bits and, when the
 /// tests run as root (as CI does, and root ignores modes), the immutable attribute as well. The

@@ -14,6 +14,7 @@
 
 using namespace sorvel;
 using namespace sorvel::test;
+using namespace Qt::StringLiterals;
 
 class AboutTest : public QObject {
     Q_OBJECT
@@ -46,15 +47,14 @@ private Q_SLOTS:
         WindowFixture f;
         f.make().Form_Load();
         auto* splash = f.child<app::frmSplash>("frmSplash");
-        QCOMPARE(splash->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
-                 QStringLiteral("Version 1.0.5"));
+        QCOMPARE(splash->findChild<QLabel*>(u"lblVersion"_s)->text(), u"Version 1.0.5"_s);
         splash->move(0, 0);
         QTest::keyClick(splash, Qt::Key_A);
         QVERIFY(splash->isVisible());
         const QRect screen = splash->screen()->geometry();
         QCOMPARE(splash->x(), screen.width() / 2 - splash->width() / 2);
         QCOMPARE(splash->y(), static_cast<int>(screen.height() * 0.9 / 2) - splash->height() / 2);
-        QTest::mouseClick(splash->findChild<QLabel*>(QStringLiteral("imgLogo")), Qt::LeftButton);
+        QTest::mouseClick(splash->findChild<QLabel*>(u"imgLogo"_s), Qt::LeftButton);
         QVERIFY(!splash->isVisible());
     }
 
@@ -67,16 +67,14 @@ private Q_SLOTS:
             auto* about = qobject_cast<app::frmAbout*>(QApplication::activeModalWidget());
             QVERIFY(about != nullptr);
             seen = true;
-            QCOMPARE(about->windowTitle(), QStringLiteral("Om Sorvel"));
+            QCOMPARE(about->windowTitle(), u"Om Sorvel"_s);
             QCOMPARE(about->parentWidget(), &w);
-            QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(),
-                     QStringLiteral("Version 1.0.5"));
-            auto* link = about->findChild<QLabel*>(QStringLiteral("Label2"));
+            QCOMPARE(about->findChild<QLabel*>(u"lblVersion"_s)->text(), u"Version 1.0.5"_s);
+            auto* link = about->findChild<QLabel*>(u"Label2"_s);
             QTest::mouseClick(link, Qt::LeftButton);
             QCOMPARE(f.opener.opened, std::vector<QString>{link->text()});
-            QVERIFY(link->text().startsWith(QStringLiteral("https://")));
-            QTest::mouseClick(about->findChild<QPushButton*>(QStringLiteral("cmdOK")),
-                              Qt::LeftButton);
+            QVERIFY(link->text().startsWith(u"https://"_s));
+            QTest::mouseClick(about->findChild<QPushButton*>(u"cmdOK"_s), Qt::LeftButton);
         });
         f.child<QAction>("mnuOm")->trigger();
         QVERIFY(seen);
@@ -89,25 +87,23 @@ private Q_SLOTS:
         FakeRegistry registry;
         platform::PosixFileSystem fs;
         app::frmAbout about({boxes, opener, registry, fs}, nullptr);
-        auto* sysInfo = about.findChild<QPushButton*>(QStringLiteral("cmdSysInfo"));
+        auto* sysInfo = about.findChild<QPushButton*>(u"cmdSysInfo"_s);
 
         // No registry on this platform: a message, nothing started.
         QTest::mouseClick(sysInfo, Qt::LeftButton);
         QCOMPARE(boxes.shown.size(), std::size_t{1});
-        QCOMPARE(boxes.shown[0].text,
-                 QStringLiteral("System Information Is Unavailable At This Time"));
-        QCOMPARE(boxes.shown[0].title, QStringLiteral("Sorvel"));
+        QCOMPARE(boxes.shown[0].text, u"System Information Is Unavailable At This Time"_s);
+        QCOMPARE(boxes.shown[0].title, u"Sorvel"_s);
         QVERIFY(opener.started.empty());
 
         // Where a registry names the program's folder and the program is there, it is started.
         TempFolder folder;
         // (The backslash is a Windows separator: here it is part of a name inside the folder.)
-        const QString tools = folder.path() + QStringLiteral("tools");
-        registry.values[{QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location"),
-                         QStringLiteral("MSINFO")}] = tools;
-        writeAll(tools + QStringLiteral("\\MSINFO32.EXE"), "MZ");
+        const QString tools = folder.path() + u"tools"_s;
+        registry.values[{u"SOFTWARE\\Microsoft\\Shared Tools Location"_s, u"MSINFO"_s}] = tools;
+        writeAll(tools + u"\\MSINFO32.EXE"_s, "MZ");
         QTest::mouseClick(sysInfo, Qt::LeftButton);
-        QCOMPARE(opener.started, std::vector<QString>{tools + QStringLiteral("\\MSINFO32.EXE")});
+        QCOMPARE(opener.started, std::vector<QString>{tools + u"\\MSINFO32.EXE"_s});
         QCOMPARE(boxes.shown.size(), std::size_t{1});
     }
 
@@ -119,8 +115,8 @@ private Q_SLOTS:
         QCOMPARE(f.boxes.shown.size(), std::size_t{1});
         QVERIFY(f.opener.opened.empty());
 
-        QVERIFY(QDir(f.folder.folder).mkdir(QStringLiteral("hjälp")));
-        const QString page = f.folder.folder + QStringLiteral("/hjälp/index.html");
+        QVERIFY(QDir(f.folder.folder).mkdir(u"hjälp"_s));
+        const QString page = f.folder.folder + u"/hjälp/index.html"_s;
         writeAll(page, "<!DOCTYPE html>\n<html><head><title>Hjälp</title></head></html>\n");
         help->trigger();
         QCOMPARE(f.opener.opened, std::vector<QString>{page});
@@ -129,7 +125,7 @@ private Q_SLOTS:
         TestDesktop desktop("text/html");
         platform::XdgOpener xdgOpen;
         app::frmMain w({f.fs, f.boxes, xdgOpen, f.clock, f.registry, f.folder, f.drives, f.trash});
-        w.findChild<QAction*>(QStringLiteral("mnuHjalpHjalp"))->trigger();
+        w.findChild<QAction*>(u"mnuHjalpHjalp"_s)->trigger();
         QCOMPARE(desktop.waitForProgram(), platform::encodeName(page));
         QCOMPARE(f.boxes.shown.size(), std::size_t{1});
     }

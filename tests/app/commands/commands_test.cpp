@@ -16,6 +16,7 @@
 using namespace sorvel;
 using namespace sorvel::test;
 using Answer = platform::MessageBoxes::Answer;
+using namespace Qt::StringLiterals;
 
 class CommandsTest : public QObject {
     Q_OBJECT
@@ -35,7 +36,7 @@ private Q_SLOTS:
             {"Combo1", "cmdGenre", kGenreAt, 1, QByteArray(1, 8)}};  // Jazz
         for (const auto& [field, button, at, width, text] : steps) {
             if (width == 1) {
-                t.child<QComboBox>(field)->setCurrentText(QStringLiteral("Jazz"));
+                t.child<QComboBox>(field)->setCurrentText(u"Jazz"_s);
             } else {
                 t.type(field, QString::fromLatin1(text));
             }
@@ -47,9 +48,9 @@ private Q_SLOTS:
         }
         QCOMPARE(t.bytes("a").right(128), c.right(128));  // every field written, both alike
         // The rows of the written files show it; every row was counted, the end is on screen.
-        QCOMPARE(t.rows().row(t.row("a")).genre, QStringLiteral("Jazz"));
-        QCOMPARE(t.rows().row(t.row("c")).artist, QStringLiteral("Nytt namn"));
-        QCOMPARE(t.child<QLabel>("StatusBar1Panel1")->text(), QStringLiteral("Klar"));
+        QCOMPARE(t.rows().row(t.row("a")).genre, u"Jazz"_s);
+        QCOMPARE(t.rows().row(t.row("c")).artist, u"Nytt namn"_s);
+        QCOMPARE(t.child<QLabel>("StatusBar1Panel1")->text(), u"Klar"_s);
         QCOMPARE(t.w->progressMax(), 3);
         QVERIFY(t.boxes.shown.empty());
     }
@@ -59,9 +60,9 @@ private Q_SLOTS:
         t.start();
         t.select({"a", "b", "c"});
         const QByteArray before = t.bytes("b");
-        const ReadOnly locked(t.path(QStringLiteral("b")));
+        const ReadOnly locked(t.path(u"b"_s));
         QVERIFY(locked.effective());
-        t.type("txtAlbum", QStringLiteral("Samling"));
+        t.type("txtAlbum", u"Samling"_s);
         QString statusWhileAsked;
         int barWhileAsked = -1;
         t.boxes.whileShown = [&](const auto&) {
@@ -70,16 +71,15 @@ private Q_SLOTS:
         };
         // The bar shows something else, painted long enough ago that the command's first
         // report is painted at once and the rest wait.
-        t.w->setStatus(QStringLiteral("Före"));
+        t.w->setStatus(u"Före"_s);
         QTest::qWait(30);
         t.press("cmdAlbum");
         QCOMPARE(t.boxes.shown.size(), std::size_t{1});
-        QVERIFY(
-            t.boxes.shown[0].text.endsWith(QStringLiteral(":\nb.mp3 (skrivskyddad eller låst)")));
+        QVERIFY(t.boxes.shown[0].text.endsWith(u":\nb.mp3 (skrivskyddad eller låst)"_s));
         QCOMPARE(t.bytes("b"), before);
-        QCOMPARE(t.rows().row(t.row("c")).album, QStringLiteral("Samling"));
+        QCOMPARE(t.rows().row(t.row("c")).album, u"Samling"_s);
         // The end is on screen before the message waits for its answer.
-        QCOMPARE(statusWhileAsked, QStringLiteral("Klar"));
+        QCOMPARE(statusWhileAsked, u"Klar"_s);
         QCOMPARE(barWhileAsked, 0);
     }
 
@@ -89,30 +89,30 @@ private Q_SLOTS:
         t.select({"c"});
         const QByteArray c = t.bytes("c");
         // Fields left as shown keep the row's whole text, NUL padding and all.
-        t.type("txtTitel", QStringLiteral("SOS"));
+        t.type("txtTitel", u"SOS"_s);
         t.press("cmdSpara");
         QVERIFY(t.boxes.shown.empty());
         QCOMPARE(t.bytes("c"), withField(c, kTitleAt, 30, "SOS"));
-        QCOMPARE(t.rows().row(t.row("c")).title, QStringLiteral("SOS"));
+        QCOMPARE(t.rows().row(t.row("c")).title, u"SOS"_s);
         // A new name (letter case counts) is asked about: Cancel keeps it, OK renames in place.
-        t.type("txtFilnamn", QStringLiteral("C"));
+        t.type("txtFilnamn", u"C"_s);
         t.boxes.answers = {Answer::Cancel};
         t.press("cmdSpara");
         QCOMPARE(t.boxes.shown.size(), std::size_t{1});
-        QVERIFY(present(t.path(QStringLiteral("c"))) && t.row("c") >= 0);
+        QVERIFY(present(t.path(u"c"_s)) && t.row("c") >= 0);
         const int r = t.row("c");
-        t.type("txtFilnamn", QStringLiteral("Cher - Mamma Mia"));
+        t.type("txtFilnamn", u"Cher - Mamma Mia"_s);
         t.press("cmdSpara");
-        QVERIFY(!present(t.path(QStringLiteral("c"))));
+        QVERIFY(!present(t.path(u"c"_s)));
         QCOMPARE(t.bytes("Cher - Mamma Mia"), withField(c, kTitleAt, 30, "SOS"));
         QCOMPARE(t.rows().data(t.rows().index(r, 0), Qt::DisplayRole).toString(),
-                 QStringLiteral("Cher - Mamma Mia"));
+                 u"Cher - Mamma Mia"_s);
     }
 
     void fileNameToTagSplitsAtTheHyphenOfTheMenuAndOnlyTheLeftButtonWrites() {
         MusicWindow t;
-        const QString name = QStringLiteral("01 - Artist - Title");
-        WindowFixture::mp3(t.music, name + QStringLiteral(".mp3"), "X", "Y", "Album", "2001", 13);
+        const QString name = u"01 - Artist - Title"_s;
+        WindowFixture::mp3(t.music, name + u".mp3"_s, "X", "Y", "Album", "2001", 13);
         t.start(3);
         t.w->move(0, 0);  // where the window leaves the menu room on the screen
         // The loaded setting does not move the check mark from the first item.
@@ -145,20 +145,20 @@ private Q_SLOTS:
                  withField(withField(before, kArtistAt, 30, "Artist"), kTitleAt, 30, "Title"));
         QCOMPARE(t.rows().row(t.row("a")).artist, QString());
         // The editor shows the current row's new artist and title at once.
-        QCOMPARE(t.text("txtTitel"), QStringLiteral("a"));
+        QCOMPARE(t.text("txtTitel"), u"a"_s);
     }
 
     void tagFieldsRefuseWhatATagCannotHoldButTheNameFieldDoesNot() {
         MusicWindow t;
         t.start();
         for (const char* field : {"txtArtist", "txtTitel", "txtAlbum", "txtAr", "txtKommentarer"}) {
-            t.type(field, QStringLiteral("łé"));  // Windows-1252 holds only the second
-            QCOMPARE(t.text(field), QStringLiteral("é"));
+            t.type(field, u"łé"_s);  // Windows-1252 holds only the second
+            QCOMPARE(t.text(field), u"é"_s);
         }
         QCOMPARE(t.child<QLineEdit>("txtArtist")->maxLength(), 30);
         QCOMPARE(t.child<QLineEdit>("txtAr")->maxLength(), 4);
-        t.type("txtFilnamn", QStringLiteral("Łódź"));
-        QCOMPARE(t.text("txtFilnamn"), QStringLiteral("Łódź"));
+        t.type("txtFilnamn", u"Łódź"_s);
+        QCOMPARE(t.text("txtFilnamn"), u"Łódź"_s);
     }
 
     void renameButtonRenamesTheCurrentRowInPlaceOrShowsWhyNot() {
@@ -166,18 +166,18 @@ private Q_SLOTS:
         t.start();
         t.click(t.row("a"));
         const int r = t.row("a");
-        t.type("txtFilnamn", QStringLiteral("zz"));
+        t.type("txtFilnamn", u"zz"_s);
         t.press("cmdFilnamn");
-        QVERIFY(present(t.path(QStringLiteral("zz"))));
-        QCOMPARE(t.rows().row(r).name, QStringLiteral("zz"));
-        QCOMPARE(t.rows().row(r).artist, QStringLiteral("Abba"));
+        QVERIFY(present(t.path(u"zz"_s)));
+        QCOMPARE(t.rows().row(r).name, u"zz"_s);
+        QCOMPARE(t.rows().row(r).artist, u"Abba"_s);
         QVERIFY(t.boxes.shown.empty());
 
-        t.type("txtFilnamn", QStringLiteral("a?b"));
+        t.type("txtFilnamn", u"a?b"_s);
         t.press("cmdFilnamn");
         QCOMPARE(t.boxes.shown.size(), std::size_t{1});
         QCOMPARE(t.w->ajfan, 1);
-        QCOMPARE(t.rows().row(r).name, QStringLiteral("zz"));
+        QCOMPARE(t.rows().row(r).name, u"zz"_s);
         t.list->selectionModel()->clear();  // no current row: nothing to rename
         t.w->cmdFilnamn_Click();
         QCOMPARE(t.boxes.shown.size(), std::size_t{1});
@@ -186,8 +186,8 @@ private Q_SLOTS:
     void tagToFileNameRenamesTheSelectedRowsOnly() {
         MusicWindow t;
         const QString odd = platform::decodeName("d\xe5");
-        WindowFixture::mp3(t.music, odd + QStringLiteral(".mp3"), "Abba", "Waterloo");
-        WindowFixture::mp3(t.music, QStringLiteral("e.mp3"), "AC/DC", "Back in Black");
+        WindowFixture::mp3(t.music, odd + u".mp3"_s, "Abba", "Waterloo");
+        WindowFixture::mp3(t.music, u"e.mp3"_s, "AC/DC", "Back in Black");
         t.start();
         t.w->ListView1_ColumnClick(1);
         t.click(t.row(odd));  // the tag of a.mp3: its name is taken once a.mp3 has it
@@ -196,22 +196,21 @@ private Q_SLOTS:
         t.press("cmdTag2Filnamn");
         QStringList names = t.names();
         names.sort();
-        QCOMPARE(names, (QStringList{QStringLiteral("ACDC - Back in Black"),
-                                     QStringLiteral("Abba - Waterloo"), QStringLiteral("b"),
-                                     QStringLiteral("c"), odd}));
-        QVERIFY(present(t.path(QStringLiteral("ACDC - Back in Black"))));
-        QCOMPARE(t.boxes.shown.size(), std::size_t{1});       // for the odd one
-        QCOMPARE(t.text("txtFilnamn"), QStringLiteral("a"));  // the editor is left alone
+        QCOMPARE(names, (QStringList{u"ACDC - Back in Black"_s, u"Abba - Waterloo"_s, u"b"_s,
+                                     u"c"_s, odd}));
+        QVERIFY(present(t.path(u"ACDC - Back in Black"_s)));
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});  // for the odd one
+        QCOMPARE(t.text("txtFilnamn"), u"a"_s);          // the editor is left alone
     }
 
     void deleteGoesToTheTrashOrForGoodAsTheLastPressSays() {
         MusicWindow t;
         const QString odd = platform::decodeName("d\xe5");
-        WindowFixture::mp3(t.music, odd + QStringLiteral(".mp3"));
+        WindowFixture::mp3(t.music, odd + u".mp3"_s);
         t.start();
         t.click(t.row("b"));
         QTest::keyClick(t.list, Qt::Key_Delete);
-        QCOMPARE(t.trash.trashed, (std::vector<QString>{t.path(QStringLiteral("b"))}));
+        QCOMPARE(t.trash.trashed, (std::vector<QString>{t.path(u"b"_s)}));
         QCOMPARE(t.row("b"), -1);
         // The row that took its place is the one the editor shows and the next Delete takes.
         QCOMPARE(t.text("txtFilnamn"), t.rows().row(t.w->currentRow()).name);
@@ -224,8 +223,8 @@ private Q_SLOTS:
         t.click(t.row(odd));
         t.boxes.answers = {Answer::Cancel};
         QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);
-        QCOMPARE(t.boxes.shown.at(0).text, QStringLiteral("Är du säker på att du vill radera \"") +
-                                               odd + QStringLiteral(".mp3\" ?"));
+        QCOMPARE(t.boxes.shown.at(0).text,
+                 u"Är du säker på att du vill radera \""_s + odd + u".mp3\" ?"_s);
         QCOMPARE(t.rows().rowCount(), 3);
         QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);  // OK
         QVERIFY(!present(t.path(odd)));
@@ -237,11 +236,11 @@ private Q_SLOTS:
         QCOMPARE(t.trash.trashed.size(), std::size_t{2});  // the two plain Delete presses only
 
         // A file already gone is told, and the list rescanned.
-        WindowFixture::mp3(t.music, QStringLiteral("f.mp3"));
+        WindowFixture::mp3(t.music, u"f.mp3"_s);
         const QString gone = t.text("txtFilnamn");
         QCOMPARE(::unlink(platform::encodeName(t.path(gone)).constData()), 0);
         QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);
-        QCOMPARE(t.boxes.shown.back().text, QStringLiteral("Filen hittades inte."));
+        QCOMPARE(t.boxes.shown.back().text, u"Filen hittades inte."_s);
         QVERIFY(t.row(gone) == -1 && t.row("f") >= 0);
     }
 
@@ -256,7 +255,7 @@ private Q_SLOTS:
         };
         doubleClick(t.at(t.row("c")));
         t.child<QAction>("mnuHogerSpela")->trigger();
-        const QString path = t.path(QStringLiteral("c"));
+        const QString path = t.path(u"c"_s);
         QCOMPARE(t.opener.opened, (std::vector<QString>{path, path}));
         // Neither below the rows nor without a current row.
         doubleClick(QPoint(5, t.list->viewport()->height() - 3));

@@ -23,6 +23,7 @@ using namespace sorvel;
 using namespace sorvel::test;
 using Answer = platform::MessageBoxes::Answer;
 using Calls = std::vector<std::string>;
+using namespace Qt::StringLiterals;
 
 class WindowTest : public QObject {
     Q_OBJECT
@@ -144,7 +145,7 @@ private Q_SLOTS:
         // Labels name their fields; the "S" buttons are told apart by their names.
         QCOMPARE(f.child<QLabel>("Label8")->buddy(), f.child("txtKommentarer"));
         QCOMPARE(f.child("cmdAr")->accessibleName(),
-                 QStringLiteral("Spara det inskrivna årtalet i smatliga markerade filer."));
+                 u"Spara det inskrivna årtalet i smatliga markerade filer."_s);
         QCOMPARE(f.child("cmdSpara")->geometry(), tw().rect(8880, 1800, 1455, 735));
         // Tab order: from the folder chooser to the artist field, and around to the list.
         QCOMPARE(nextTabStop(f.child("Dir1")), f.child("txtArtist"));
@@ -165,13 +166,13 @@ private Q_SLOTS:
                                                               {"txtAr", "1974"}};
         for (const auto& [field, text] : fields)
             QCOMPARE(t.text(field), QString::fromLatin1(text));
-        QCOMPARE(combo->currentIndex(), tag::genre_tal2(QStringLiteral("Pop")) - 1);
+        QCOMPARE(combo->currentIndex(), tag::genre_tal2(u"Pop"_s) - 1);
         // Shown up to the first NUL, in the editor and the list; kept whole in the row.
         t.click(t.row("c"));
-        QCOMPARE(t.text("txtArtist"), QStringLiteral("Cher"));
-        QVERIFY(column(t.rows(), 1).contains(QStringLiteral("Cher")));
+        QCOMPARE(t.text("txtArtist"), u"Cher"_s);
+        QVERIFY(column(t.rows(), 1).contains(u"Cher"_s));
         QCOMPARE(t.rows().row(t.row("c")).artist.size(), 30);
-        QCOMPARE(combo->currentText(), QStringLiteral("Rock"));
+        QCOMPARE(combo->currentText(), u"Rock"_s);
         t.click(t.row("b"));  // no trailer
         QCOMPARE(t.text("txtArtist"), QString());
         QCOMPARE(combo->currentIndex(), -1);
@@ -185,7 +186,7 @@ private Q_SLOTS:
         flags[t.row("a")] = true;
         flags[t.row("b")] = true;
         QCOMPARE(t.w->selectedFlags(), flags);
-        QCOMPARE(t.text("txtFilnamn"), QStringLiteral("a"));
+        QCOMPARE(t.text("txtFilnamn"), u"a"_s);
         QVERIFY(!t.shown("cmdSpara") && !t.shown("cmdFilnamn"));
         for (const char* b : several)
             QVERIFY(t.shown(b));
@@ -193,10 +194,10 @@ private Q_SLOTS:
         QVERIFY(t.shown("cmdSpara"));
 
         // Rows but none current: the editor keeps what it shows.
-        t.type("txtArtist", QStringLiteral("Ny"));
+        t.type("txtArtist", u"Ny"_s);
         t.list->selectionModel()->clear();
         t.w->ListView1_Click();
-        QCOMPARE(t.text("txtArtist"), QStringLiteral("Ny"));
+        QCOMPARE(t.text("txtArtist"), u"Ny"_s);
     }
 
     void sortDirectionFlipsOnEveryHeaderClick() {
@@ -209,11 +210,9 @@ private Q_SLOTS:
         };
         const QString current = t.rows().row(t.w->currentRow()).name;
         clickHeader(2);  // "Titel": ascending first
-        QCOMPARE(column(t.rows(), 2),
-                 (QStringList{QString(), QStringLiteral("Believe"), QStringLiteral("Waterloo")}));
+        QCOMPARE(column(t.rows(), 2), (QStringList{QString(), u"Believe"_s, u"Waterloo"_s}));
         clickHeader(1);  // "Artist": the direction flips again, descending
-        QCOMPARE(column(t.rows(), 1),
-                 (QStringList{QStringLiteral("Cher"), QStringLiteral("Abba"), QString()}));
+        QCOMPARE(column(t.rows(), 1), (QStringList{u"Cher"_s, u"Abba"_s, QString()}));
         // Sorting moves the rows, not the selection.
         QCOMPARE(t.rows().row(t.w->currentRow()).name, current);
         QCOMPARE(t.w->selectedRows().size(), std::size_t{1});
@@ -222,12 +221,10 @@ private Q_SLOTS:
         clickHeader(1);
         const char* artists[] = {"\xc5sa", "zappa", "\xc4rlig", "bob"};  // Windows-1252
         for (const char* a : artists)
-            WindowFixture::mp3(t.music, QString::fromLatin1(a) + QStringLiteral(".mp3"), a);
+            WindowFixture::mp3(t.music, QString::fromLatin1(a) + u".mp3"_s, a);
         t.w->mnuUppdatera_Click();
-        QCOMPARE(column(t.rows(), 1),
-                 (QStringList{QString(), QStringLiteral("Abba"), QStringLiteral("bob"),
-                              QStringLiteral("Cher"), QStringLiteral("zappa"),
-                              QStringLiteral("Åsa"), QStringLiteral("Ärlig")}));
+        QCOMPARE(column(t.rows(), 1), (QStringList{QString(), u"Abba"_s, u"bob"_s, u"Cher"_s,
+                                                   u"zappa"_s, u"Åsa"_s, u"Ärlig"_s}));
     }
 
     void keysStoreTheDeleteModeMoveAndRescanAndTheRightButtonOpensTheMenu() {
@@ -252,7 +249,7 @@ private Q_SLOTS:
         // F5 rescans whatever the modifiers, from any control of the window.
         int files = 3;
         for (const auto m : {Qt::NoModifier, Qt::ShiftModifier, Qt::ControlModifier}) {
-            WindowFixture::mp3(t.music, QStringLiteral("new%1.mp3").arg(files++));
+            WindowFixture::mp3(t.music, u"new%1.mp3"_s.arg(files++));
             QTest::keyClick(m == Qt::NoModifier ? t.child("txtArtist") : t.list, Qt::Key_F5, m);
             QCOMPARE(t.rows().rowCount(), files);
         }
@@ -268,7 +265,7 @@ private Q_SLOTS:
     void statusIsPaintedAtMostEvery20Milliseconds() {
         MusicWindow t;
         for (int i = 0; i < 600; ++i)
-            WindowFixture::mp3(t.music, QStringLiteral("m%1.mp3").arg(i), "M");
+            WindowFixture::mp3(t.music, u"m%1.mp3"_s.arg(i), "M");
         t.start();
         auto* status = t.child<QStatusBar>("StatusBar1");
         QTRY_VERIFY(status->isVisible());
@@ -287,7 +284,7 @@ private Q_SLOTS:
         // Every file set the status and the progress; far fewer paints reached the screen.
         QVERIFY2(counter.paints <= ms / 20 + 2, qPrintable(QString::number(counter.paints)));
         // What was set last shows once the window is back in its event loop.
-        QTRY_COMPARE(t.child<QLabel>("StatusBar1Panel1")->text(), QStringLiteral("Klar"));
+        QTRY_COMPARE(t.child<QLabel>("StatusBar1Panel1")->text(), u"Klar"_s);
         QCOMPARE(t.child<QProgressBar>("ProgressBar1")->maximum(), 603);
     }
 
@@ -297,8 +294,7 @@ private Q_SLOTS:
         TempFolder empty;
         QCOMPARE(t.w->applyFolder(empty.path().chopped(1)), code::kOk);
         QCOMPARE(t.rows().rowCount(), 0);
-        QCOMPARE(t.w->statusText(),
-                 QStringLiteral("Inga MP3 filer funna i katalogen ") + empty.path() + u'.');
+        QCOMPARE(t.w->statusText(), u"Inga MP3 filer funna i katalogen "_s + empty.path() + u'.');
         for (const char* f : {"txtFilnamn", "txtArtist", "txtAr"}) {
             QVERIFY(t.text(f).isEmpty());
             QVERIFY(!t.child(f)->isEnabled());
@@ -309,14 +305,14 @@ private Q_SLOTS:
 
         // A folder gone since it was listed is told on F5, and the list stays empty.
         auto gone = std::make_unique<TempFolder>();
-        WindowFixture::mp3(*gone, QStringLiteral("x.mp3"), "X");
+        WindowFixture::mp3(*gone, u"x.mp3"_s, "X");
         QCOMPARE(t.w->applyFolder(gone->path().chopped(1)), code::kOk);
         QCOMPARE(t.rows().rowCount(), 1);
         gone.reset();
         QTest::keyClick(t.list, Qt::Key_F5);
         QCOMPARE(t.rows().rowCount(), 0);
         QCOMPARE(t.boxes.shown.size(), std::size_t{1});
-        QVERIFY(t.boxes.shown[0].text.contains(QStringLiteral("går inte att läsa")));
+        QVERIFY(t.boxes.shown[0].text.contains(u"går inte att läsa"_s));
         QVERIFY(!t.child("txtArtist")->isEnabled());
     }
 
@@ -324,7 +320,7 @@ private Q_SLOTS:
         MusicWindow t;
         TempFolder usb;
         const QString root = usb.path().chopped(1);
-        t.drives.drives.push_back({root, QStringLiteral("USB")});
+        t.drives.drives.push_back({root, u"USB"_s});
         t.start();
         t.drives.checks[root] = {code::kDeviceUnavailable, code::kDeviceUnavailable, code::kAccess};
         t.boxes.answers = {Answer::Retry, Answer::Cancel};
@@ -333,8 +329,7 @@ private Q_SLOTS:
         drive1->setCurrentIndex(1);
         QCOMPARE(t.boxes.shown.size(), std::size_t{2});
         for (const auto& m : t.boxes.shown) {
-            QCOMPARE(m.text,
-                     QStringLiteral("Enhet ") + root + QStringLiteral(" går inte att komma åt."));
+            QCOMPARE(m.text, u"Enhet "_s + root + u" går inte att komma åt."_s);
             QCOMPARE(m.buttons, platform::MessageBoxes::Buttons::RetryCancel);
         }
         // Cancel: both choosers agree again on the folder on show.
@@ -345,11 +340,11 @@ private Q_SLOTS:
         t.boxes.shown.clear();
         drive1->setCurrentIndex(1);
         QCOMPARE(t.boxes.shown.size(), std::size_t{1});
-        QCOMPARE(t.boxes.shown[0].text, QStringLiteral("Fel av typen 75."));
+        QCOMPARE(t.boxes.shown[0].text, u"Fel av typen 75."_s);
         QCOMPARE(drive1->currentIndex(), 1);
 
         // Reachable again: choosing it opens its root and lists it.
-        WindowFixture::mp3(usb, QStringLiteral("u.mp3"), "Usb");
+        WindowFixture::mp3(usb, u"u.mp3"_s, "Usb");
         drive1->setCurrentIndex(0);
         drive1->setCurrentIndex(1);
         QCOMPARE(t.w->katalog, usb.path());
@@ -362,7 +357,7 @@ private Q_SLOTS:
         const QByteArray raw = platform::encodeName(t.music.path()) + "\xe5r";
         QCOMPARE(::mkdir(raw.constData(), 0755), 0);
         const QString odd = platform::decodeName(raw.toStdString());
-        writeAll(odd + QStringLiteral("/inne.mp3"), audio(300));
+        writeAll(odd + u"/inne.mp3"_s, audio(300));
         t.start();
 
         auto* dir1 = t.child<app::FolderList>("Dir1");
@@ -370,7 +365,7 @@ private Q_SLOTS:
         QCOMPARE(t.w->katalog, t.music.path());
         QTest::keyClick(dir1, Qt::Key_Return);
         QCOMPARE(t.w->katalog, odd + u'/');
-        QCOMPARE(t.names(), QStringList{QStringLiteral("inne")});
+        QCOMPARE(t.names(), QStringList{u"inne"_s});
 
         // Back up by a double click on the parent, as the window system sends it: a click, then
         // the second press as a double click.
