@@ -75,13 +75,12 @@ public:
     }
 };
 
+/// No registry, as on this platform.
 class FakeRegistry : public platform::Registry {
 public:
-    std::map<std::pair<QString, QString>, QString> values;  // (key, name) -> value
-    bool value(Root, const QString& key, const QString& name, QString& value) override {
-        const auto it = values.find({key, name});
-        value = it == values.end() ? QString() : it->second;
-        return it != values.end();
+    bool value(Root, const QString&, const QString&, QString& value) override {
+        value.clear();
+        return false;
     }
 };
 

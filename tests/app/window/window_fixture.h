@@ -27,7 +27,9 @@
 namespace sorvel::test {
 
 /// The real main window over the real file system, with scriptable desktop services and a
-/// program folder of its own (where id3.ini and the help page live).
+/// program folder of its own (where id3.ini and the help page live). Its folder of music holds
+/// a.mp3 (Abba, Pop), b.mp3 (no trailer) and c.mp3 (Cher, Rock, its fields padded with NUL bytes
+/// as most taggers write them); a test adds its own files before start().
 class WindowFixture {
 public:
     WindowFixture() {
@@ -35,28 +37,31 @@ public:
         drives.drives = {{QStringLiteral("/"), QStringLiteral("rot")}};
         clock.now = 1000;
         clock.step = 1;  // every reading a second later: the splash wait ends at once
+        mp3(music, QStringLiteral("a.mp3"), "Abba", "Waterloo", "Arrival", "1974", 13);
+        mp3(music, QStringLiteral("b.mp3"));
+        mp3(music, QStringLiteral("c.mp3"), "Cher", "Believe", "Believe", "1998", 17, '\0');
     }
 
     app::frmMain& make() {
         window = std::make_unique<app::frmMain>(
             app::frmMain::Services{fs, boxes, opener, clock, registry, folder, drives, trash});
+        w = window.get();
+        list = child<app::FileListView>("ListView1");
         return *window;
+    }
+    /// The window as a user finds it after an earlier run on the folder of music.
+    void start(int fil2tagNr = 1) {
+        saveIni(music.path().chopped(1), 0, fil2tagNr);
+        make().Form_Load();
+        w->show();
     }
 
     QString iniPath() const { return app::settingsPath(folder.folder); }
-
     /// Writes id3.ini as a previous run would have left it.
     void saveIni(const QString& dir, int state = 0, int fil2tagNr = 1) const {
         const app::Settings s{dir, state, 1500, 3000, 12000, 8250, fil2tagNr};
         QCOMPARE_EQ(app::saveSettings(iniPath(), s), code::kOk);
     }
-
-    template <class T = QWidget>
-    T* child(const char* name) const {
-        return window->findChild<T*>(QString::fromLatin1(name));
-    }
-
-    app::FileListModel& rows() const { return window->listModel(); }
 
     /// An MP3 file with a trailer (`pad` fills the fields), or without one when `artist` is null.
     static void mp3(const TempFolder& dir, const QString& name, const char* artist = nullptr,
@@ -68,55 +73,21 @@ public:
         dir.write(name, bytes);
     }
 
-    TempFolder programDir;
-    platform::PosixFileSystem fs;
-    FakeMessageBoxes boxes;
-    FakeOpener opener;
-    FakeClock clock;
-    FakeRegistry registry;
-    FakeProgramFolder folder;
-    FakeDrives drives;
-    FakeTrash trash;
-    std::unique_ptr<app::frmMain> window;
-};
-
-/// The window as a user finds it after an earlier run on a folder of a.mp3 (Abba, Pop), b.mp3
-/// (no trailer) and c.mp3 (Cher, Rock, its fields padded with NUL bytes as most taggers write
-/// them). A test adds its own files before start().
-struct MusicWindow : WindowFixture {
-    TempFolder music;
-    app::frmMain* w = nullptr;
-    app::FileListView* list = nullptr;
-
-    MusicWindow() {
-        mp3(music, QStringLiteral("a.mp3"), "Abba", "Waterloo", "Arrival", "1974", 13);
-        mp3(music, QStringLiteral("b.mp3"));
-        mp3(music, QStringLiteral("c.mp3"), "Cher", "Believe", "Believe", "1998", 17, '\0');
+    template <class T = QWidget>
+    T* child(const char* name) const {
+        return window->findChild<T*>(QString::fromLatin1(name));
     }
-    void start(int fil2tagNr = 1) {
-        saveIni(music.path().chopped(1), 0, fil2tagNr);
-        w = &make();
-        w->Form_Load();
-        w->show();
-        list = child<app::FileListView>("ListView1");
-    }
-
+    app::FileListModel& rows() const { return window->listModel(); }
     QString path(const QString& base) const { return music.file(base + QStringLiteral(".mp3")); }
     QByteArray bytes(const char* base) const { return readAll(path(QString::fromUtf8(base))); }
-    int row(const QString& name) const {
-        for (int r = 0; r < rows().rowCount(); ++r) {
-            if (rows().row(r).name == name)
-                return r;
-        }
-        return -1;
-    }
-    int row(const char* name) const { return row(QString::fromUtf8(name)); }
     QStringList names() const {
         QStringList out;
         for (const browse::Row& r : rows().rows())
             out << r.name;
         return out;
     }
+    int row(const QString& name) const { return static_cast<int>(names().indexOf(name)); }
+    int row(const char* name) const { return row(QString::fromUtf8(name)); }
     QPoint at(int r) const { return list->visualRect(rows().index(r, 0)).center(); }
     void click(int r, Qt::KeyboardModifiers mods = {}, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseClick(list->viewport(), button, mods, at(r));
@@ -147,6 +118,20 @@ struct MusicWindow : WindowFixture {
         }
     }
     bool shown(const char* control) const { return !child(control)->isHidden(); }
+
+    TempFolder programDir;
+    TempFolder music;
+    platform::PosixFileSystem fs;
+    FakeMessageBoxes boxes;
+    FakeOpener opener;
+    FakeClock clock;
+    FakeRegistry registry;
+    FakeProgramFolder folder;
+    FakeDrives drives;
+    FakeTrash trash;
+    std::unique_ptr<app::frmMain> window;
+    app::frmMain* w = nullptr;
+    app::FileListView* list = nullptr;
 };
 
 }  // namespace sorvel::test
