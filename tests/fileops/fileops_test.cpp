@@ -13,6 +13,7 @@
 using namespace sorvel;
 using namespace sorvel::fileops;
 using Boxes = platform::MessageBoxes;
+using Shown = test::FakeMessageBoxes::Shown;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -43,11 +44,7 @@ protected:
     }
     /// Checks that exactly one error was shown, and which.
     void expectError(const QString& title, const QString& text) {
-        ASSERT_EQ(boxes.shown.size(), 1u);
-        EXPECT_EQ(boxes.shown[0].title, title);
-        EXPECT_EQ(boxes.shown[0].text, text);
-        EXPECT_EQ(boxes.shown[0].icon, Boxes::Icon::Critical);
-        EXPECT_EQ(boxes.shown[0].buttons, Boxes::Buttons::Ok);
+        EXPECT_EQ(boxes.shown, (std::vector<Shown>{{title, text}}));
         boxes.shown.clear();
     }
     DeleteOutcome remove(const browse::Row* row, int mode) {
@@ -165,10 +162,10 @@ TEST_F(FileOps, DeleteForGoodAsksFirstRemovesTheFileItselfOrAsksForARescan) {
     EXPECT_FALSE(test::present(dir.path() + kOddName + u".MP3"_s));
     EXPECT_TRUE(test::present(dir.file(kLookAlike + u".mp3"_s)));
     ASSERT_EQ(boxes.shown.size(), 2u);
-    EXPECT_EQ(boxes.shown[0].title, u"Bekräfta borttagning av fil"_s);
-    EXPECT_EQ(boxes.shown[0].text,
-              u"Är du säker på att du vill radera \""_s + kOddName + u".mp3\" ?"_s);
-    EXPECT_EQ(boxes.shown[0].buttons, Boxes::Buttons::OkCancel);
+    EXPECT_EQ(boxes.shown[0],
+              (Shown{u"Bekräfta borttagning av fil"_s,
+                     u"Är du säker på att du vill radera \""_s + kOddName + u".mp3\" ?"_s,
+                     Boxes::Icon::None, Boxes::Buttons::OkCancel}));
     EXPECT_TRUE(trash.trashed.empty());
 
     // A file already gone is told, and the list is to be rescanned; so it is without a row.

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <vector>
 
 namespace sorvel::test {
@@ -16,8 +17,13 @@ public:
     struct Shown {
         QString title;
         QString text;
-        Icon icon;
-        Buttons buttons;
+        Icon icon = Icon::Critical;
+        Buttons buttons = Buttons::Ok;
+        friend bool operator==(const Shown&, const Shown&) = default;
+        friend void PrintTo(const Shown& s, std::ostream* os) {
+            *os << s.title.toStdString() << ": " << s.text.toStdString() << " (icon "
+                << static_cast<int>(s.icon) << ", buttons " << static_cast<int>(s.buttons) << ')';
+        }
     };
     std::vector<Shown> shown;
     std::deque<Answer> answers;
