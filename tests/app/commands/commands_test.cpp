@@ -201,19 +201,25 @@ private Q_SLOTS:
         t.start();
         t.click(t.row("b"));
         QTest::keyClick(t.list, Qt::Key_Delete);
+        QCOMPARE(t.w->ingenpapperskorg, 0);
         QCOMPARE(t.trash.trashed, (std::vector<QString>{t.path(u"b"_s)}));
         QCOMPARE(t.row("b"), -1);
         // The row that took its place is the one the editor shows and the next Delete takes.
         QCOMPARE(t.text("txtFilnamn"), t.rows().row(t.w->currentRow()).name);
+        // Ctrl and Alt are stored too, and go to the trash (which refuses here).
         t.trash.answer = code::kAccess;
-        QTest::keyClick(t.list, Qt::Key_Delete);
-        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(t.w->ingenpapperskorg, 2);
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier | Qt::AltModifier);
+        QCOMPARE(t.w->ingenpapperskorg, 5);
+        QCOMPARE(t.boxes.shown.size(), std::size_t{2});
         QCOMPARE(t.rows().rowCount(), 3);
 
         t.boxes.shown.clear();
         t.click(t.row(odd));
         t.boxes.answers = {Answer::Cancel};
         QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(t.w->ingenpapperskorg, 1);
         QVERIFY(t.boxes.shown.at(0).text.contains(odd));
         QCOMPARE(t.rows().rowCount(), 3);
         QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);  // OK
@@ -223,7 +229,7 @@ private Q_SLOTS:
         t.child<QAction>("mnuHogerRadera")->trigger();  // the mode of the last press
         QVERIFY(!present(t.path(next)));
         QCOMPARE(t.boxes.shown.size(), std::size_t{3});
-        QCOMPARE(t.trash.trashed.size(), std::size_t{2});  // the two plain Delete presses only
+        QCOMPARE(t.trash.trashed.size(), std::size_t{3});  // the Delete presses without Shift
 
         // A file already gone is told, and the list rescanned.
         t.mp3(t.music, u"f.mp3"_s);
