@@ -19,23 +19,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Between the listing and the reading, another program removes one file and puts a FIFO in the
-// place of another.
-class RacingFileSystem : public platform::PosixFileSystem {
-public:
-    QString removed;
-    QString fifo;
-    Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override {
-        const Code c = PosixFileSystem::listMp3(folder, names, count);
-        if (names != nullptr) {
-            ::unlink(platform::encodeName(removed).constData());
-            ::unlink(platform::encodeName(fifo).constData());
-            ::mkfifo(platform::encodeName(fifo).constData(), 0644);
-        }
-        return c;
-    }
-};
-
 // Records everything the scan reports, in order, as text ("row a"); the rows kept apart too.
 class Scan : public ::testing::Test, public ScanObserver {
 protected:
@@ -125,12 +108,16 @@ TEST_F(Scan, AFolderWithoutMp3FilesReportsOnlyThat) {
 }
 
 TEST_F(Scan, AFileThatCannotBeReadIsListedWithoutTagAndTheScanGoesOn) {
-    for (const char* n : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"}) {
+    for (const char* n : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"})
         dir.write(QString::fromUtf8(n), audio(300) + trailer("T", "A", "", "", "", 1));
-    }
-    RacingFileSystem racing;
-    racing.removed = dir.file(u"a.mp3"_s);
-    racing.fifo = dir.file(u"e.mp3"_s);
+    // Between the listing and the reading, another program removes a.mp3 and puts a FIFO in the
+    // place of e.mp3.
+    test::FaultyFileSystem racing;
+    racing.afterListing = [&] {
+        for (const QString& gone : {dir.file(u"a.mp3"_s), dir.file(u"e.mp3"_s)})
+            ::unlink(gone.toUtf8().constData());
+        ::mkfifo(dir.file(u"e.mp3"_s).toUtf8().constData(), 0644);
+    };
     ASSERT_EQ(scan(racing, dir.path()), code::kOk);
     EXPECT_EQ(count, 5u);
     EXPECT_EQ(withoutTag(), (std::vector<QString>{u"a"_s, u"e"_s}));

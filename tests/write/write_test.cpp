@@ -318,13 +318,8 @@ TEST_F(Writer, SaveAFileThatCannotBeWrittenIsReportedAndLeavesFileAndRowAlone) {
     EXPECT_EQ(row, scanned);
 }
 
-TEST(EditorText, ShowsUpToTheFirstNulAndDropsWhatATagCannotHold) {
-    EXPECT_EQ(write::shownText(u"Abba"_s), u"Abba"_s);
-    EXPECT_EQ(write::shownText(QString::fromUtf16(u"Abba\0\0x", 7)), u"Abba"_s);
-    EXPECT_EQ(write::shownText(QString::fromUtf16(u"\0x", 2)), QString());
-
-    // Ω and the emoji (two UTF-16 units) have no byte in Windows-1252; é and € have. The cursor
-    // stays on its character.
+TEST(EditorText, DropsWhatATagCannotHoldAndKeepsTheCursorOnItsCharacter) {
+    // Ω and the emoji (two UTF-16 units) have no byte in Windows-1252; é and € have.
     for (const auto& [before, after] : {std::pair{2, 1}, std::pair{7, 4}, std::pair{0, 0}}) {
         QString text = QString::fromUtf16(u"aΩbé€😀c");
         int cursor = before;
