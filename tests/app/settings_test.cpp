@@ -20,8 +20,7 @@ using namespace Qt::StringLiterals;
 // A file as the program has always written it: Windows-1252, CR LF, numbers with blanks around.
 const QByteArray kOriginal =
     "Denna filen inneh\xe5ller alla inst\xe4llningar som id3 editorn sparar. Redigera den inte! "
-    "Men "
-    "om den tas bort s\xe5 skapas en ny n\xe4sta g\xe5ng programmet avslutas.\r\n"
+    "Men om den tas bort s\xe5 skapas en ny n\xe4sta g\xe5ng programmet avslutas.\r\n"
     "C:\\Musik\\\xc5sa\r\n 2 \r\n 1200 \r\n-45\r\n 9600,5\r\n7200\r\n 3 \r\n";
 const Calls kAllCalls = {"drive C:\\Musik\\Åsa",
                          "folder C:\\Musik\\Åsa",
@@ -35,13 +34,10 @@ const Calls kAllCalls = {"drive C:\\Musik\\Åsa",
 long long bytesRead() {
     std::ifstream io("/proc/self/io");
     std::string key;
-    long long value = 0;
-    while (io >> key >> value) {
-        if (key == "rchar:") {
-            return value;
-        }
+    long long value = -1;
+    while (io >> key >> value && key != "rchar:") {
     }
-    return -1;
+    return value;
 }
 
 class SettingsFile : public ::testing::Test {
