@@ -1,4 +1,5 @@
 #include "app/settings.h"
+#include "app/scripted_settings.h"
 #include "platform/names.h"
 #include "support/files.h"
 
@@ -13,38 +14,13 @@ using namespace sorvel::app;
 
 namespace {
 
-// Records what the load applies and refuses the step named in `refuse`.
-class ScriptedTarget : public SettingsTarget {
-public:
-    std::vector<std::string> calls;
-    std::string refuse;
-    QString folder;
-
-    Code applyDrive(const QString& f) override { return step("drive", f); }
-    Code applyFolder(const QString& f) override {
-        folder = f;
-        return step("folder", f);
-    }
-    Code applyWindowState(int s) override { return step("state", QString::number(s)); }
-    Code applyTop(double v) override { return step("top", QString::number(v)); }
-    Code applyLeft(double v) override { return step("left", QString::number(v)); }
-    Code applyWidth(double v) override { return step("width", QString::number(v)); }
-    Code applyHeight(double v) override { return step("height", QString::number(v)); }
-
-private:
-    Code step(const char* name, const QString& value) {
-        calls.push_back(std::string(name) + ' ' + value.toStdString());
-        return refuse == name ? code::kAccess : code::kOk;
-    }
-};
-
 using Calls = std::vector<std::string>;
+using namespace Qt::StringLiterals;
 
 // A file as the program has always written it: Windows-1252, CR LF, numbers with blanks around.
 const QByteArray kOriginal =
     "Denna filen inneh\xe5ller alla inst\xe4llningar som id3 editorn sparar. Redigera den inte! "
-    "Men "
-    "om den tas bort s\xe5 skapas en ny n\xe4sta g\xe5ng programmet avslutas.\r\n"
+    "Men om den tas bort s\xe5 skapas en ny n\xe4sta g\xe5ng programmet avslutas.\r\n"
     "C:\\Musik\\\xc5sa\r\n 2 \r\n 1200 \r\n-45\r\n 9600,5\r\n7200\r\n 3 \r\n";
 const Calls kAllCalls = {"drive C:\\Musik\\Åsa",
                          "folder C:\\Musik\\Åsa",
@@ -58,73 +34,66 @@ const Calls kAllCalls = {"drive C:\\Musik\\Åsa",
 long long bytesRead() {
     std::ifstream io("/proc/self/io");
     std::string key;
-    long long value = 0;
-    while (io >> key >> value) {
-        if (key == "rchar:") {
-            return value;
-        }
+    long long value = -1;
+    while (io >> key >> value && key != "rchar:") {
     }
-    return -1;
+    return value;
 }
 
 class SettingsFile : public ::testing::Test {
 protected:
     test::TempFolder dir;
-    ScriptedTarget target;
-    QString ini = dir.file(QStringLiteral("id3.ini"));
+    test::ScriptedSettings target;
+    QString ini = dir.file(u"id3.ini"_s);
 
     int load(const QByteArray& bytes) {
         test::writeAll(ini, bytes);
-        target = ScriptedTarget();
+        target = test::ScriptedSettings();
         return loadSettings(ini, target);
     }
 };
 
 }  // namespace
 
-TEST_F(SettingsFile, AFileOfTheOldFormatIsAppliedInOrder) {
-    EXPECT_EQ(load(kOriginal), 3);
-    EXPECT_EQ(target.calls, kAllCalls);
-
-    // Other line endings, any first line, no ending after the last line: the same values.
+TEST_F(SettingsFile, LoadAppliesInOrderAndStopsAtTheFirstFailureKeepingWhatWasApplied) {
+    // Any line endings, any first line, no ending after the last line: the same values.
     QByteArray mixed = kOriginal;
     mixed.replace(0, mixed.indexOf('\r'), "vad som helst");
     mixed.replace("\r\n 2 \r\n", "\r 2 \n").chop(2);
-    for (const QByteArray& bytes : {QByteArray(kOriginal).replace("\r\n", "\n"),
-                                    QByteArray(kOriginal).replace("\r\n", "\r"), mixed}) {
-        EXPECT_EQ(load(bytes), 3) << bytes.toStdString();
-        EXPECT_EQ(target.calls, kAllCalls);
-    }
-}
-
-TEST_F(SettingsFile, ANoFileOrAShortOneAppliesNothing) {
-    EXPECT_EQ(loadSettings(dir.file(QStringLiteral("saknas.ini")), target), 0);
-    EXPECT_TRUE(target.calls.empty());
     const QByteArray seven = kOriginal.left(kOriginal.lastIndexOf(" 3 "));
-    for (const QByteArray& bytes : {QByteArray(), seven, seven + "\r\n"}) {
-        EXPECT_EQ(load(bytes), 0);
-        EXPECT_TRUE(target.calls.empty()) << bytes.toStdString();
+    const auto with = [](const char* from, const char* to) {
+        return QByteArray(kOriginal).replace(from, to);
+    };
+    const std::tuple<QByteArray, int, int> cases[] = {
+        // the file, the fil2tagNr it gives, how many steps it applies
+        {kOriginal, 3, 7},
+        {with("\r\n", "\n"), 3, 7},
+        {with("\r\n", "\r"), 3, 7},
+        {mixed, 3, 7},
+        {QByteArray(), 0, 0},
+        {seven, 0, 0},
+        {seven + "\r\n", 0, 0},
+        // A bad line 8 is found while the file is read, before anything is applied.
+        {with(" 3 \r\n", "tre\r\n"), 0, 0},
+        {with(" 3 \r\n", "70000\r\n"), 0, 0},
+        {with(" 2 ", "2x"), 0, 2},
+        {with(" 9600,5", "1e3"), 0, 5},
+    };
+    for (const auto& [bytes, fil2tagNr, applied] : cases) {
+        EXPECT_EQ(load(bytes), fil2tagNr) << bytes.toStdString();
+        EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + applied));
     }
-}
-
-TEST_F(SettingsFile, TheFirstFailureStopsTheLoadAndKeepsWhatWasApplied) {
-    // A bad line 8 is found while the file is read, before anything is applied.
-    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 3 \r\n", "tre\r\n")), 0);
-    EXPECT_TRUE(target.calls.empty());
-    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 3 \r\n", "70000\r\n")), 0);
-    EXPECT_TRUE(target.calls.empty());
-
+    // No folder has a NUL in its name; the system would read the path only up to it.
     EXPECT_EQ(load(QByteArray(kOriginal).replace("Musik", QByteArray("Mu\0sik", 7))), 0);
-    EXPECT_EQ(target.calls.size(), 1u);  // the drive only: no folder has such a name
-    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 2 ", "2x")), 0);
-    EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + 2));
-    EXPECT_EQ(load(QByteArray(kOriginal).replace(" 9600,5", "1e3")), 0);
-    EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + 5));
+    EXPECT_EQ(target.calls.size(), 1u);  // the drive only
+    target = test::ScriptedSettings();
+    EXPECT_EQ(loadSettings(dir.file(u"saknas.ini"_s), target), 0);
+    EXPECT_TRUE(target.calls.empty());
 
+    test::writeAll(ini, kOriginal);
     const char* steps[] = {"drive", "folder", "state", "top", "left", "width", "height"};
     for (std::size_t i = 0; i < std::size(steps); ++i) {
-        test::writeAll(ini, kOriginal);
-        target = ScriptedTarget();
+        target = test::ScriptedSettings();
         target.refuse = steps[i];
         EXPECT_EQ(loadSettings(ini, target), 0) << steps[i];
         EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + i + 1));
@@ -147,12 +116,12 @@ TEST_F(SettingsFile, AHugeFileIsReadNoFurtherThanNeeded) {
 
 TEST_F(SettingsFile, SaveWritesTheOldFormatOverAnyOldFile) {
     test::writeAll(ini, QByteArray(2000, 'g'));
-    const Settings s{QStringLiteral(u"/musik/Åsa"), 2, 1200, -45, 9600.5, 7200, 3};
+    const Settings s{u"/musik/Åsa"_s, 2, 1200, -45, 9600.5, 7200, 3};
     ASSERT_EQ(saveSettings(ini, s), code::kOk);
     EXPECT_EQ(test::readAll(ini),
               kOriginal.left(kOriginal.indexOf("\r\n") + 2) +
                   "/musik/\xc5sa\r\n2\r\n1200\r\n-45\r\n9600.5\r\n7200\r\n3\r\n");
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("id3.ini")});
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{u"id3.ini"_s});
 }
 
 TEST_F(SettingsFile, EveryFolderComesBackByteForByte) {
@@ -167,7 +136,7 @@ TEST_F(SettingsFile, EveryFolderComesBackByteForByte) {
     for (const std::string& bytes : folders) {
         const Settings s{platform::decodeName(bytes), 1, 15, 30, 11000, 8000.25, 4};
         ASSERT_EQ(saveSettings(ini, s), code::kOk);
-        target = ScriptedTarget();
+        target = test::ScriptedSettings();
         EXPECT_EQ(loadSettings(ini, target), 4) << bytes;
         EXPECT_EQ(platform::encodeName(target.folder).toStdString(), bytes);
         EXPECT_EQ(target.calls.back(), "height 8000.25");
@@ -178,33 +147,23 @@ TEST(SettingsPath, AnUnwritableProgramFolderSendsTheFileToTheUsersConfiguration)
     test::TempFolder program;
     test::TempFolder config;
     const QString folder = program.path().chopped(1);
-    const QString local = program.write(QStringLiteral("id3.ini"), "gammal");
+    const QString local = program.write(u"id3.ini"_s, "gammal");
     EXPECT_EQ(settingsPath(folder), local);
+    test::ReadOnly readOnly(folder);
+    ASSERT_TRUE(readOnly.effective());
+    // Where nothing can be written, the old file stays whole and the code says why.
+    EXPECT_EQ(saveSettings(local, Settings{}), code::kAccess);
+    EXPECT_EQ(test::readAll(local), "gammal");
 
-    const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
-    const QByteArray oldHome = qgetenv("HOME");
-    {
-        test::ReadOnly readOnly(folder);
-        if (!readOnly.effective()) {
-            GTEST_SKIP() << "no way to make a folder read-only for root";
-        }
-        qputenv("XDG_CONFIG_HOME", platform::encodeName(config.path() + QStringLiteral("xdg")));
-        qputenv("HOME", platform::encodeName(config.path() + QStringLiteral("hem")));
-        const QString path = settingsPath(folder);
-        EXPECT_EQ(path, config.path() + QStringLiteral("xdg/sorvel/id3.ini"));
-        EXPECT_EQ(saveSettings(path, Settings{}), code::kOk);
-        ScriptedTarget target;
-        loadSettings(path, target);
-        EXPECT_EQ(target.calls.size(), 7u);
-
-        qputenv("XDG_CONFIG_HOME", "relativ");
-        EXPECT_EQ(settingsPath(folder),
-                  config.path() + QStringLiteral("hem/.config/sorvel/id3.ini"));
-        oldXdg.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldXdg);
-        qputenv("HOME", oldHome);
-
-        // Where nothing can be written, the old file stays whole and the code says why.
-        EXPECT_EQ(saveSettings(local, Settings{}), code::kAccess);
-        EXPECT_EQ(test::readAll(local), "gammal");
-    }
+    test::Environment env;
+    env.set("XDG_CONFIG_HOME", config.path() + u"xdg"_s);
+    env.set("HOME", config.path() + u"hem"_s);
+    const QString path = settingsPath(folder);
+    EXPECT_EQ(path, config.path() + u"xdg/sorvel/id3.ini"_s);
+    EXPECT_EQ(saveSettings(path, Settings{}), code::kOk);
+    test::ScriptedSettings target;
+    loadSettings(path, target);
+    EXPECT_EQ(target.calls.size(), 7u);
+    env.set("XDG_CONFIG_HOME", u"relativ"_s);
+    EXPECT_EQ(settingsPath(folder), config.path() + u"hem/.config/sorvel/id3.ini"_s);
 }

@@ -10,8 +10,6 @@
 #include <QDir>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 using namespace sorvel;
 using namespace sorvel::browse;
@@ -21,12 +19,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Everything the scan reports, in order, as text; the rows kept apart too.
-class Recorder : public ScanObserver {
-public:
-    std::vector<QString> events;
-    std::vector<Row> rows;
-
+// Records everything the scan reports, in order, as text ("row a"); the rows kept apart too.
+class Scan : public ::testing::Test, public ScanObserver {
+protected:
     void setStatus(const QString& text) override { events.push_back(u"status "_s + text); }
     void setProgressMax(int max) override { events.push_back(u"max "_s + QString::number(max)); }
     void setProgress(int value) override {
@@ -36,47 +31,28 @@ public:
         events.push_back(u"row "_s + row.name);
         rows.push_back(std::move(row));
     }
-};
 
-Row nameOnly(const QString& name) {
-    return Row{name, {}, {}, {}, {}, {}, {}};
-}
-
-// Between the listing and the reading, another program removes one file and puts a FIFO in the
-// place of another.
-class RacingFileSystem : public platform::PosixFileSystem {
-public:
-    QString removed;
-    QString fifo;
-    Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override {
-        const Code c = PosixFileSystem::listMp3(folder, names, count);
-        if (names != nullptr) {
-            ::unlink(platform::encodeName(removed).constData());
-            ::unlink(platform::encodeName(fifo).constData());
-            ::mkfifo(platform::encodeName(fifo).constData(), 0644);
-        }
-        return c;
+    Code scan(platform::FileSystem& on, const QString& folder) {
+        events.clear();
+        rows.clear();
+        return scanFolder(on, folder, *this, count);
     }
-};
-
-std::vector<QString> withoutTag(const std::vector<Row>& rows) {
-    std::vector<QString> names;
-    for (const Row& r : rows) {
-        if (r == nameOnly(r.name)) {
-            names.push_back(r.name);
+    /// The names of the rows without tag fields, sorted.
+    std::vector<QString> withoutTag() const {
+        std::vector<QString> names;
+        for (const Row& r : rows) {
+            if (r == Row{r.name, {}, {}, {}, {}, {}, {}})
+                names.push_back(r.name);
         }
+        std::sort(names.begin(), names.end());
+        return names;
     }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
-class Scan : public ::testing::Test {
-protected:
     test::TempFolder dir;
-    Recorder seen;
-    std::size_t rows = 99;
-
-    Code scan(platform::FileSystem& fs) { return scanFolder(fs, dir.path(), seen, rows); }
+    platform::PosixFileSystem fs;
+    std::vector<QString> events;
+    std::vector<Row> rows;
+    std::size_t count = 99;
 };
 
 }  // namespace
@@ -85,101 +61,74 @@ TEST_F(Scan, ThreeFilesReportInTheOrderTheUserSees) {
     dir.write(u"a.mp3"_s, audio(400) + trailer("Titel", " Artist", "Album", "1999", "Kul", 17));
     dir.write(u"Song.MP3"_s, audio(2) + trailer("T", "A", "", "", "", 0));
     dir.write(u"kort.mp3"_s, audio(1) + trailer("T", "A", "", "", "", 1));  // 129 bytes
-    platform::PosixFileSystem fs;
-    ASSERT_EQ(scan(fs), code::kOk);
-    ASSERT_EQ(seen.rows.size(), 3u);
-    EXPECT_EQ(rows, 3u);
+    ASSERT_EQ(scan(fs, dir.path()), code::kOk);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(count, 3u);
 
-    // The rows come in listing order; the reports must follow that order.
-    const QString n0 = seen.rows[0].name, n1 = seen.rows[1].name, n2 = seen.rows[2].name;
-    const auto file = [](const QString& n) {
-        return n == u"Song"_s ? n + u".MP3"_s : n + u".mp3"_s;
+    // The rows come in listing order, and the reports with them: the first name before the first
+    // step, then for each file its row, its name and the count.
+    const auto file = [](const Row& r) {
+        return r.name + (r.name == u"Song"_s ? u".MP3"_s : u".mp3"_s);
     };
-    const std::vector<QString> expected = {u"max 3"_s,
-                                           u"status Laddar "_s + file(n0),
-                                           u"progress 0"_s,
-                                           u"row "_s + n0,
-                                           u"status Laddar "_s + file(n0),
-                                           u"progress 1"_s,
-                                           u"row "_s + n1,
-                                           u"status Laddar "_s + file(n1),
-                                           u"progress 2"_s,
-                                           u"row "_s + n2,
-                                           u"status Laddar "_s + file(n2),
-                                           u"progress 3"_s,
-                                           u"progress 0"_s,
-                                           u"status Klar"_s};
-    EXPECT_EQ(seen.events, expected);
-
-    std::vector<Row> sorted = seen.rows;
-    std::sort(sorted.begin(), sorted.end(),
-              [](const Row& x, const Row& y) { return x.name < y.name; });
-    const std::vector<Row> want = {
-        Row{u"Song"_s, u"A"_s, u"T"_s, {}, {}, {}, {}},  // genre byte 0 reads as no genre
-        Row{u"a"_s, u"Artist"_s, u"Titel"_s, u"Album"_s, u"1999"_s, u"Rock"_s, u"Kul"_s},
-        nameOnly(u"kort"_s),  // too short to hold a trailer
-    };
-    EXPECT_EQ(sorted, want);
+    std::vector<QString> expected = {u"max 3"_s, u"status Laddar "_s + file(rows[0]),
+                                     u"progress 0"_s};
+    for (int i = 0; i < 3; ++i) {
+        expected.insert(expected.end(),
+                        {u"row "_s + rows[i].name, u"status Laddar "_s + file(rows[i]),
+                         u"progress %1"_s.arg(i + 1)});
+    }
+    expected.insert(expected.end(), {u"progress 0"_s, u"status Klar"_s});
+    EXPECT_EQ(events, expected);
+    std::sort(rows.begin(), rows.end(), [](const Row& x, const Row& y) { return x.name < y.name; });
+    EXPECT_EQ(rows,
+              (std::vector<Row>{
+                  Row{u"Song"_s, u"A"_s, u"T"_s, {}, {}, {}, {}},  // byte 0: no genre
+                  Row{u"a"_s, u"Artist"_s, u"Titel"_s, u"Album"_s, u"1999"_s, u"Rock"_s, u"Kul"_s},
+                  Row{u"kort"_s, {}, {}, {}, {}, {}, {}},  // too short to hold a trailer
+              }));
 }
 
 TEST_F(Scan, AFolderWithoutMp3FilesReportsOnlyThat) {
     dir.write(u"a.mp4"_s, audio(300));
     dir.write(u".dold.mp3"_s, audio(300));
     QDir(dir.path()).mkdir(u"mapp.mp3"_s);
-    platform::PosixFileSystem fs;
-    ASSERT_EQ(scan(fs), code::kOk);
-    EXPECT_EQ(rows, 0u);
-    EXPECT_EQ(seen.events, std::vector<QString>{u"status Inga MP3 filer funna i katalogen "_s +
-                                                dir.path() + u'.'});
-
+    ASSERT_EQ(scan(fs, dir.path()), code::kOk);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(events, std::vector<QString>{u"status Inga MP3 filer funna i katalogen "_s +
+                                           dir.path() + u'.'});
     EXPECT_EQ(katalogFor(u"/musik"_s), u"/musik/"_s);
     EXPECT_EQ(katalogFor(u"/musik/"_s), u"/musik/"_s);
     EXPECT_EQ(katalogFor(u"/"_s), u"/"_s);
+
+    // A folder that cannot be listed answers its code and reports nothing.
+    EXPECT_EQ(scan(fs, dir.file(u"saknas/"_s)), code::kFileNotFound);
+    EXPECT_EQ(scan(fs, dir.write(u"fil"_s, "x") + u'/'), code::kPathNotFound);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(count, 0u);
 }
 
 TEST_F(Scan, AFileThatCannotBeReadIsListedWithoutTagAndTheScanGoesOn) {
-    const QByteArray tagged = audio(300) + trailer("T", "A", "", "", "", 1);
-    for (const char* n : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"}) {
-        dir.write(QString::fromUtf8(n), tagged);
-    }
-    RacingFileSystem racing;
-    racing.removed = dir.file(u"a.mp3"_s);
-    racing.fifo = dir.file(u"e.mp3"_s);
-    ASSERT_EQ(scan(racing), code::kOk);
-    EXPECT_EQ(rows, 5u);
-    EXPECT_EQ(withoutTag(seen.rows), (std::vector<QString>{u"a"_s, u"e"_s}));
-    EXPECT_EQ(seen.events.back(), u"status Klar"_s);
+    for (const char* n : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"})
+        dir.write(QString::fromUtf8(n), audio(300) + trailer("T", "A", "", "", "", 1));
+    // Between the listing and the reading, another program removes a.mp3 and puts a FIFO in the
+    // place of e.mp3.
+    test::FaultyFileSystem racing;
+    racing.afterListing = [&] {
+        for (const QString& gone : {dir.file(u"a.mp3"_s), dir.file(u"e.mp3"_s)})
+            ::unlink(gone.toUtf8().constData());
+        ::mkfifo(dir.file(u"e.mp3"_s).toUtf8().constData(), 0644);
+    };
+    ASSERT_EQ(scan(racing, dir.path()), code::kOk);
+    EXPECT_EQ(count, 5u);
+    EXPECT_EQ(withoutTag(), (std::vector<QString>{u"a"_s, u"e"_s}));
+    EXPECT_EQ(events.back(), u"status Klar"_s);
 
-    Recorder again;
     test::FaultyFileSystem faulty;
     faulty.failOpenPath = dir.file(u"b.mp3"_s);  // no permission, or locked
     faulty.failReadNumber = 2;                   // the medium fails under c or d
-    ASSERT_EQ(scanFolder(faulty, dir.path(), again, rows), code::kOk);
-    EXPECT_EQ(rows, 3u);
-    const auto failed = withoutTag(again.rows);
-    ASSERT_EQ(failed.size(), 2u);
-    EXPECT_EQ(failed[0], u"b"_s);
-    EXPECT_EQ(again.events.back(), u"status Klar"_s);
-}
-
-TEST_F(Scan, ANameThatIsNotUtf8LeadsBackToTheSameFile) {
-    const std::string bytes = "\xe5\xff-latin1.mp3";
-    test::writeAll(dir.path() + platform::decodeName(bytes),
-                   audio(200) + trailer("T", "A", "", "", "", 1));
-    platform::PosixFileSystem fs;
-    ASSERT_EQ(scan(fs), code::kOk);
-    ASSERT_EQ(seen.rows.size(), 1u);
-    const Row& row = seen.rows[0];
-    EXPECT_EQ(row.artist, u"A"_s);
-    EXPECT_EQ(platform::encodeName(dir.path() + row.name + u".mp3"_s).toStdString(),
-              platform::encodeName(dir.path()).toStdString() + bytes);
-}
-
-TEST_F(Scan, AFolderThatCannotBeListedAnswersItsCodeAndReportsNothing) {
-    platform::PosixFileSystem fs;
-    EXPECT_EQ(scanFolder(fs, dir.file(u"saknas/"_s), seen, rows), code::kFileNotFound);
-    const QString file = dir.write(u"fil"_s, "x");
-    EXPECT_EQ(scanFolder(fs, file + u'/', seen, rows), code::kPathNotFound);
-    EXPECT_TRUE(seen.events.empty());
-    EXPECT_EQ(rows, 0u);
+    ASSERT_EQ(scan(faulty, dir.path()), code::kOk);
+    EXPECT_EQ(count, 3u);
+    ASSERT_EQ(withoutTag().size(), 2u);
+    EXPECT_EQ(withoutTag()[0], u"b"_s);
+    EXPECT_EQ(events.back(), u"status Klar"_s);
 }

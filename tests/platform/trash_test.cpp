@@ -1,3 +1,4 @@
+// The desktop's real trash, in a home of the test's own (see main below).
 #include "platform/gio_trash.h"
 #include "platform/names.h"
 #include "support/files.h"
@@ -12,17 +13,13 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <cstdlib>
 #include <filesystem>
 
 using namespace sorvel;
 using namespace sorvel::platform;
+using namespace Qt::StringLiterals;
 
 namespace {
-
-QString dataHome() {
-    return qEnvironmentVariable("XDG_DATA_HOME");
-}
 
 // QDir::removeRecursively() cannot reach names that are not UTF-8.
 void removeAll(const QString& path) {
@@ -30,83 +27,64 @@ void removeAll(const QString& path) {
     std::filesystem::remove_all(encodeName(path).toStdString(), ignored);
 }
 
-bool present(const QString& path) {
-    return ::access(encodeName(path).constData(), F_OK) == 0;
+bool haveTrashCli() {
+    return !QStandardPaths::findExecutable(u"trash-restore"_s).isEmpty();
 }
 
-/// The three lines of the .trashinfo file of `name` in the trash at `trash`.
-QList<QByteArray> trashInfo(const QString& trash, const QString& name) {
-    return test::readAll(trash + QStringLiteral("/info/") + name + QStringLiteral(".trashinfo"))
-        .split('\n');
-}
-
-/// Checks that `line` is "Path=" with `original` escaped as in a URI: every byte outside the
-/// characters a URI path may hold is written as %XX, and decoding gives the bytes back.
-void expectEscapedPath(const QByteArray& line, const QByteArray& original) {
-    ASSERT_TRUE(line.startsWith("Path=")) << line.constData();
-    const QByteArray value = line.mid(5);
+/// Checks that the trash at `trash` holds `name` and its .trashinfo: `original` as "Path=",
+/// escaped as in a URI (every byte outside what a URI path may hold as %XX), and the date.
+void expectTrashed(const QString& trash, const QString& name, const QByteArray& original) {
+    EXPECT_EQ(test::readAll(trash + u"/files/"_s + name), "ljud");
+    const QList<QByteArray> info =
+        test::readAll(trash + u"/info/"_s + name + u".trashinfo"_s).split('\n');
+    ASSERT_GE(info.size(), 3);
+    EXPECT_EQ(info[0], "[Trash Info]");
     static const QRegularExpression uriPath(
-        QStringLiteral("^([A-Za-z0-9._~!$&'()*+,;=:@/-]|%[0-9A-F]{2})*$"));
-    EXPECT_TRUE(uriPath.match(QString::fromLatin1(value)).hasMatch()) << value.constData();
-    EXPECT_EQ(QByteArray::fromPercentEncoding(value), original);
+        u"^Path=(([A-Za-z0-9._~!$&'()*+,;=:@/-]|%[0-9A-F]{2})*)$"_s);
+    const auto path = uriPath.match(QString::fromLatin1(info[1]));
+    ASSERT_TRUE(path.hasMatch()) << info[1].constData();
+    EXPECT_EQ(QByteArray::fromPercentEncoding(path.captured(1).toLatin1()), original);
+    EXPECT_TRUE(info[2].startsWith("DeletionDate="));
 }
 
-QString run(const QString& program, const QStringList& args, const QByteArray& input = {}) {
-    QProcess p;
-    p.start(program, args);
-    p.write(input);
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(60000)) << program.toStdString();
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-bool have(const char* program) {
-    return !QStandardPaths::findExecutable(QString::fromLatin1(program)).isEmpty();
+/// The desktop's own tools (trash-cli) list the file by its original path and restore it.
+void expectRestoredByTrashCli(const QString& path) {
+    QProcess list;
+    list.start(u"trash-list"_s, {});
+    ASSERT_TRUE(list.waitForFinished(60000));
+    EXPECT_TRUE(QString::fromUtf8(list.readAllStandardOutput()).contains(u' ' + path + u'\n'));
+    // It asks which of the trashed files to restore: the first.
+    QProcess::execute(u"sh"_s, {u"-c"_s, u"echo 0 | trash-restore \"$0\" >/dev/null"_s, path});
+    EXPECT_EQ(test::readAll(path), "ljud");
 }
 
 class Trashing : public ::testing::Test {
 protected:
-    void TearDown() override { removeAll(dataHome() + QStringLiteral("/Trash")); }
+    void TearDown() override { removeAll(home); }
+    const QString home = qEnvironmentVariable("XDG_DATA_HOME") + u"/Trash"_s;
     test::TempFolder dir;
     GioTrash trash;
 };
 
 }  // namespace
 
-TEST_F(Trashing, KeepsTheFileAndItsOriginalPathByteForByte) {
-    const QString home = dataHome() + QStringLiteral("/Trash");
-    for (const QString& name : {QStringLiteral("a b %41 #x å.mp3"), decodeName("lat\xe5 #.mp3")}) {
+TEST_F(Trashing, KeepsTheFileAndItsOriginalPathAndTheDesktopRestoresIt) {
+    for (const QString& name : {u"a b %41 #x å.mp3"_s, decodeName("lat\xe5 #.mp3")}) {
         const QString path = dir.write(name, "ljud");
         ASSERT_EQ(trash.moveToTrash(path), code::kOk);
-        EXPECT_FALSE(present(path));
-        EXPECT_EQ(test::readAll(home + QStringLiteral("/files/") + name), "ljud");
-        const QList<QByteArray> info = trashInfo(home, name);
-        ASSERT_GE(info.size(), 3);
-        EXPECT_EQ(info[0], "[Trash Info]");
-        expectEscapedPath(info[1], encodeName(path));
-        EXPECT_TRUE(QRegularExpression(
-                        QStringLiteral("^DeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$"))
-                        .match(QString::fromLatin1(info[2]))
-                        .hasMatch());
+        EXPECT_FALSE(test::present(path));
+        expectTrashed(home, name, encodeName(path));
     }
-    EXPECT_EQ(trash.moveToTrash(dir.file(QStringLiteral("saknas.mp3"))), code::kFileNotFound);
-}
-
-TEST_F(Trashing, TheDesktopsToolsListAndRestoreTheFile) {
-    if (!have("trash-list") || !have("trash-restore"))
+    EXPECT_EQ(trash.moveToTrash(dir.file(u"saknas.mp3"_s)), code::kFileNotFound);
+    if (!haveTrashCli())
         GTEST_SKIP() << "trash-cli is not installed";
-    const QString path = dir.write(QStringLiteral("a b %41 #x å.mp3"), "ljud");
-    ASSERT_EQ(trash.moveToTrash(path), code::kOk);
-    EXPECT_TRUE(run(QStringLiteral("trash-list"), {}).contains(u' ' + path + u'\n'));
-    run(QStringLiteral("trash-restore"), {path}, "0\n");
-    EXPECT_EQ(test::readAll(path), "ljud");
+    expectRestoredByTrashCli(dir.file(u"a b %41 #x å.mp3"_s));
 }
 
 TEST_F(Trashing, ABrokenTrashNeitherHangsNorLosesTheFile) {
-    const QString home = dataHome() + QStringLiteral("/Trash");
-    ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/files")));
-    test::writeAll(home + QStringLiteral("/info"), "not a folder");
-    const QString path = dir.write(QStringLiteral("kvar.mp3"), "ljud");
+    ASSERT_TRUE(QDir().mkpath(home + u"/files"_s));
+    test::writeAll(home + u"/info"_s, "not a folder");
+    const QString path = dir.write(u"kvar.mp3"_s, "ljud");
     // In a child with an alarm clock, so that a loop fails the test instead of stopping the run.
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -119,63 +97,29 @@ TEST_F(Trashing, ABrokenTrashNeitherHangsNorLosesTheFile) {
     ASSERT_TRUE(WIFEXITED(status)) << "the trash did not answer";
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_EQ(test::readAll(path), "ljud");
-    EXPECT_TRUE(QDir(home + QStringLiteral("/files")).isEmpty());
+    EXPECT_TRUE(QDir(home + u"/files"_s).isEmpty());
 }
 
-namespace {
-
-/// A small ext2 file system mounted in a temporary folder: removable media, as far as the trash
-/// can tell.
-class Volume {
-public:
-    Volume() {
-        const QString image = dir_.file(QStringLiteral("bild.ext2"));
-        root_ = dir_.file(QStringLiteral("volym"));
-        QFile f(image);
-        if (::geteuid() != 0 || !QDir().mkpath(root_) || !f.open(QIODevice::WriteOnly) ||
-            !f.resize(8 << 20)) {
-            return;
-        }
-        f.close();
-        mounted_ =
-            QProcess::execute(QStringLiteral("mkfs.ext2"),
-                              {QStringLiteral("-q"), QStringLiteral("-F"), image}) == 0 &&
-            QProcess::execute(QStringLiteral("mount"),
-                              {QStringLiteral("-o"), QStringLiteral("loop"), image, root_}) == 0;
-    }
-    ~Volume() {
-        if (mounted_)
-            ::umount2(encodeName(root_).constData(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    QString root() const { return root_; }
-
-private:
-    test::TempFolder dir_;
-    QString root_;
-    bool mounted_ = false;
-};
-
-}  // namespace
-
 TEST_F(Trashing, AFileOnRemovableMediaGoesToTheTrashOfItsVolume) {
-    Volume volume;
-    if (!volume.mounted())
+    // A small ext2 file system mounted in the temporary folder: removable media, as far as the
+    // trash can tell.
+    const QString image = dir.file(u"bild.ext2"_s);
+    const QString root = dir.file(u"volym"_s);
+    if (::geteuid() != 0 || !QDir().mkpath(root) ||
+        QProcess::execute(u"truncate"_s, {u"-s8M"_s, image}) != 0 ||
+        QProcess::execute(u"mkfs.ext2"_s, {u"-qF"_s, image}) != 0 ||
+        QProcess::execute(u"mount"_s, {u"-oloop"_s, image, root}) != 0) {
         GTEST_SKIP() << "no loop-mounted file system here (needs root)";
-    const QString name = QStringLiteral("v å #.mp3");
-    const QString path = volume.root() + u'/' + name;
-    test::writeAll(path, "ljud");
-    ASSERT_EQ(trash.moveToTrash(path), code::kOk);
-    const QString volumeTrash =
-        volume.root() + QStringLiteral("/.Trash-") + QString::number(::geteuid());
-    EXPECT_EQ(test::readAll(volumeTrash + QStringLiteral("/files/") + name), "ljud");
-    // On removable media the path is kept relative to the volume, which may be mounted elsewhere.
-    expectEscapedPath(trashInfo(volumeTrash, name).value(1), encodeName(name));
-    if (have("trash-list") && have("trash-restore")) {
-        EXPECT_TRUE(run(QStringLiteral("trash-list"), {}).contains(u' ' + path + u'\n'));
-        run(QStringLiteral("trash-restore"), {path}, "0\n");
-        EXPECT_EQ(test::readAll(path), "ljud");
     }
+    const QString name = u"v å #.mp3"_s;
+    const QString path = root + u'/' + name;
+    test::writeAll(path, "ljud");
+    EXPECT_EQ(trash.moveToTrash(path), code::kOk);
+    // On removable media the path is kept relative to the volume, which may be mounted elsewhere.
+    expectTrashed(root + u"/.Trash-"_s + QString::number(::geteuid()), name, encodeName(name));
+    if (haveTrashCli())
+        expectRestoredByTrashCli(path);
+    ::umount2(encodeName(root).constData(), MNT_DETACH);
 }
 
 // GLib reads HOME and XDG_DATA_HOME once, at its first use in the process: both point into a
@@ -183,7 +127,7 @@ TEST_F(Trashing, AFileOnRemovableMediaGoesToTheTrashOfItsVolume) {
 int main(int argc, char** argv) {
     QTemporaryDir home;
     home.setAutoRemove(false);  // removeAll() below also reaches names that are not UTF-8
-    const QString data = home.path() + QStringLiteral("/.local/share");
+    const QString data = home.path() + u"/.local/share"_s;
     if (!home.isValid() || !QDir().mkpath(data))
         return 2;
     qputenv("HOME", encodeName(home.path()));

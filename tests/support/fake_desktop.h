@@ -1,10 +1,12 @@
 #pragma once
 
 #include "platform/desktop.h"
+#include "platform/drives_posix.h"
 
 #include <deque>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <vector>
 
 namespace sorvel::test {
@@ -15,8 +17,13 @@ public:
     struct Shown {
         QString title;
         QString text;
-        Icon icon;
-        Buttons buttons;
+        Icon icon = Icon::Critical;
+        Buttons buttons = Buttons::Ok;
+        friend bool operator==(const Shown&, const Shown&) = default;
+        friend void PrintTo(const Shown& s, std::ostream* os) {
+            *os << s.title.toStdString() << ": " << s.text.toStdString() << " (icon "
+                << static_cast<int>(s.icon) << ", buttons " << static_cast<int>(s.buttons) << ')';
+        }
     };
     std::vector<Shown> shown;
     std::deque<Answer> answers;
@@ -74,13 +81,12 @@ public:
     }
 };
 
+/// No registry, as on this platform.
 class FakeRegistry : public platform::Registry {
 public:
-    std::map<std::pair<QString, QString>, QString> values;  // (key, name) -> value
-    bool value(Root, const QString& key, const QString& name, QString& value) override {
-        const auto it = values.find({key, name});
-        value = it == values.end() ? QString() : it->second;
-        return it != values.end();
+    bool value(Root, const QString&, const QString&, QString& value) override {
+        value.clear();
+        return false;
     }
 };
 
@@ -95,14 +101,7 @@ public:
     std::vector<Drive> drives;
     std::map<QString, std::deque<Code>> checks;  // root -> answers, then kOk
     std::vector<Drive> list() override { return drives; }
-    Drive driveOf(const QString& path) override {
-        Drive best;
-        for (const Drive& d : drives) {
-            if (path.startsWith(d.root) && d.root.size() > best.root.size())
-                best = d;
-        }
-        return best;
-    }
+    Drive driveOf(const QString& path) override { return platform::driveOfPath(drives, path); }
     Code check(const Drive& drive) override {
         auto& q = checks[drive.root];
         if (q.empty())

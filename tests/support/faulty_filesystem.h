@@ -3,32 +3,39 @@
 #include "platform/filesystem.h"
 
 #include <cerrno>
+#include <functional>
 
 namespace sorvel::test {
 
-/// The real file system with failures to order: the Nth write, every close, or a no-replace
-/// rename that the file system does not know (as NFS and FUSE answer); for readers, the opening
-/// of one path or the Nth read.
+/// The real file system with failures to order: the Nth write, every close, or a no-replace rename
+/// that the file system does not know (as NFS and FUSE answer); for readers, the opening of one
+/// path, the Nth read, or another program's work between the listing of a folder and the reading.
 class FaultyFileSystem : public platform::PosixFileSystem {
 public:
-    int failWriteNumber = 0;  ///< 1 = the first writeAt() fails; 0 = none
-    Code writeFailure = code::kDiskFull;
-    bool partialWriteFirst = true;  ///< the failing write still puts part of its bytes down
+    /// 1 = the first writeAt() fails for lack of space, after putting half its bytes down.
+    int failWriteNumber = 0;
     bool renameAnswersEinval = false;
     int writes = 0;
-    QString failOpenPath;  ///< open() of exactly this path fails with openFailure
-    Code openFailure = code::kAccess;
+    QString failOpenPath;    ///< open() of exactly this path fails as for no permission
     int failReadNumber = 0;  ///< 1 = the first readAt() fails with code::kDeviceIo; 0 = none
     int reads = 0;
+    std::function<void()> afterListing;
     /// What close() answers, as NFS reports there a write the server refused; the descriptor is
     /// closed all the same.
     Code closeFailure = code::kOk;
+
+    Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override {
+        const Code c = PosixFileSystem::listMp3(folder, names, count);
+        if (names != nullptr && afterListing)
+            afterListing();
+        return c;
+    }
 
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override {
         if (!failOpenPath.isEmpty() && path == failOpenPath) {
             fd = -1;
             size = 0;
-            return openFailure;
+            return code::kAccess;
         }
         return PosixFileSystem::open(path, access, fd, size);
     }
@@ -44,10 +51,8 @@ public:
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override {
         ++writes;
         if (writes == failWriteNumber) {
-            if (partialWriteFirst && data.size() > 1) {
-                PosixFileSystem::writeAt(fd, offset, data.first(data.size() / 2));
-            }
-            return writeFailure;
+            PosixFileSystem::writeAt(fd, offset, data.first(data.size() / 2));
+            return code::kDiskFull;
         }
         return PosixFileSystem::writeAt(fd, offset, data);
     }

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,14 +22,6 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(platform::encodeName(dir_.path()).toStdString(), ignored);
-}
-
-QString TempFolder::path() const {
-    return dir_.path() + u'/';
-}
-
-QString TempFolder::file(const QString& name) const {
-    return path() + name;
 }
 
 QString TempFolder::write(const QString& name, const QByteArray& bytes) const {
@@ -45,6 +42,21 @@ void writeAll(const QString& path, const QByteArray& bytes) {
     ASSERT_TRUE(out.good()) << path.toStdString();
 }
 
+bool present(const QString& path) {
+    return ::access(platform::encodeName(path).constData(), F_OK) == 0;
+}
+
+Environment::~Environment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+        it->second ? qputenv(it->first, *it->second) : qunsetenv(it->first);
+}
+
+void Environment::set(const char* name, const std::optional<QString>& value) {
+    saved_.emplace_back(
+        name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+    value ? qputenv(name, platform::encodeName(*value)) : qunsetenv(name);
+}
+
 QByteArray trailer(const QByteArray& title, const QByteArray& artist, const QByteArray& album,
                    const QByteArray& year, const QByteArray& comment, unsigned char genre,
                    char pad) {
@@ -58,6 +70,10 @@ QByteArray trailer(const QByteArray& title, const QByteArray& artist, const QByt
     return t;
 }
 
+QByteArray withField(QByteArray file, int at, int width, const QByteArray& text) {
+    return file.replace(file.size() - 128 + at, width, text + QByteArray(width - text.size(), ' '));
+}
+
 QByteArray audio(int n) {
     QByteArray a(n, '\0');
     for (int i = 0; i < n; ++i)
@@ -65,15 +81,6 @@ QByteArray audio(int n) {
     return a;
 }
 
-}  // namespace sorvel::test
-
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace sorvel::test {
 namespace {
 
 bool setImmutable(const QByteArray& path, bool on) {
@@ -98,12 +105,8 @@ ReadOnly::ReadOnly(const QString& path) : path_(platform::encodeName(path)) {
         mode_ = st.st_mode & 07777;
     // A folder keeps its search bit, so that its files can still be read.
     ::chmod(path_.constData(), S_ISDIR(st.st_mode) ? 0555 : 0444);
-    if (::geteuid() == 0) {
-        immutable_ = setImmutable(path_, true);
-        effective_ = immutable_;
-    } else {
-        effective_ = true;
-    }
+    immutable_ = ::geteuid() == 0 && setImmutable(path_, true);
+    effective_ = immutable_ || ::geteuid() != 0;
 }
 
 ReadOnly::~ReadOnly() {

@@ -1,12 +1,17 @@
 #pragma once
 
 #include "app/file_list_model.h"
+#include "app/file_list_view.h"
 #include "app/frmMain.h"
+#include "app/scripted_settings.h"
 #include "app/settings.h"
 #include "support/fake_desktop.h"
 #include "support/files.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <memory>
 
@@ -22,7 +27,9 @@
 namespace sorvel::test {
 
 /// The real main window over the real file system, with scriptable desktop services and a
-/// program folder of its own (where id3.ini and the help page live).
+/// program folder of its own (where id3.ini and the help page live). Its folder of music holds
+/// a.mp3 (Abba, Pop), b.mp3 (no trailer) and c.mp3 (Cher, Rock, its fields padded with NUL bytes
+/// as most taggers write them); a test adds its own files before start().
 class WindowFixture {
 public:
     WindowFixture() {
@@ -30,36 +37,31 @@ public:
         drives.drives = {{QStringLiteral("/"), QStringLiteral("rot")}};
         clock.now = 1000;
         clock.step = 1;  // every reading a second later: the splash wait ends at once
+        mp3(music, QStringLiteral("a.mp3"), "Abba", "Waterloo", "Arrival", "1974", 13);
+        mp3(music, QStringLiteral("b.mp3"));
+        mp3(music, QStringLiteral("c.mp3"), "Cher", "Believe", "Believe", "1998", 17, '\0');
     }
 
     app::frmMain& make() {
         window = std::make_unique<app::frmMain>(
             app::frmMain::Services{fs, boxes, opener, clock, registry, folder, drives, trash});
+        w = window.get();
+        list = child<app::FileListView>("ListView1");
         return *window;
+    }
+    /// The window as a user finds it after an earlier run on the folder of music.
+    void start(int fil2tagNr = 1) {
+        saveIni(music.path().chopped(1), 0, fil2tagNr);
+        make().Form_Load();
+        w->show();
     }
 
     QString iniPath() const { return app::settingsPath(folder.folder); }
-
     /// Writes id3.ini as a previous run would have left it.
-    void saveIni(const QString& dir, int state, double top, double left, double width,
-                 double height, int fil2tagNr) const {
-        app::Settings s;
-        s.folder = dir;
-        s.windowState = state;
-        s.top = top;
-        s.left = left;
-        s.width = width;
-        s.height = height;
-        s.fil2tagNr = fil2tagNr;
+    void saveIni(const QString& dir, int state = 0, int fil2tagNr = 1) const {
+        const app::Settings s{dir, state, 1500, 3000, 12000, 8250, fil2tagNr};
         QCOMPARE_EQ(app::saveSettings(iniPath(), s), code::kOk);
     }
-
-    template <class T>
-    T* child(const char* name) const {
-        return window->findChild<T*>(QString::fromLatin1(name));
-    }
-
-    app::FileListModel& rows() const { return window->listModel(); }
 
     /// An MP3 file with a trailer (`pad` fills the fields), or without one when `artist` is null.
     static void mp3(const TempFolder& dir, const QString& name, const char* artist = nullptr,
@@ -71,7 +73,54 @@ public:
         dir.write(name, bytes);
     }
 
+    template <class T = QWidget>
+    T* child(const char* name) const {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+    app::FileListModel& rows() const { return window->listModel(); }
+    QString path(const QString& base) const { return music.file(base + QStringLiteral(".mp3")); }
+    QByteArray bytes(const char* base) const { return readAll(path(QString::fromUtf8(base))); }
+    QStringList names() const {
+        QStringList out;
+        for (const browse::Row& r : rows().rows())
+            out << r.name;
+        return out;
+    }
+    int row(const QString& name) const { return static_cast<int>(names().indexOf(name)); }
+    int row(const char* name) const { return row(QString::fromUtf8(name)); }
+    QPoint at(int r) const { return list->visualRect(rows().index(r, 0)).center(); }
+    void click(int r, Qt::KeyboardModifiers mods = {}, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseClick(list->viewport(), button, mods, at(r));
+    }
+    /// Selects the rows as a user does: a click on the first, Ctrl+clicks on the rest.
+    void select(std::initializer_list<const char*> names) {
+        Qt::KeyboardModifiers mods;
+        for (const char* name : names) {
+            click(row(name), mods);
+            mods = Qt::ControlModifier;
+        }
+    }
+    /// A left click on a button, which must be on show.
+    void press(const char* button) const {
+        auto* b = child<QPushButton>(button);
+        QVERIFY2(b->isVisible(), button);
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+    QString text(const char* field) const { return child<QLineEdit>(field)->text(); }
+    /// Replaces a field's text key by key, as a keyboard sends them, letters outside ASCII too.
+    void type(const char* field, const QString& text) const {
+        auto* e = child<QLineEdit>(field);
+        e->setFocus();
+        e->selectAll();
+        for (const QChar ch : text) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+            QApplication::sendEvent(e, &press);
+        }
+    }
+    bool shown(const char* control) const { return !child(control)->isHidden(); }
+
     TempFolder programDir;
+    TempFolder music;
     platform::PosixFileSystem fs;
     FakeMessageBoxes boxes;
     FakeOpener opener;
@@ -81,20 +130,8 @@ public:
     FakeDrives drives;
     FakeTrash trash;
     std::unique_ptr<app::frmMain> window;
-};
-
-/// Records what a settings file would restore, to read back what the window wrote.
-struct RecordedSettings : app::SettingsTarget {
-    QString drive, folder;
-    int state = -1;
-    double top = 0, left = 0, width = 0, height = 0;
-    Code applyDrive(const QString& f) override { return drive = f, code::kOk; }
-    Code applyFolder(const QString& f) override { return folder = f, code::kOk; }
-    Code applyWindowState(int s) override { return state = s, code::kOk; }
-    Code applyTop(double t) override { return top = t, code::kOk; }
-    Code applyLeft(double t) override { return left = t, code::kOk; }
-    Code applyWidth(double t) override { return width = t, code::kOk; }
-    Code applyHeight(double t) override { return height = t, code::kOk; }
+    app::frmMain* w = nullptr;
+    app::FileListView* list = nullptr;
 };
 
 }  // namespace sorvel::test

@@ -1,0 +1,265 @@
+// The window's commands on real files: the six field buttons, "&Spara tag", "&Filnamn --> tag"
+// with its menu, rename, names from tags, delete and play. What they do to files, and their
+// messages, are proved in tests/write and tests/fileops; here, that each control hands them the
+// right rows and input and that the list shows the outcome.
+#include "window/window_fixture.h"
+
+#include "platform/names.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QSignalSpy>
+
+using namespace sorvel;
+using namespace sorvel::test;
+using Answer = platform::MessageBoxes::Answer;
+using namespace Qt::StringLiterals;
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void eachFieldButtonWritesItsFieldIntoTheSelectedFilesOnly() {
+        WindowFixture t;
+        t.start();
+        t.select({"a", "c"});
+        const QByteArray b = t.bytes("b"), c = t.bytes("c");
+        const std::tuple<const char*, const char*, QString> steps[] = {
+            {"txtArtist", "cmdArtist", u"Nytt namn"_s},     {"txtTitel", "cmdTitel", u"Ny titel"_s},
+            {"txtAlbum", "cmdAlbum", u"Nytt album"_s},      {"txtAr", "cmdAr", u"2024"_s},
+            {"txtKommentarer", "cmdKommentarer", u"Bra"_s}, {"Combo1", "cmdGenre", u"Jazz"_s}};
+        for (const auto& [field, button, text] : steps) {
+            if (auto* combo = t.child<QComboBox>(field))
+                combo->setCurrentText(text);
+            else
+                t.type(field, text);
+            t.press(button);
+            // The first leaves c's other fields as read, NUL padding and all.
+            if (text == u"Nytt namn"_s)
+                QCOMPARE(t.bytes("c"), withField(c, kArtistAt, 30, "Nytt namn"));
+        }
+        // Both selected files hold all six, each where it belongs; b is as it was.
+        const QByteArray written = trailer("Ny titel", "Nytt namn", "Nytt album", "2024", "Bra", 8);
+        QCOMPARE(t.bytes("a").right(128), written);
+        QCOMPARE(t.bytes("c").right(128), written);
+        QCOMPARE(t.bytes("b"), b);
+        // The rows of the written files show it; every row was counted, the end is on screen.
+        QCOMPARE(t.rows().row(t.row("a")).genre, u"Jazz"_s);
+        QCOMPARE(t.child<QLabel>("StatusBar1Panel1")->text(), u"Klar"_s);
+        QCOMPARE(t.w->progressMax(), 3);
+        QVERIFY(t.boxes.shown.empty());
+    }
+
+    void unwritableFileIsNamedOnceAfterTheRunEndsOnScreen() {
+        WindowFixture t;
+        t.start();
+        t.select({"a", "b", "c"});
+        const QByteArray before = t.bytes("b");
+        const ReadOnly locked(t.path(u"b"_s));
+        QVERIFY(locked.effective());
+        t.type("txtAlbum", u"Samling"_s);
+        QString statusWhileAsked;
+        int barWhileAsked = -1;
+        t.boxes.whileShown = [&](const auto&) {
+            statusWhileAsked = t.child<QLabel>("StatusBar1Panel1")->text();
+            barWhileAsked = t.child<QProgressBar>("ProgressBar1")->value();
+        };
+        // The bar shows something else, painted long enough ago that the command's first
+        // report is painted at once and the rest wait.
+        t.w->setStatus(u"Före"_s);
+        QTest::qWait(30);
+        t.press("cmdAlbum");
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QVERIFY(t.boxes.shown[0].text.endsWith(u":\nb.mp3 (skrivskyddad eller låst)"_s));
+        QCOMPARE(t.bytes("b"), before);
+        QCOMPARE(t.rows().row(t.row("c")).album, u"Samling"_s);
+        // The end is on screen before the message waits for its answer.
+        QCOMPARE(statusWhileAsked, u"Klar"_s);
+        QCOMPARE(barWhileAsked, 0);
+    }
+
+    void saveWritesTheEditorAndRenamesOnlyAfterOk() {
+        WindowFixture t;
+        t.start();
+        t.select({"c"});
+        const QByteArray c = t.bytes("c");
+        // Fields left as shown keep the row's whole text, NUL padding and all.
+        t.type("txtTitel", u"SOS"_s);
+        t.press("cmdSpara");
+        QVERIFY(t.boxes.shown.empty());
+        QCOMPARE(t.bytes("c"), withField(c, kTitleAt, 30, "SOS"));
+        QCOMPARE(t.rows().row(t.row("c")).title, u"SOS"_s);
+        // A new name is asked about, and on OK the file and its row have it.
+        const int r = t.row("c");
+        t.type("txtFilnamn", u"Cher - Mamma Mia"_s);
+        t.press("cmdSpara");
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QVERIFY(!present(t.path(u"c"_s)));
+        QCOMPARE(t.bytes("Cher - Mamma Mia"), withField(c, kTitleAt, 30, "SOS"));
+        QCOMPARE(t.rows().data(t.rows().index(r, 0), Qt::DisplayRole).toString(),
+                 u"Cher - Mamma Mia"_s);
+    }
+
+    void fileNameToTagSplitsAtTheHyphenOfTheMenuAndOnlyTheLeftButtonWrites() {
+        WindowFixture t;
+        const QString name = u"01 - Artist - Title"_s;
+        t.mp3(t.music, name + u".mp3"_s, "X", "Y", "Album", "2001", 13);
+        t.start(3);
+        t.w->move(0, 0);  // where the window leaves the menu room on the screen
+        // The loaded setting does not move the check mark from the first item.
+        QCOMPARE(t.w->fil2tagNr, 3);
+        auto* menu = t.child<QMenu>("mnuFilnamn2tag");
+        const auto checked = [&] {
+            QList<bool> marks;
+            for (const QAction* item : menu->actions())
+                marks << item->isChecked();
+            return marks;
+        };
+        QCOMPARE(checked(), (QList<bool>{true, false, false, false}));
+        t.select({"01 - Artist - Title", "a"});
+        const QByteArray before = readAll(t.path(name));
+        auto* button = t.child<QPushButton>("cmdFilnamn2Tag");
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        QTest::mouseClick(button, Qt::RightButton, {}, QPoint(10, 8));
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(menu->pos(), button->mapToGlobal(QPoint(10, 8)));
+        QCOMPARE(clicked.count(), 0);
+        menu->actions()[1]->trigger();
+        menu->actions()[1]->trigger();  // choosing the checked item again keeps its mark
+        QCOMPARE(checked(), (QList<bool>{false, true, false, false}));
+        QCOMPARE(t.w->fil2tagNr, 2);
+        QCOMPARE(readAll(t.path(name)), before);
+        menu->close();
+        t.press("cmdFilnamn2Tag");
+        QCOMPARE(readAll(t.path(name)),
+                 withField(withField(before, kArtistAt, 30, "Artist"), kTitleAt, 30, "Title"));
+        QCOMPARE(t.rows().row(t.row("a")).artist, QString());
+        // The editor shows the current row's new artist and title at once.
+        QCOMPARE(t.text("txtTitel"), u"a"_s);
+    }
+
+    void tagFieldsRefuseWhatATagCannotHoldButTheNameFieldDoesNot() {
+        WindowFixture t;
+        t.start();
+        for (const char* field : {"txtArtist", "txtTitel", "txtAlbum", "txtAr", "txtKommentarer"}) {
+            t.type(field, u"łé"_s);  // Windows-1252 holds only the second
+            QCOMPARE(t.text(field), u"é"_s);
+        }
+        QCOMPARE(t.child<QLineEdit>("txtArtist")->maxLength(), 30);
+        QCOMPARE(t.child<QLineEdit>("txtAr")->maxLength(), 4);
+        t.type("txtFilnamn", u"Łódź"_s);
+        QCOMPARE(t.text("txtFilnamn"), u"Łódź"_s);
+    }
+
+    void renameButtonRenamesTheCurrentRowInPlaceOrShowsWhyNot() {
+        WindowFixture t;
+        t.start();
+        t.click(t.row("a"));
+        const int r = t.row("a");
+        t.type("txtFilnamn", u"zz"_s);
+        t.press("cmdFilnamn");
+        QVERIFY(present(t.path(u"zz"_s)));
+        QCOMPARE(t.rows().row(r).name, u"zz"_s);
+        QCOMPARE(t.rows().row(r).artist, u"Abba"_s);
+        QVERIFY(t.boxes.shown.empty());
+
+        t.type("txtFilnamn", u"a?b"_s);
+        t.press("cmdFilnamn");
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QCOMPARE(t.w->ajfan, 1);
+        t.list->selectionModel()->clear();  // no current row: nothing to rename
+        t.w->cmdFilnamn_Click();
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+    }
+
+    void tagToFileNameRenamesTheSelectedRowsOnly() {
+        WindowFixture t;
+        const QString odd = platform::decodeName("d\xe5");
+        t.mp3(t.music, odd + u".mp3"_s, "Abba", "Waterloo");
+        t.mp3(t.music, u"e.mp3"_s, "AC/DC", "Back in Black");
+        t.start();
+        t.w->ListView1_ColumnClick(1);
+        t.click(t.row(odd));  // the tag of a.mp3: its name is taken once a.mp3 has it
+        t.click(t.row("e"), Qt::ControlModifier);
+        t.click(t.row("a"), Qt::ControlModifier);
+        t.press("cmdTag2Filnamn");
+        QStringList names = t.names();
+        names.sort();
+        QCOMPARE(names, (QStringList{u"ACDC - Back in Black"_s, u"Abba - Waterloo"_s, u"b"_s,
+                                     u"c"_s, odd}));
+        QVERIFY(present(t.path(u"ACDC - Back in Black"_s)));
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});  // for the odd one
+        QCOMPARE(t.text("txtFilnamn"), u"a"_s);          // the editor is left alone
+    }
+
+    void deleteGoesToTheTrashOrForGoodAsTheLastPressSays() {
+        WindowFixture t;
+        const QString odd = platform::decodeName("d\xe5");
+        t.mp3(t.music, odd + u".mp3"_s);
+        t.start();
+        t.click(t.row("b"));
+        QTest::keyClick(t.list, Qt::Key_Delete);
+        QCOMPARE(t.w->ingenpapperskorg, 0);
+        QCOMPARE(t.trash.trashed, (std::vector<QString>{t.path(u"b"_s)}));
+        QCOMPARE(t.row("b"), -1);
+        // The row that took its place is the one the editor shows and the next Delete takes.
+        QCOMPARE(t.text("txtFilnamn"), t.rows().row(t.w->currentRow()).name);
+        // Ctrl and Alt are stored too, and go to the trash (which refuses here).
+        t.trash.answer = code::kAccess;
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(t.w->ingenpapperskorg, 2);
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier | Qt::AltModifier);
+        QCOMPARE(t.w->ingenpapperskorg, 5);
+        QCOMPARE(t.boxes.shown.size(), std::size_t{2});
+        QCOMPARE(t.rows().rowCount(), 3);
+
+        t.boxes.shown.clear();
+        t.click(t.row(odd));
+        t.boxes.answers = {Answer::Cancel};
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(t.w->ingenpapperskorg, 1);
+        QVERIFY(t.boxes.shown.at(0).text.contains(odd));
+        QCOMPARE(t.rows().rowCount(), 3);
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);  // OK
+        QVERIFY(!present(t.path(odd)));
+        QCOMPARE(t.rows().rowCount(), 2);
+        const QString next = t.text("txtFilnamn");
+        t.child<QAction>("mnuHogerRadera")->trigger();  // the mode of the last press
+        QVERIFY(!present(t.path(next)));
+        QCOMPARE(t.boxes.shown.size(), std::size_t{3});
+        QCOMPARE(t.trash.trashed.size(), std::size_t{3});  // the Delete presses without Shift
+
+        // A file already gone is told, and the list rescanned.
+        t.mp3(t.music, u"f.mp3"_s);
+        const QString gone = t.text("txtFilnamn");
+        QCOMPARE(::unlink(platform::encodeName(t.path(gone)).constData()), 0);
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(t.boxes.shown.back().text, u"Filen hittades inte."_s);
+        QVERIFY(t.row(gone) == -1 && t.row("f") >= 0);
+    }
+
+    void doubleClickAndSpelaUppOpenTheFileByItsAbsolutePath() {
+        WindowFixture t;
+        t.start();
+        // As a real double click comes: press, release, double click, release.
+        auto doubleClick = [&](QPoint p) {
+            QTest::mouseClick(t.list->viewport(), Qt::LeftButton, {}, p);
+            QTest::mouseDClick(t.list->viewport(), Qt::LeftButton, {}, p);
+            QTest::mouseRelease(t.list->viewport(), Qt::LeftButton, {}, p);
+        };
+        doubleClick(t.at(t.row("c")));
+        t.child<QAction>("mnuHogerSpela")->trigger();
+        const QString path = t.path(u"c"_s);
+        QCOMPARE(t.opener.opened, (std::vector<QString>{path, path}));
+        // Neither below the rows nor without a current row.
+        doubleClick(QPoint(5, t.list->viewport()->height() - 3));
+        t.list->selectionModel()->clear();
+        t.child<QAction>("mnuHogerSpela")->trigger();
+        QCOMPARE(t.opener.opened.size(), std::size_t{2});
+    }
+};
+
+SORVEL_WIDGET_TEST_MAIN(CommandsTest)
+#include "commands_test.moc"

@@ -1,0 +1,388 @@
+// The main window: start-up and shutdown with the settings file, layout, the file list with its
+// selection, editor, sorting, keys and pop-up menu, and the drive and folder choosers.
+#include "window_fixture.h"
+
+#include "app/folder_list.h"
+#include "app/resources.h"
+#include "app/twips.h"
+#include "platform/names.h"
+#include "tag/genre.h"
+
+#include <sys/stat.h>
+#include <QAction>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QStatusBar>
+
+using namespace sorvel;
+using namespace sorvel::test;
+using Answer = platform::MessageBoxes::Answer;
+using Calls = std::vector<std::string>;
+using namespace Qt::StringLiterals;
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+    static app::Twips tw() { return app::Twips::of(QGuiApplication::primaryScreen()); }
+    static QStringList column(const app::FileListModel& rows, int c) {
+        QStringList out;
+        for (int r = 0; r < rows.rowCount(); ++r)
+            out << rows.data(rows.index(r, c), Qt::DisplayRole).toString();
+        return out;
+    }
+
+private Q_SLOTS:
+    void noOrABrokenSettingsFileRestoresNothing_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("none") << QByteArray();
+        QTest::newRow("seven lines")
+            << QByteArray("x\r\n%1\r\n0\r\n1500\r\n3000\r\n12000\r\n8250\r\n");
+        QTest::newRow("folder gone")
+            << QByteArray("x\r\n%1/borta\r\n0\r\n1500\r\n3000\r\n12000\r\n8250\r\n2\r\n");
+    }
+    void noOrABrokenSettingsFileRestoresNothing() {
+        QFETCH(QByteArray, text);
+        WindowFixture f;
+        if (!text.isEmpty())
+            writeAll(f.iniPath(),
+                     QString::fromLatin1(text).arg(f.music.path().chopped(1)).toLatin1());
+        app::frmMain& w = f.make();
+        w.Form_Load();
+        QCOMPARE(w.fil2tagNr, 0);
+        QVERIFY(w.katalog.isEmpty());  // nothing scanned
+        QVERIFY(f.boxes.shown.empty());
+        QVERIFY(f.child("frmSplash")->isVisible());  // no scan found files to hide it
+        QCOMPARE(w.width(), tw().x(11790));          // the design's client area
+        QCOMPARE(f.child<QComboBox>("Combo1")->count(), tag::kGenreCount);
+        // Labels name their fields; the "S" buttons are told apart by their names.
+        QCOMPARE(f.child<QLabel>("Label8")->buddy(), f.child("txtKommentarer"));
+        QCOMPARE(f.child("cmdAr")->accessibleName(),
+                 u"Spara det inskrivna årtalet i smatliga markerade filer."_s);
+        // Qt's own texts are Swedish too, such as a text field's context menu.
+        app::installQtTexts();
+        const std::unique_ptr<QMenu> menu(
+            f.child<QLineEdit>("txtArtist")->createStandardContextMenu());
+        QCOMPARE(menu->actions().first()->text().section(u'\t', 0, 0), u"&Ångra"_s);
+    }
+
+    void restoresFolderStateAndPlaceAndWritesThemBackOnce_data() {
+        QTest::addColumn<bool>("byMenu");
+        QTest::newRow("close box") << false;
+        QTest::newRow("&Avsluta") << true;
+    }
+    void restoresFolderStateAndPlaceAndWritesThemBackOnce() {
+        QFETCH(bool, byMenu);
+        WindowFixture f;
+        f.start(4);
+        QCOMPARE(f.w->katalog, f.music.path());
+        QCOMPARE(f.rows().rowCount(), 3);
+        QCOMPARE(f.w->fil2tagNr, 4);
+        QVERIFY(!f.child("frmSplash")->isVisible());
+        QCOMPARE(f.w->frameGeometry(), tw().rect(3000, 1500, 12000, 8250));
+
+        f.w->fil2tagNr = 2;
+        byMenu ? f.child<QAction>("mnuAvsluta")->trigger() : void(f.w->close());
+        QVERIFY(!f.w->isVisible());
+        ScriptedSettings back;
+        QCOMPARE(app::loadSettings(f.iniPath(), back), 2);
+        const std::string folder = f.music.path().chopped(1).toStdString();
+        QCOMPARE(back.calls, (Calls{"drive " + folder, "folder " + folder, "state 0", "top 1500",
+                                    "left 3000", "width 12000", "height 8250"}));
+        // Whatever happens to the window now, the file is not written a second time.
+        QVERIFY(QFile::remove(f.iniPath()));
+        f.w->close();
+        f.window.reset();
+        QVERIFY(!QFile::exists(f.iniPath()));
+    }
+
+    void placeKeptWhereTheFrameIsKnownOnlyOnScreen_data() {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("restore");
+        QTest::newRow("normal") << 0 << false;
+        QTest::newRow("maximised") << 2 << false;
+        QTest::newRow("maximised, then normal") << 2 << true;
+    }
+    void placeKeptWhereTheFrameIsKnownOnlyOnScreen() {
+        QFETCH(int, state);
+        QFETCH(bool, restore);
+        WindowFixture f;
+        f.saveIni(f.music.path().chopped(1), state);
+        app::frmMain& w = f.make();
+        w.Form_Load();
+        // As such window systems do: the window itself where its frame was asked for.
+        const QRect asked = tw().rect(3000, 1500, 12000, 8250);
+        w.setGeometry(asked);
+        w.setWindowState(state == 2 ? Qt::WindowMaximized : Qt::WindowNoState);
+        w.show();
+        if (restore)
+            w.setWindowState(Qt::WindowNoState);
+        if (state == 0 || restore)
+            QTRY_COMPARE(w.frameGeometry(), asked);
+        // So the next start finds the same place, not one a title bar higher.
+        w.close();
+        ScriptedSettings back;
+        QCOMPARE(app::loadSettings(f.iniPath(), back), 1);
+        QCOMPARE(Calls(back.calls.end() - 4, back.calls.end()),
+                 (Calls{"top 1500", "left 3000", "width 12000", "height 8250"}));
+    }
+
+    void layoutAtTheMinimumSizeAboveItMaximisedAndMinimised() {
+        QCOMPARE(app::Twips(96, 96).x(10470), 698);     // 15 twips a pixel
+        QCOMPARE(app::Twips(144, 144).x(10590), 1059);  // 150 % scaling: 10
+        WindowFixture f;
+        f.start();
+        f.w->resize(200, 150);  // far below the minimum: snaps back
+        QTRY_COMPARE(f.w->frameGeometry().size(), QSize(tw().x(10590), tw().y(6360)));
+        QCOMPARE(f.list->geometry(), tw().rect(0, 2640, 10470, 2780));
+        for (const int c : {0, 1, 2, 3, 6})
+            QCOMPARE(f.list->columnWidth(c), tw().x(1698));
+
+        // Wider and higher: the list and its columns follow.
+        f.w->resize(1000, 700);
+        QTRY_COMPARE(f.w->width(), 1000);
+        const double outer = tw().fromX(f.w->frameGeometry().width());
+        QCOMPARE(f.list->height(), tw().y(tw().fromY(f.w->frameGeometry().height()) - 3580));
+        QCOMPARE(f.list->columnWidth(1), tw().x((outer - 120 - 1980) / 5));
+
+        f.w->setWindowState(Qt::WindowMaximized);
+        QTRY_COMPARE(f.list->width(), f.w->frameGeometry().width() - tw().x(120));
+        // Minimised, the layout is left alone, whatever size the window reports; restored, it is
+        // laid out again.
+        f.w->setWindowState(Qt::WindowMinimized);
+        const QSize before = f.list->size();
+        f.w->resize(300, 200);
+        QCOMPARE(f.list->size(), before);
+        f.w->setWindowState(Qt::WindowNoState);
+        QTRY_COMPARE(f.list->width(), tw().x(tw().fromX(f.w->frameGeometry().width()) - 120));
+
+        // A window left maximised comes back so.
+        WindowFixture g;
+        g.saveIni(g.music.path().chopped(1), 2);
+        g.make().Form_Load();
+        g.w->show();
+        QVERIFY(g.w->isMaximized());
+    }
+
+    void editorAndButtonsFollowTheSelectionAndSortingFlipsOnEveryHeaderClick() {
+        WindowFixture t;
+        t.start();
+        QCOMPARE(t.w->selectedRows(), std::vector<int>{0});  // the first row, after a scan
+        auto* combo = t.child<QComboBox>("Combo1");
+        t.click(t.row("a"));
+        QCOMPARE(QStringList({t.text("txtFilnamn"), t.text("txtArtist"), t.text("txtTitel"),
+                              t.text("txtAlbum"), t.text("txtAr")}),
+                 QStringList({u"a"_s, u"Abba"_s, u"Waterloo"_s, u"Arrival"_s, u"1974"_s}));
+        QCOMPARE(combo->currentIndex(), tag::genre_tal2(u"Pop"_s) - 1);
+        // Shown up to the first NUL, in the editor and the list; kept whole in the row.
+        t.click(t.row("c"));
+        QCOMPARE(t.text("txtArtist"), u"Cher"_s);
+        QVERIFY(column(t.rows(), 1).contains(u"Cher"_s));
+        QCOMPARE(t.rows().row(t.row("c")).artist.size(), 30);
+        QCOMPARE(combo->currentText(), u"Rock"_s);
+        t.click(t.row("b"));  // no trailer
+        QCOMPARE(t.text("txtArtist"), QString());
+        QCOMPARE(combo->currentIndex(), -1);
+
+        // One row: save and rename; several: the six field buttons, for the current row's values.
+        const char* several[] = {"cmdArtist", "cmdTitel", "cmdAlbum",
+                                 "cmdAr",     "cmdGenre", "cmdKommentarer"};
+        QVERIFY(t.shown("cmdSpara") && t.shown("cmdFilnamn") && !t.shown("cmdArtist"));
+        t.click(t.row("a"), Qt::ControlModifier);
+        QCOMPARE(t.w->selectedRows().size(), std::size_t{2});
+        QCOMPARE(t.text("txtFilnamn"), u"a"_s);
+        QVERIFY(!t.shown("cmdSpara") && !t.shown("cmdFilnamn"));
+        for (const char* b : several)
+            QVERIFY(t.shown(b));
+        t.click(t.row("a"), Qt::ControlModifier);  // deselected again: one row left
+        QVERIFY(t.shown("cmdSpara"));
+
+        // The sort direction flips on every header click, for the whole list.
+        auto clickHeader = [&](int section) {
+            QHeaderView* header = t.list->header();
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(section) + 5, 5));
+        };
+        const QString current = t.rows().row(t.w->currentRow()).name;
+        clickHeader(2);  // "Titel": ascending first
+        QCOMPARE(column(t.rows(), 2), (QStringList{QString(), u"Believe"_s, u"Waterloo"_s}));
+        clickHeader(1);  // "Artist": the direction flips again, descending
+        QCOMPARE(column(t.rows(), 1), (QStringList{u"Cher"_s, u"Abba"_s, QString()}));
+        // Sorting moves the rows, not the selection.
+        QCOMPARE(t.rows().row(t.w->currentRow()).name, current);
+        QCOMPARE(t.w->selectedRows().size(), std::size_t{1});
+        // A later scan keeps the order; the order is the Swedish one, without regard to case.
+        clickHeader(1);
+        const char* artists[] = {"\xc5sa", "zappa", "\xc4rlig", "bob"};  // Windows-1252
+        for (const char* a : artists)
+            t.mp3(t.music, QString::fromLatin1(a) + u".mp3"_s, a);
+        t.w->mnuUppdatera_Click();
+        QCOMPARE(column(t.rows(), 1), (QStringList{QString(), u"Abba"_s, u"bob"_s, u"Cher"_s,
+                                                   u"zappa"_s, u"Åsa"_s, u"Ärlig"_s}));
+
+        // Rows but none current: the editor keeps what it shows.
+        t.type("txtArtist", u"Ny"_s);
+        t.list->selectionModel()->clear();
+        t.w->ListView1_Click();
+        QCOMPARE(t.text("txtArtist"), u"Ny"_s);
+    }
+
+    void keysMoveAndRescanAndTheRightButtonOpensTheMenu() {
+        WindowFixture t;
+        t.start();
+        // A key that moves refills the editor from the row it moved to.
+        QTest::keyClick(t.list, Qt::Key_Down);
+        QCOMPARE(t.w->currentRow(), 1);
+        QCOMPARE(t.text("txtFilnamn"), t.rows().row(1).name);
+        // So does a letter that comes through an input method (a dead key, a compose sequence).
+        QInputMethodEvent typed;
+        typed.setCommitString(u"c"_s);
+        QApplication::sendEvent(t.list, &typed);
+        QCOMPARE(t.w->currentRow(), t.row("c"));
+        QCOMPARE(t.text("txtFilnamn"), u"c"_s);
+        // F5 rescans whatever the modifiers, from any control of the window.
+        int files = 3;
+        for (const auto m : {Qt::NoModifier, Qt::ShiftModifier, Qt::ControlModifier}) {
+            t.mp3(t.music, u"new%1.mp3"_s.arg(files++));
+            QTest::keyClick(m == Qt::NoModifier ? t.child("txtArtist") : t.list, Qt::Key_F5, m);
+            QCOMPARE(t.rows().rowCount(), files);
+        }
+        // The right button opens the pop-up menu on the row under the pointer.
+        auto* menu = t.child<QMenu>("mnuHoger");
+        t.click(2, {}, Qt::RightButton);
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(t.w->currentRow(), 2);
+        QCOMPARE(t.text("txtFilnamn"), t.rows().row(2).name);
+        menu->close();
+        // Other buttons leave the current row alone: the editor must go on showing the row that
+        // "Spara tag" and the rename write to, and nothing is played.
+        for (const Qt::MouseButton b : {Qt::MiddleButton, Qt::BackButton}) {
+            t.click(0, {}, b);
+            QTest::mouseDClick(t.list->viewport(), b, {}, t.at(1));
+            QCOMPARE(t.w->currentRow(), 2);
+            QCOMPARE(t.text("txtFilnamn"), t.rows().row(2).name);
+        }
+        QVERIFY(t.opener.opened.empty());
+    }
+
+    void statusIsPaintedAtMostEvery20Milliseconds() {
+        WindowFixture t;
+        for (int i = 0; i < 600; ++i)
+            t.mp3(t.music, u"m%1.mp3"_s.arg(i), "M");
+        t.start();
+        auto* status = t.child<QStatusBar>("StatusBar1");
+        QTRY_VERIFY(status->isVisible());
+        struct PaintCounter : QObject {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* e) override {
+                paints += e->type() == QEvent::Paint ? 1 : 0;
+                return false;
+            }
+        } counter;
+        status->installEventFilter(&counter);
+        QElapsedTimer clock;
+        clock.start();
+        t.w->mnuUppdatera_Click();
+        const qint64 ms = clock.elapsed();
+        // Every file set the status and the progress; far fewer paints reached the screen.
+        QVERIFY2(counter.paints <= ms / 20 + 2, qPrintable(QString::number(counter.paints)));
+        // What was set last shows once the window is back in its event loop.
+        QTRY_COMPARE(t.child<QLabel>("StatusBar1Panel1")->text(), u"Klar"_s);
+        QCOMPARE(t.child<QProgressBar>("ProgressBar1")->maximum(), 603);
+    }
+
+    void emptyAndVanishedFoldersLeaveAnEmptyDisabledEditor() {
+        WindowFixture t;
+        t.start();
+        TempFolder empty;
+        QCOMPARE(t.w->applyFolder(empty.path().chopped(1)), code::kOk);
+        QCOMPARE(t.rows().rowCount(), 0);
+        QCOMPARE(t.w->statusText(), u"Inga MP3 filer funna i katalogen "_s + empty.path() + u'.');
+        for (const char* f : {"txtFilnamn", "txtArtist", "txtAr"}) {
+            QVERIFY(t.text(f).isEmpty());
+            QVERIFY(!t.child(f)->isEnabled());
+        }
+        QVERIFY(!t.child("cmdSpara")->isEnabled());
+        QCOMPARE(t.child<QComboBox>("Combo1")->currentIndex(), -1);
+        QVERIFY(t.boxes.shown.empty());
+
+        // A folder gone since it was listed is told on F5, and the list stays empty.
+        auto gone = std::make_unique<TempFolder>();
+        t.mp3(*gone, u"x.mp3"_s, "X");
+        QCOMPARE(t.w->applyFolder(gone->path().chopped(1)), code::kOk);
+        QCOMPARE(t.rows().rowCount(), 1);
+        gone.reset();
+        QTest::keyClick(t.list, Qt::Key_F5);
+        QCOMPARE(t.rows().rowCount(), 0);
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QVERIFY(t.boxes.shown[0].text.contains(u"går inte att läsa"_s));
+    }
+
+    void foldersOpenByEnterOrDoubleClickAndDrivesThatFailOfferRetryOrTellTheirNumber() {
+        WindowFixture t;
+        TempFolder usb;
+        const QString root = usb.path().chopped(1);
+        t.drives.drives.push_back({root, u"USB"_s});
+        // A folder whose name is not UTF-8 (Latin-1 "år"), holding one file.
+        const QByteArray raw = platform::encodeName(t.music.path()) + "\xe5r";
+        QCOMPARE(::mkdir(raw.constData(), 0755), 0);
+        const QString odd = platform::decodeName(raw.toStdString());
+        writeAll(odd + u"/inne.mp3"_s, audio(300));
+        t.start();
+
+        auto* dir1 = t.child<app::FolderList>("Dir1");
+        QTest::keyClick(dir1, Qt::Key_Down);  // highlights the subfolder: no scan
+        QCOMPARE(t.w->katalog, t.music.path());
+        QTest::keyClick(dir1, Qt::Key_Return);
+        QCOMPARE(t.w->katalog, odd + u'/');
+        QCOMPARE(t.names(), QStringList{u"inne"_s});
+
+        // Back up by a double click on the parent, as the window system sends it: a click, then
+        // the second press as a double click.
+        const QPoint at = dir1->visualRect(dir1->currentIndex().parent()).center();
+        QTest::mouseClick(dir1->viewport(), Qt::LeftButton, {}, at);
+        QMouseEvent second(QEvent::MouseButtonDblClick, at, dir1->viewport()->mapToGlobal(at),
+                           Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(dir1->viewport(), &second);
+        QTest::mouseRelease(dir1->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(t.w->katalog, t.music.path());
+        QCOMPARE(t.rows().rowCount(), 3);
+
+        t.drives.checks[root] = {code::kDeviceUnavailable, code::kDeviceUnavailable, code::kAccess};
+        t.boxes.answers = {Answer::Retry, Answer::Cancel};
+        const QString before = t.w->dir1Path();
+        auto* drive1 = t.child<QComboBox>("Drive1");
+        drive1->setCurrentIndex(1);
+        QCOMPARE(t.boxes.shown.size(), std::size_t{2});
+        for (const auto& m : t.boxes.shown) {
+            QCOMPARE(m.text, u"Enhet "_s + root + u" går inte att komma åt."_s);
+            QCOMPARE(m.buttons, platform::MessageBoxes::Buttons::RetryCancel);
+        }
+        // Cancel: both choosers agree again on the folder on show.
+        QCOMPARE(drive1->currentIndex(), 0);
+        QCOMPARE(t.w->dir1Path(), before);
+
+        // Any other failure is told by its number; the drive list keeps the new drive.
+        t.boxes.shown.clear();
+        drive1->setCurrentIndex(1);
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QCOMPARE(t.boxes.shown[0].text, u"Fel av typen 75."_s);
+        QCOMPARE(drive1->currentIndex(), 1);
+
+        // Reachable again: choosing it opens its root and lists it.
+        t.mp3(usb, u"u.mp3"_s, "Usb");
+        drive1->setCurrentIndex(0);
+        drive1->setCurrentIndex(1);
+        QCOMPARE(t.w->katalog, usb.path());
+        QCOMPARE(t.rows().rowCount(), 1);
+    }
+};
+
+SORVEL_WIDGET_TEST_MAIN(WindowTest)
+#include "window_test.moc"
