@@ -34,12 +34,6 @@ Message renameMessage(Code failure);
 bool Byt_Filnamn(platform::FileSystem& fs, platform::MessageBoxes& boxes, const QString& katalog,
                  const QString& gammalt, const QString& nytt, int& ajfan);
 
-/// `cmdFilnamn_Click`: renames the current row's file to `txtFilnamn` and, on success, gives the
-/// row that name. Without a current row (null) nothing happens. Returns whether the row changed.
-bool cmdFilnamn_Click(platform::FileSystem& fs, platform::MessageBoxes& boxes,
-                      const QString& katalog, browse::Row* current, const QString& txtFilnamn,
-                      int& ajfan);
-
 /// The base name a row's tag gives: artist + " - " + title, or the one that is not empty alone,
 /// each as the list shows it (up to a first NUL), with " \ / : * ? < > | deleted. Nothing when
 /// both are empty.

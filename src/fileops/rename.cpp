@@ -41,16 +41,6 @@ bool Byt_Filnamn(platform::FileSystem& fs, MessageBoxes& boxes, const QString& k
     return false;
 }
 
-bool cmdFilnamn_Click(platform::FileSystem& fs, MessageBoxes& boxes, const QString& katalog,
-                      browse::Row* current, const QString& txtFilnamn, int& ajfan) {
-    if (current == nullptr)
-        return false;  // nothing to rename
-    if (!Byt_Filnamn(fs, boxes, katalog, current->name, txtFilnamn, ajfan))
-        return false;
-    current->name = txtFilnamn;
-    return true;
-}
-
 std::optional<QString> nameFromTag(const QString& artist, const QString& title) {
     const QString a = browse::shownText(artist);
     const QString t = browse::shownText(title);
