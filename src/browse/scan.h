@@ -28,13 +28,19 @@ struct Row {
 /// are written back unchanged; no file name can hold a NUL either.
 QString shownText(const QString& text);
 
-/// What a scan reports while it runs, in the order the user is to see it.
-class ScanObserver {
+/// The status text and progress a long command reports while it runs, in the order the user is
+/// to see them.
+class StatusObserver {
 public:
-    virtual ~ScanObserver() = default;
+    virtual ~StatusObserver() = default;
     virtual void setStatus(const QString& text) = 0;
     virtual void setProgressMax(int max) = 0;
     virtual void setProgress(int value) = 0;
+};
+
+/// What a scan reports: status, progress and every row as it is read.
+class ScanObserver : public StatusObserver {
+public:
     virtual void addRow(Row&& row) = 0;
 };
 

@@ -34,14 +34,8 @@ enum class Typ {
     Filnamn = 7,
 };
 
-/// What the writer reports while it runs, in the order the user is to see it.
-class Observer {
-public:
-    virtual ~Observer() = default;
-    virtual void setStatus(const QString& text) = 0;
-    virtual void setProgressMax(int max) = 0;
-    virtual void setProgress(int value) = 0;
-};
+/// What the writer reports while it runs: the same status and progress as a scan.
+using Observer = browse::StatusObserver;
 
 /// A selected file that was left as it was.
 struct Failure {

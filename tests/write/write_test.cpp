@@ -37,7 +37,7 @@ public:
     }
 };
 
-class Writer : public ::testing::Test, public write::Observer, public browse::ScanObserver {
+class Writer : public ::testing::Test, public browse::ScanObserver {
 protected:
     // Every report of the writer as one line: "max 3", "value 1", "Sparar a.mp3".
     void setStatus(const QString& text) override { seen << text; }
