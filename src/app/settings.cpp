@@ -4,8 +4,10 @@
 #include "platform/names.h"
 #include "tag/cp1252.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QRandomGenerator>
@@ -282,6 +284,41 @@ int makeFolders(const QByteArray& folder) {
     return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
+// The temporary files of saves that never finished (the program was killed, the machine lost
+// power) would otherwise pile up beside id3.ini, one per such save. A save holds a lock on its
+// temporary file for as long as it exists, so a file whose lock can be taken belongs to a save
+// that is over; one that is locked belongs to another instance saving right now and stays.
+void removeStaleTemporaries(const QByteArray& folder, const QByteArray& prefix) {
+    DIR* dir = ::opendir(folder.constData());
+    if (dir == nullptr) {
+        return;
+    }
+    const int dfd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() <= static_cast<std::size_t>(prefix.size()) ||
+            name.substr(0, prefix.size()) != std::string_view(prefix.constData(), prefix.size()) ||
+            !std::all_of(name.begin() + prefix.size(), name.end(),
+                         [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); })) {
+            continue;
+        }
+        const int fd = ::openat(dfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        struct stat held {};
+        struct stat named {};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
+            S_ISREG(held.st_mode) &&
+            ::fstatat(dfd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            ::unlinkat(dfd, entry->d_name, 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
 QString homeFolder() {
     const QByteArray home = qgetenv("HOME");
     if (!home.isEmpty()) {
@@ -355,6 +392,9 @@ Code saveSettings(const QString& iniPath, const Settings& settings) {
         return codeFromErrno(err);
     }
 
+    const QByteArray tempPrefix = path.mid(slash + 1) + ".tmp";
+    removeStaleTemporaries(folder, tempPrefix);
+
     // A new file beside the old one that replaces it only once it is complete and on disk.
     QByteArray temp;
     int fd = -1;
@@ -368,6 +408,11 @@ Code saveSettings(const QString& iniPath, const Settings& settings) {
     if (fd < 0) {
         return code::kFileExists;
     }
+    // Held until the file is renamed or removed, through a second descriptor that outlives the
+    // checked close: it tells a save in progress from a dead one's leftover
+    // (removeStaleTemporaries). A file system without locks only loses that clean-up.
+    ::flock(fd, LOCK_EX);
+    const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     int err = writeAll(fd, text);
     if (err == 0 && ::fsync(fd) != 0) {
         err = errno;
@@ -380,6 +425,11 @@ Code saveSettings(const QString& iniPath, const Settings& settings) {
     }
     if (err != 0) {
         ::unlink(temp.constData());
+    }
+    if (held >= 0) {
+        ::close(held);
+    }
+    if (err != 0) {
         return codeFromErrno(err);
     }
     // The rename itself is made durable too; a failure here leaves a complete file either way.

@@ -19,6 +19,10 @@ TempFolder::TempFolder() {
     EXPECT_TRUE(dir_.isValid());
 }
 
+TempFolder::TempFolder(const QString& parent) : dir_(parent + QStringLiteral("/XXXXXX")) {
+    EXPECT_TRUE(dir_.isValid()) << parent.toStdString();
+}
+
 TempFolder::~TempFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(platform::encodeName(dir_.path()).toStdString(), ignored);

@@ -14,6 +14,8 @@ namespace sorvel::test {
 class TempFolder {
 public:
     TempFolder();
+    /// A temporary folder inside `parent` (a file system of the test's own, say).
+    explicit TempFolder(const QString& parent);
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
     /// Removes names that are not UTF-8 too, which QTemporaryDir alone would leave behind.

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/names.h"
+#include "support/files.h"
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+#include <QByteArray>
+#include <QDir>
+#include <QString>
+#include <cerrno>
+#include <cstring>
+
+namespace sorvel::test {
+
+/// Puts the process in a mount namespace of its own, once, so that whatever a test mounts is
+/// gone when the process ends, however it ends. Call it while the process has one thread only.
+/// Gives the reason when mounting is not possible here (no privilege, no namespaces), else empty.
+inline QString privateMounts() {
+    static const QString why = [] {
+        if (::unshare(CLONE_NEWNS) != 0)
+            return QStringLiteral("no mount namespace: %1").arg(QString::fromUtf8(strerror(errno)));
+        if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return QStringLiteral("mounts not private: %1").arg(QString::fromUtf8(strerror(errno)));
+        return QString();
+    }();
+    return why;
+}
+
+/// A small real file system (tmpfs) of `bytes`, mounted on a temporary folder for as long as the
+/// object lives.
+class Tmpfs {
+public:
+    explicit Tmpfs(std::size_t bytes, const char* more = "") {
+        why_ = privateMounts();
+        if (!why_.isEmpty())
+            return;
+        const QByteArray options = "size=" + QByteArray::number(qulonglong(bytes)) + more;
+        if (::mount("sorvel-test", target().constData(), "tmpfs", 0, options.constData()) != 0) {
+            why_ =
+                QStringLiteral("cannot mount a tmpfs: %1").arg(QString::fromUtf8(strerror(errno)));
+            return;
+        }
+        mounted_ = true;
+    }
+    Tmpfs(const Tmpfs&) = delete;
+    Tmpfs& operator=(const Tmpfs&) = delete;
+    ~Tmpfs() {
+        if (mounted_)
+            ::umount2(target().constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    /// Why there is no mount, for the skip message.
+    QString whyNot() const { return why_; }
+    /// The mount point, ending in "/".
+    QString path() const { return dir_.path(); }
+    /// Remounts it read-only (or writable again); answers errno.
+    int remount(bool readOnly) const {
+        const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
+        return ::mount("sorvel-test", target().constData(), "tmpfs", flags, nullptr) == 0 ? 0
+                                                                                          : errno;
+    }
+
+private:
+    QByteArray target() const { return platform::encodeName(dir_.path().chopped(1)); }
+
+    TempFolder dir_;
+    bool mounted_ = false;
+    QString why_;
+};
+
+}  // namespace sorvel::test
