@@ -71,3 +71,14 @@ private:
 };
 
 }  // namespace sorvel::test
+
+/// A Qt Test main that runs the widgets offscreen, in a mount namespace of the test's own
+/// (entered before Qt starts any thread).
+#define SORVEL_MOUNTING_WIDGET_TEST_MAIN(TestClass) \
+    int main(int argc, char** argv) {               \
+        sorvel::test::privateMounts();              \
+        qputenv("QT_QPA_PLATFORM", "offscreen");    \
+        QApplication app(argc, argv);               \
+        TestClass test;                             \
+        return QTest::qExec(&test, argc, argv);     \
+    }

@@ -42,9 +42,11 @@ public:
         mp3(music, QStringLiteral("c.mp3"), "Cher", "Believe", "Believe", "1998", 17, '\0');
     }
 
-    app::frmMain& make() {
+    /// The window, with the fake trash unless a real one is given.
+    app::frmMain& make(platform::Trash* realTrash = nullptr) {
+        platform::Trash& bin = realTrash != nullptr ? *realTrash : trash;
         window = std::make_unique<app::frmMain>(
-            app::frmMain::Services{fs, boxes, opener, clock, registry, folder, drives, trash});
+            app::frmMain::Services{fs, boxes, opener, clock, registry, folder, drives, bin});
         w = window.get();
         list = child<app::FileListView>("ListView1");
         return *window;
