@@ -342,7 +342,8 @@ private Q_SLOTS:
         // folder slow to make and remove, not slow to list.
         const Tmpfs memory(std::size_t{64} << 20, ",nr_inodes=200000");
         HostileWindow t;
-        const QString where = memory.mounted() ? memory.path() : t.music.path();
+        const TempFolder onDisk;
+        const QString where = memory.mounted() ? memory.path() : onDisk.path();
         const QByteArray dir = platform::encodeName(where);
         constexpr int kEntries = 100'000;
         const auto nameOf = [](int i) {
