@@ -164,6 +164,25 @@ private Q_SLOTS:
         QCOMPARE(tagOf(t.music.file(u"citat\"tecken.mp3"_s)).mid(3, 30),
                  QByteArray("citat\"tecken").leftJustified(30));
 
+        // Names from those tags: the cleaned ones are given, the one with a line break refused.
+        t.press("cmdTag2Filnamn");
+        const auto refused = t.messages();
+        QCOMPARE(refused.size(), std::size_t{1});
+        QCOMPARE(refused[0].title, u"Felaktigt filnamn"_s);
+        QVERIFY(present(t.music.file(u"rad\nbryt.mp3"_s)));
+        // Back under the odd names, which the program itself would not give, for the rest.
+        const auto moveTo = [&](const QString& from, const QString& to) {
+            QCOMPARE(::rename(platform::encodeName(t.music.file(from + u".mp3"_s)).constData(),
+                              platform::encodeName(t.music.file(to + u".mp3"_s)).constData()),
+                     0);
+        };
+        const QStringList made = {u"baksnedstreck"_s, u"citattecken"_s, u"Ny artist - Låt"_s};
+        for (int i = 0; i < made.size(); ++i) {
+            QCOMPARE(t.names().count(made[i]), 1);
+            moveTo(made[i], platform::decodeName(odd[i + 1].toStdString()));
+        }
+        t.w->mnuUppdatera_Click();
+
         // Renamed to a plain name, named from the tag, sent to the trash.
         for (const QByteArray& raw : odd) {
             const QString name = platform::decodeName(raw.toStdString());
@@ -175,10 +194,7 @@ private Q_SLOTS:
             QVERIFY(!present(t.music.file(name + u".mp3"_s)));
             QCOMPARE(readAll(t.music.file(u"omdöpt.mp3"_s)), bytes);
             QCOMPARE(t.rows().row(t.w->currentRow()).name, u"omdöpt"_s);
-            // Back under the odd name, which the program itself would not give, for the trash.
-            QCOMPARE(::rename(platform::encodeName(t.music.file(u"omdöpt.mp3"_s)).constData(),
-                              platform::encodeName(t.music.file(name + u".mp3"_s)).constData()),
-                     0);
+            moveTo(u"omdöpt"_s, name);
             t.w->mnuUppdatera_Click();
             t.click(t.row(name));
             QTest::keyClick(t.list, Qt::Key_Delete);
