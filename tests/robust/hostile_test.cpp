@@ -255,6 +255,25 @@ private Q_SLOTS:
             QVERIFY(t.messages().empty());
             t.w->mnuHogerSpela_Click();
             QVERIFY(t.messages().empty());
+            // A field into it and a real file: the real one is written, this one named.
+            const QString renamed = u"%1 ny"_s.arg(QString::fromUtf8(swap.name));
+            t.click(t.row(renamed));
+            t.click(t.row("länk"), Qt::ControlModifier);
+            t.type("txtAlbum", QString::fromUtf8(swap.name));
+            t.press("cmdAlbum");
+            const auto field = t.messages();
+            QVERIFY2(field.size() == 1 && field[0].text.count(u'\n') == 1 &&
+                         field[0].text.contains(u'\n' + renamed + u".mp3 ("_s),
+                     swap.name);
+            QCOMPARE(t.rows().row(t.row("länk")).album, QString::fromUtf8(swap.name));
+            // Into the trash, whatever it is now; it stays restorable.
+            t.click(t.row(renamed));
+            QTest::keyClick(t.list, Qt::Key_Delete);
+            QVERIFY(t.messages().empty());
+            QVERIFY(t.row(renamed) < 0);
+            struct stat st {};
+            QCOMPARE(::lstat(platform::encodeName(t.trashed(renamed + u".mp3"_s)).constData(), &st),
+                     0);
         }
         t.w->mnuUppdatera_Click();
         QCOMPARE(t.names(), QStringList{u"länk"_s});
