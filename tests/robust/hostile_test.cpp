@@ -2,6 +2,7 @@
 // only look like MP3 files, a file that may not be read, a file that changes while it is listed
 // and a folder of 100,000 entries. Every case runs under a watchdog that ends the process when
 // the window hangs.
+#include "desktop_home.h"
 #include "mounts.h"
 #include "platform/gio_trash.h"
 #include "window/window_fixture.h"
@@ -80,17 +81,6 @@ private:
     bool active_ = false;
 };
 
-/// The desktop's data and configuration folders, with the trash, for the whole process: GLib
-/// reads XDG_DATA_HOME once and keeps what it found.
-struct DesktopHome {
-    DesktopHome() {
-        env.set("XDG_DATA_HOME", dir.path() + u"data"_s);
-        env.set("XDG_CONFIG_HOME", dir.path() + u"config"_s);
-    }
-    TempFolder dir;
-    Environment env;
-};
-
 /// The window over the real trash.
 struct HostileWindow : WindowFixture {
     void open(const QString& dir) {
@@ -100,10 +90,7 @@ struct HostileWindow : WindowFixture {
     }
     /// The messages since the last call.
     std::vector<FakeMessageBoxes::Shown> messages() { return std::exchange(boxes.shown, {}); }
-    static QString trashed(const QString& name) {
-        static const DesktopHome home;
-        return home.dir.path() + u"data/Trash/files/"_s + name;
-    }
+    static QString trashed(const QString& name) { return DesktopHome::get().trashed(name); }
 
     platform::GioTrash gio;
 };
@@ -117,7 +104,7 @@ QByteArray tagOf(const QString& path) {
 class HostileTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() { HostileWindow::trashed({}); }
+    void initTestCase() { DesktopHome::get(); }
     void init() { dog_ = std::make_unique<Watchdog>(QTest::currentTestFunction(), kLimit); }
     void cleanup() { dog_.reset(); }
 
@@ -375,7 +362,7 @@ private Q_SLOTS:
     void folderOfAHundredThousandEntriesWithLongNames() {
         // A tmpfs of its own where one can be mounted: the disk's journal would make the
         // folder slow to make and remove, not slow to list.
-        const Tmpfs memory(std::size_t{64} << 20, ",nr_inodes=200000");
+        const Medium memory(std::size_t{64} << 20, Medium::Kind::Tmpfs, ",nr_inodes=200000");
         HostileWindow t;
         const TempFolder onDisk;
         const QString where = memory.mounted() ? memory.path() : onDisk.path();

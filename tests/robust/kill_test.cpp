@@ -31,7 +31,7 @@ constexpr int kKills = 20;
 // The folders live in a tmpfs where one can be mounted: the runs make and read many files, and
 // a disk's journal would only slow them down.
 QString base() {
-    static const Tmpfs fs(std::size_t{256} << 20);
+    static const Medium fs(std::size_t{256} << 20);
     return fs.mounted() ? fs.path() : QDir::tempPath();
 }
 

@@ -1,5 +1,6 @@
 // A real full disk and a read-only medium under the window: a small tmpfs mounted by the test,
 // filled to the last page or remounted read-only while the window shows its files.
+#include "desktop_home.h"
 #include "mounts.h"
 #include "platform/gio_trash.h"
 #include "window/window_fixture.h"
@@ -42,7 +43,9 @@ std::map<QByteArray, QByteArray> snapshot(const QByteArray& folder) {
     return out;
 }
 
-/// Fills the file system that holds `folder` with one file until only `pagesLeft` pages are free.
+/// Fills the file system that holds `folder` with one file until only `pagesLeft` pages are free,
+/// which is exact on a tmpfs; `pagesLeft` 0 fills any file system (ext4 keeps blocks for its own
+/// records as a file grows, and shows them free).
 void fill(const QString& folder, std::size_t pagesLeft) {
     const QByteArray path = platform::encodeName(folder + u"fyllnad.bin"_s);
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -51,10 +54,26 @@ void fill(const QString& folder, std::size_t pagesLeft) {
     QCOMPARE(::fstatvfs(fd, &st), 0);
     const std::size_t free = st.f_bavail * st.f_frsize;
     QVERIFY(free >= pagesLeft * kPage);
-    QCOMPARE(::posix_fallocate(fd, 0, static_cast<off_t>(free - pagesLeft * kPage)), 0);
+    if (pagesLeft > 0) {
+        QCOMPARE(::posix_fallocate(fd, 0, static_cast<off_t>(free - pagesLeft * kPage)), 0);
+        ::close(fd);
+        QCOMPARE(::statvfs(path.constData(), &st), 0);
+        QCOMPARE(st.f_bavail * st.f_frsize, pagesLeft * kPage);
+        return;
+    }
+    // Full once not one more block can be written, even after what is written has settled.
+    const QByteArray block(64 * 1024, 'f');
+    for (std::size_t chunk = block.size(); chunk >= kPage; chunk /= 2) {
+        const auto more = [&] {
+            return ::write(fd, block.constData(), chunk) == static_cast<ssize_t>(chunk);
+        };
+        while (more() || (::fsync(fd) == 0 && more())) {
+        }
+    }
+    errno = 0;
+    QCOMPARE(::write(fd, block.constData(), kPage), ssize_t{-1});
+    QCOMPARE(errno, ENOSPC);
     ::close(fd);
-    QCOMPARE(::statvfs(path.constData(), &st), 0);
-    QCOMPARE(st.f_bavail * st.f_frsize, pagesLeft * kPage);
 }
 
 }  // namespace
@@ -63,7 +82,7 @@ class MediumTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void appendOnAFullDiskKeepsTheFileAndSaysSo() {
-        Tmpfs disk(64 * kPage);
+        Medium disk(std::size_t{8} << 20, Medium::Kind::Ext4);
         if (!disk.mounted())
             QSKIP(qPrintable(disk.whyNot()));
         WindowFixture t;
@@ -76,7 +95,9 @@ private Q_SLOTS:
         const QByteArray edge = audio(2 * kPage - 64);
         writeAll(disk.path() + u"kant.mp3"_s, edge);
         t.saveIni(disk.path().chopped(1));
-        t.make().Form_Load();
+        platform::GioTrash gio;
+        DesktopHome::get();
+        t.make(&gio).Form_Load();
         t.w->show();
         fill(disk.path(), 0);
         if (QTest::currentTestFailed())
@@ -101,6 +122,14 @@ private Q_SLOTS:
         QCOMPARE(readAll(disk.path() + u"kant.mp3"_s), edge);
         t.boxes.shown.clear();
 
+        // The trash on the disk cannot be made, or note where the file came from: it stays.
+        QTest::keyClick(t.list, Qt::Key_Delete);
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QCOMPARE(t.boxes.shown[0].text, u"Det gick inte att radera filen."_s);
+        QCOMPARE(readAll(disk.path() + u"kant.mp3"_s), edge);
+        QVERIFY(t.row("kant") >= 0);
+        t.boxes.shown.clear();
+
         // Overwriting a trailer takes no new space, so it works on the full disk.
         t.select({"har"});
         t.type("txtTitel", u"Ny titel"_s);
@@ -111,7 +140,7 @@ private Q_SLOTS:
     }
 
     void fieldWriteOnADiskThatFillsPartWayWritesWhatFitsAndNamesTheRest() {
-        Tmpfs disk(64 * kPage);
+        Medium disk(64 * kPage);
         if (!disk.mounted())
             QSKIP(qPrintable(disk.whyNot()));
         WindowFixture t;
@@ -154,7 +183,7 @@ private Q_SLOTS:
     }
 
     void settingsSavedOnAFullDiskKeepTheOldFileAndSaySo() {
-        Tmpfs disk(16 * kPage);
+        Medium disk(16 * kPage);
         if (!disk.mounted())
             QSKIP(qPrintable(disk.whyNot()));
         WindowFixture t;
@@ -177,14 +206,11 @@ private Q_SLOTS:
     }
 
     void onAReadOnlyMediumEveryWriteCommandReportsAndNothingChanges() {
-        Tmpfs disk(64 * kPage);
+        Medium disk(64 * kPage);
         if (!disk.mounted())
             QSKIP(qPrintable(disk.whyNot()));
         WindowFixture t;
-        TempFolder home;
-        Environment env;
-        env.set("XDG_DATA_HOME", home.path() + u"data"_s);
-        env.set("XDG_CONFIG_HOME", home.path() + u"config"_s);
+        const QString home = DesktopHome::get().path();
         t.folder.folder = disk.path().chopped(1);
         writeAll(disk.path() + u"a.mp3"_s,
                  audio(400) + trailer("Waterloo", "Abba", "Arrival", "1974", "", 13));
@@ -248,7 +274,7 @@ private Q_SLOTS:
         t.w->close();
         QVERIFY(t.boxes.shown.empty());
         QCOMPARE(snapshot(root), before);
-        QVERIFY(present(home.path() + u"config/sorvel/id3.ini"_s));
+        QVERIFY(present(home + u"config/sorvel/id3.ini"_s));
     }
 };
 

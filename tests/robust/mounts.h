@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <QByteArray>
 #include <QDir>
+#include <QProcess>
 #include <QString>
 #include <cerrno>
 #include <cstring>
@@ -28,25 +29,48 @@ inline QString privateMounts() {
     return why;
 }
 
-/// A small real file system (tmpfs) of `bytes`, mounted on a temporary folder for as long as the
-/// object lives.
-class Tmpfs {
+/// A small real file system of `bytes`, mounted on a temporary folder for as long as the object
+/// lives: a tmpfs, or an ext4 image (4 KiB blocks, none reserved for root) on a loop device, the
+/// file system of a real disk, whose trash the desktop uses.
+class Medium {
 public:
-    explicit Tmpfs(std::size_t bytes, const char* more = "") {
+    enum class Kind { Tmpfs, Ext4 };
+
+    explicit Medium(std::size_t bytes, Kind kind = Kind::Tmpfs, const char* more = "") {
         why_ = privateMounts();
         if (!why_.isEmpty())
             return;
-        const QByteArray options = "size=" + QByteArray::number(qulonglong(bytes)) + more;
-        if (::mount("sorvel-test", target().constData(), "tmpfs", 0, options.constData()) != 0) {
-            why_ =
-                QStringLiteral("cannot mount a tmpfs: %1").arg(QString::fromUtf8(strerror(errno)));
-            return;
+        if (kind == Kind::Ext4) {
+            const QString image = store_.file(QStringLiteral("disk.img"));
+            const QString size = QString::number(bytes / 1024) + u'k';
+            if (QProcess::execute(QStringLiteral("mkfs.ext4"),
+                                  {QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("-m"),
+                                   QStringLiteral("0"), QStringLiteral("-b"),
+                                   QStringLiteral("4096"), image, size}) != 0) {
+                why_ = QStringLiteral("mkfs.ext4 cannot make an image");
+                return;
+            }
+            if (QProcess::execute(QStringLiteral("mount"),
+                                  {QStringLiteral("-o"), QStringLiteral("loop"), image,
+                                   dir_.path().chopped(1)}) != 0) {
+                why_ = QStringLiteral("cannot mount an ext4 image on a loop device");
+                return;
+            }
+        } else {
+            const QByteArray options = "size=" + QByteArray::number(qulonglong(bytes)) + more;
+            if (::mount("sorvel-test", target().constData(), "tmpfs", 0, options.constData()) !=
+                0) {
+                why_ = QStringLiteral("cannot mount a tmpfs: %1")
+                           .arg(QString::fromUtf8(strerror(errno)));
+                return;
+            }
         }
         mounted_ = true;
     }
-    Tmpfs(const Tmpfs&) = delete;
-    Tmpfs& operator=(const Tmpfs&) = delete;
-    ~Tmpfs() {
+    Medium(const Medium&) = delete;
+    Medium& operator=(const Medium&) = delete;
+    ~Medium() {
+        // The loop device of an image goes with its last mount.
         if (mounted_)
             ::umount2(target().constData(), MNT_DETACH);
     }
@@ -58,13 +82,13 @@ public:
     /// Remounts it read-only (or writable again); answers errno.
     int remount(bool readOnly) const {
         const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
-        return ::mount("sorvel-test", target().constData(), "tmpfs", flags, nullptr) == 0 ? 0
-                                                                                          : errno;
+        return ::mount(nullptr, target().constData(), nullptr, flags, nullptr) == 0 ? 0 : errno;
     }
 
 private:
     QByteArray target() const { return platform::encodeName(dir_.path().chopped(1)); }
 
+    TempFolder store_;
     TempFolder dir_;
     bool mounted_ = false;
     QString why_;
