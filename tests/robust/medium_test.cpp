@@ -206,7 +206,7 @@ private Q_SLOTS:
     }
 
     void onAReadOnlyMediumEveryWriteCommandReportsAndNothingChanges() {
-        Medium disk(64 * kPage);
+        Medium disk(std::size_t{8} << 20, Medium::Kind::Ext4);
         if (!disk.mounted())
             QSKIP(qPrintable(disk.whyNot()));
         WindowFixture t;
