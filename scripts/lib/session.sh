@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by scripts/screenshot and tests/package/install-test: a display of their own, a folder of
 # MP3 files, a settings file, and the main window found on that display. Needs Xvfb, xdotool and
 # iconv.
@@ -13,9 +14,11 @@ session_start() {
         sleep 0.1
         tries=$((tries + 1))
     done
-    export DISPLAY=":$(head -n 1 "$fd_file")"
+    local number
+    number=$(head -n 1 "$fd_file")
     rm -f "$fd_file"
-    [ "$DISPLAY" != ":" ] || { echo "Xvfb did not start" >&2; return 1; }
+    [ -n "$number" ] || { echo "Xvfb did not start" >&2; return 1; }
+    export DISPLAY=":$number"
 }
 
 session_stop() {
@@ -45,7 +48,7 @@ session_mp3() {
         _session_field "$4" 30
         _session_field "$5" 4
         _session_field "$6" 30
-        printf "\\$(printf '%03o' "$7")"
+        printf '%b' "\\$(printf '%03o' "$7")"
     } >"$1"
 }
 
@@ -74,20 +77,22 @@ session_ini() {
     } | iconv -f UTF-8 -t WINDOWS-1252 >"$1"
 }
 
-# session_window PID: waits until the program PID shows its main window (the splash, smaller
-# and named alike, is gone) and prints the window's id.
+# session_window PID [alone]: waits until the program PID shows its main window, wider than the
+# splash that bears the same name, and prints the window's id. With "alone", waits on until the
+# splash is gone too.
 session_window() {
-    local tries=0 ids id width
+    local tries=0 ids id width main
     while [ $tries -lt 300 ]; do
         kill -0 "$1" 2>/dev/null || { echo "the program ended before its window came up" >&2; return 1; }
         ids=$(xdotool search --onlyvisible --pid "$1" --name '^Sorvel$' 2>/dev/null || true)
-        if [ "$(printf '%s\n' "$ids" | grep -c .)" -eq 1 ]; then
-            id=$ids
+        main=
+        for id in $ids; do
             width=$(xdotool getwindowgeometry --shell "$id" | sed -n 's/^WIDTH=//p')
-            if [ "${width:-0}" -gt 600 ]; then
-                printf '%s\n' "$id"
-                return 0
-            fi
+            [ "${width:-0}" -le 600 ] || main=$id
+        done
+        if [ -n "$main" ] && { [ "${2:-}" != alone ] || [ "$(wc -w <<<"$ids")" -eq 1 ]; }; then
+            printf '%s\n' "$main"
+            return 0
         fi
         sleep 0.1
         tries=$((tries + 1))
