@@ -100,3 +100,20 @@ session_window() {
     echo "no main window within 30 seconds" >&2
     return 1
 }
+
+# The number of windows the program PID shows, its menus while they are open included.
+session_windows() {
+    xdotool search --onlyvisible --pid "$1" --name '' 2>/dev/null | wc -l
+}
+
+# session_menu PID KEY: opens a menu of the menu bar with Alt+KEY and waits until it is up.
+session_menu() {
+    local before tries=0
+    before=$(session_windows "$1")
+    xdotool key --clearmodifiers "alt+$2"
+    while [ "$(session_windows "$1")" -le "$before" ]; do
+        [ $tries -lt 100 ] || { echo "the menu Alt+$2 did not open" >&2; return 1; }
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+}
