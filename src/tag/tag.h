@@ -16,7 +16,8 @@ inline constexpr std::size_t kTrailerSize = 128;
 /// A file shorter than this never counts as having a trailer, even when its last 128 bytes would
 /// form one; reader and writer agree on it.
 inline constexpr std::uint64_t kMinTaggedSize = 130;
-/// The most that is ever read: the trailer and the three bytes before it (see hasTrailer()).
+/// The most that is ever read: the trailer and the three bytes before it, where an APEv2 header
+/// that hides it would begin (see hasTrailer()).
 inline constexpr std::size_t kTailSize = 131;
 inline constexpr qsizetype kTextWidth = 30;
 inline constexpr qsizetype kYearWidth = 4;
@@ -41,8 +42,9 @@ struct TagRecord {
 using Trailer = std::array<std::byte, kTrailerSize>;
 
 /// Whether the last bytes of a file of `fileSize` bytes hold a trailer. `tail` is the file's last
-/// min(fileSize, 131) bytes. An APEv2 header that begins 131 bytes from the end ("APETAGEX") puts
-/// "TAG" where the trailer's marker would be; such a file has no ID3v1 trailer.
+/// min(fileSize, 131) bytes. An APEv2 header that begins 131 bytes from the end puts the "TAG" of
+/// its "APETAGEX" where the trailer's marker would be; such a file has no ID3v1 trailer. Any other
+/// bytes before the marker, "APE" alone included, leave the trailer a trailer.
 bool hasTrailer(std::span<const std::byte> tail, std::uint64_t fileSize);
 
 /// Reads the fields of a trailer whose marker has been checked.
