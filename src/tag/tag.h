@@ -26,6 +26,7 @@ inline constexpr int kNoGenreByte = 255;
 
 /// One ID3v1 tag. Texts hold one character per byte of the trailer (Windows-1252), trimmed of
 /// leading and trailing spaces only; NUL bytes written by other programs stay part of the text.
+/// A text stored as UTF-8 is held so too; utf8Reading() gives what it says.
 struct TagRecord {
     QString title;
     QString artist;

@@ -319,12 +319,12 @@ TEST_F(Writer, SaveAFileThatCannotBeWrittenIsReportedAndLeavesFileAndRowAlone) {
 }
 
 TEST_F(Writer, Utf8FieldsShowAsTheirTextAndKeepTheirBytesUntilTheUserChangesThem) {
-    // "Åsa Öberg" as a tagger under a UTF-8 locale stores it, and "Ã¥" typed in Windows-1252,
-    // which reads as UTF-8 too.
+    // "Åsa Öberg" as a tagger under a UTF-8 locale stores it, padded with NUL, and "Ã¥" typed
+    // in Windows-1252, which reads as UTF-8 too.
     const QByteArray asa =
         "\xC3\x85sa \xC3\x96"
         "berg";
-    const QByteArray u = audio(300) + trailer("\xC3\xA5", asa, "Album", "", "", 17);
+    const QByteArray u = audio(300) + trailer("\xC3\xA5", asa, "Album", "", "", 17, '\0');
     const QByteArray v = audio(300) + trailer("Titel", "Annan", "", "", "", 17);
     const QByteArray w = audio(300) + trailer("x", asa, "", "", "", 17);
     dir.write(u"u.mp3"_s, u);
