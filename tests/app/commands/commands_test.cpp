@@ -137,9 +137,6 @@ private Q_SLOTS:
         t.press("cmdSpara");
         QCOMPARE(t.boxes.shown.size(), std::size_t{1});
         QCOMPARE(t.bytes("u"), u);
-        // The name from the tag is the shown text.
-        t.press("cmdTag2Filnamn");
-        QVERIFY(present(t.path(u"Åsa Öberg - Łódź"_s)));
     }
 
     void fileNameToTagSplitsAtTheHyphenOfTheMenuAndOnlyTheLeftButtonWrites() {
