@@ -48,7 +48,12 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || role != Qt::DisplayRole) {
         return {};
     }
-    return write::shownText(field(row(index.row()), index.column()));
+    return shown(row(index.row()), index.column());
+}
+
+QString FileListModel::shown(const browse::Row& row, int column) {
+    // A file name is shown as the file system gives it; only tag texts have a stored form.
+    return column == 0 ? row.name : write::shownText(field(row, column));
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -122,7 +127,7 @@ std::vector<std::size_t> FileListModel::sortedOrder(const std::vector<browse::Ro
     std::vector<QCollatorSortKey> keys;
     keys.reserve(rows.size());
     for (const browse::Row& r : rows) {
-        keys.push_back(collator_.sortKey(write::shownText(field(r, sortColumn_))));
+        keys.push_back(collator_.sortKey(shown(r, sortColumn_)));
     }
     std::vector<std::size_t> order(rows.size());
     std::iota(order.begin(), order.end(), std::size_t{0});

@@ -10,7 +10,8 @@ namespace sorvel::app {
 
 /// The rows of the file list, one per MP3 file of the folder on show, kept in list order.
 /// Column 0 is the file name, columns 1 to 6 the tag fields (artist, title, album, year, genre,
-/// comment). Texts are shown up to their first NUL; the rows keep them whole.
+/// comment). Tag texts are shown and sorted as shownText() reads them; the rows keep them as
+/// stored.
 class FileListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -23,8 +24,10 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    /// The text of `column` (0..6) of a row, whole.
+    /// The text of `column` (0..6) of a row, as stored.
     static const QString& field(const browse::Row& row, int column);
+    /// The text of `column` (0..6) of a row as the list shows and sorts it.
+    static QString shown(const browse::Row& row, int column);
 
     const browse::Row& row(int r) const { return rows_[static_cast<std::size_t>(r)]; }
     const std::vector<browse::Row>& rows() const { return rows_; }

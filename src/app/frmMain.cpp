@@ -898,13 +898,15 @@ void frmMain::ListView1_Click() {
     // With rows but none current (every row deselected) the editor keeps what it shows.
     if (const int current = currentRow(); current >= 0) {
         const browse::Row& r = model_->row(current);
-        auto shown = [](const QString& t) { return write::shownText(t); };
-        txtArtist->setText(shown(r.artist));
-        txtTitel->setText(shown(r.title));
-        txtAlbum->setText(shown(r.album));
-        txtAr->setText(shown(r.year));
-        Combo1->setCurrentIndex(tag::genre_tal2(shown(r.genre)) - 1);
-        txtKommentarer->setText(shown(r.comment));
+        auto fill = [](QLineEdit* e, const QString& t) {
+            TagTextValidator::fill(*e, write::shownText(t));
+        };
+        fill(txtArtist, r.artist);
+        fill(txtTitel, r.title);
+        fill(txtAlbum, r.album);
+        fill(txtAr, r.year);
+        Combo1->setCurrentIndex(tag::genre_tal2(write::shownText(r.genre)) - 1);
+        fill(txtKommentarer, r.comment);
         txtFilnamn->setText(r.name);
     }
     showButtonsFor(selected);

@@ -330,6 +330,13 @@ QString homeFolder() {
     return QStringLiteral("/");
 }
 
+// Programs under /usr were put there by a package or by an install into /usr/local: that
+// hierarchy holds no files written at run time, and removing the package would leave id3.ini
+// behind. Root can write there all the same, so being writable does not tell.
+bool isInstalledFolder(const QString& folder) {
+    return folder == u"/usr" || folder.startsWith(u"/usr/");
+}
+
 QString joined(const QString& folder, const QString& name) {
     return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
 }
@@ -442,7 +449,7 @@ Code saveSettings(const QString& iniPath, const Settings& settings) {
 
 QString settingsPath(const QString& programFolder) {
     const QString ini = QStringLiteral("id3.ini");
-    if (!programFolder.isEmpty() &&
+    if (!programFolder.isEmpty() && !isInstalledFolder(programFolder) &&
         ::access(platform::encodeName(programFolder).constData(), W_OK | X_OK) == 0) {
         return joined(programFolder, ini);
     }

@@ -45,8 +45,9 @@ int loadSettings(const QString& iniPath, SettingsTarget& target);
 /// replaces the old file, so a failure never leaves half a file. Returns the failure's code.
 Code saveSettings(const QString& iniPath, const Settings& settings);
 
-/// Where id3.ini lives: in `programFolder` when that folder can be written, otherwise in the
-/// user's configuration folder ($XDG_CONFIG_HOME/sorvel, by default ~/.config/sorvel).
+/// Where id3.ini lives: in `programFolder` when that folder can be written and is not part of the
+/// system's installed programs (under /usr), otherwise in the user's configuration folder
+/// ($XDG_CONFIG_HOME/sorvel, by default ~/.config/sorvel).
 QString settingsPath(const QString& programFolder);
 
 }  // namespace sorvel::app

@@ -3,6 +3,7 @@
 #include "platform/names.h"
 #include "tag/genre.h"
 #include "tag/tag.h"
+#include "tag/utf8.h"
 
 #include <climits>
 #include <vector>
@@ -17,8 +18,10 @@ int clampToInt(std::size_t n) {
 }  // namespace
 
 QString shownText(const QString& text) {
-    const qsizetype nul = text.indexOf(QChar(u'\0'));
-    return nul < 0 ? text : text.left(nul);
+    const std::optional<QString> utf8 = tag::utf8Reading(text);
+    const QString& read = utf8 ? *utf8 : text;
+    const qsizetype nul = read.indexOf(QChar(u'\0'));
+    return nul < 0 ? read : read.left(nul);
 }
 
 QString katalogFor(const QString& folder) {

@@ -8,9 +8,10 @@
 namespace sorvel::browse {
 
 /// One file of the folder on show. `name` is the file name without its last four characters (the
-/// ".mp3" ending in whatever case the file has it); the six texts are the tag's, as read (trimmed
-/// of blanks only, NUL bytes kept), with the genre as its name. A file without a trailer has only
-/// its name.
+/// ".mp3" ending in whatever case the file has it); the six texts are the tag's as stored, one
+/// character per byte (trimmed of blanks only, NUL bytes kept), with the genre as its name. They
+/// are never shown as they stand but through shownText(). A file without a trailer has only its
+/// name.
 struct Row {
     QString name;
     QString artist;
@@ -23,9 +24,11 @@ struct Row {
     friend bool operator==(const Row&, const Row&) = default;
 };
 
-/// A row's tag text as the list and the editor show it: up to its first NUL byte. The row keeps
-/// the whole text, so that bytes another program put after the NUL (padding, a track number)
-/// are written back unchanged; no file name can hold a NUL either.
+/// A row's tag text as the list, the editor, sorting and file names from tags see it: its UTF-8
+/// reading where it has one (tag::utf8Reading()), up to its first NUL byte. The row keeps the
+/// stored text, so that a field left alone is written back byte for byte: UTF-8 stays UTF-8, and
+/// bytes another program put after the NUL (padding, a track number) survive. Not for the row's
+/// name, which is a file name already.
 QString shownText(const QString& text);
 
 /// The status text and progress a long command reports while it runs, in the order the user is

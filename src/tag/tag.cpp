@@ -15,8 +15,9 @@ constexpr std::size_t kYearAt = 93;
 constexpr std::size_t kCommentAt = 97;
 constexpr std::size_t kGenreAt = 127;
 
-bool startsWith(std::span<const std::byte> bytes, const char (&text)[4]) {
-    return bytes.size() >= 3 && std::memcmp(bytes.data(), text, 3) == 0;
+template <std::size_t N>
+bool startsWith(std::span<const std::byte> bytes, const char (&text)[N]) {
+    return bytes.size() >= N - 1 && std::memcmp(bytes.data(), text, N - 1) == 0;
 }
 
 // Only the blank (0x20) is trimmed: other programs pad with NUL, and those bytes must survive.
@@ -55,7 +56,10 @@ bool hasTrailer(std::span<const std::byte> tail, std::uint64_t fileSize) {
     const auto trailer = tail.last(kTrailerSize);
     if (!startsWith(trailer, "TAG"))
         return false;
-    if (tail.size() >= kTailSize && startsWith(tail.last(kTailSize), "APE"))
+    // Only the whole APEv2 preamble counts: audio may end in "APE" by chance before a real
+    // trailer, and taking that for an APE header would hide the trailer and make the next save
+    // append a second one.
+    if (tail.size() >= kTailSize && startsWith(tail.last(kTailSize), "APETAGEX"))
         return false;
     return true;
 }

@@ -16,7 +16,8 @@ inline constexpr std::size_t kTrailerSize = 128;
 /// A file shorter than this never counts as having a trailer, even when its last 128 bytes would
 /// form one; reader and writer agree on it.
 inline constexpr std::uint64_t kMinTaggedSize = 130;
-/// The most that is ever read: the trailer and the three bytes before it (see hasTrailer()).
+/// The most that is ever read: the trailer and the three bytes before it, where an APEv2 header
+/// that hides it would begin (see hasTrailer()).
 inline constexpr std::size_t kTailSize = 131;
 inline constexpr qsizetype kTextWidth = 30;
 inline constexpr qsizetype kYearWidth = 4;
@@ -25,6 +26,7 @@ inline constexpr int kNoGenreByte = 255;
 
 /// One ID3v1 tag. Texts hold one character per byte of the trailer (Windows-1252), trimmed of
 /// leading and trailing spaces only; NUL bytes written by other programs stay part of the text.
+/// A text stored as UTF-8 is held so too; utf8Reading() gives what it says.
 struct TagRecord {
     QString title;
     QString artist;
@@ -41,8 +43,9 @@ struct TagRecord {
 using Trailer = std::array<std::byte, kTrailerSize>;
 
 /// Whether the last bytes of a file of `fileSize` bytes hold a trailer. `tail` is the file's last
-/// min(fileSize, 131) bytes. An APEv2 header that begins 131 bytes from the end ("APETAGEX") puts
-/// "TAG" where the trailer's marker would be; such a file has no ID3v1 trailer.
+/// min(fileSize, 131) bytes. An APEv2 header that begins 131 bytes from the end puts the "TAG" of
+/// its "APETAGEX" where the trailer's marker would be; such a file has no ID3v1 trailer. Any other
+/// bytes before the marker, "APE" alone included, leave the trailer a trailer.
 bool hasTrailer(std::span<const std::byte> tail, std::uint64_t fileSize);
 
 /// Reads the fields of a trailer whose marker has been checked.

@@ -100,27 +100,27 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
         browse::Row updated = row;
         switch (typ) {
             case Typ::Artist:
-                updated.artist = editor.artist;
+                updated.artist = storedFor(editor.artist, row.artist);
                 break;
             case Typ::Titel:
-                updated.title = editor.title;
+                updated.title = storedFor(editor.title, row.title);
                 break;
             case Typ::Album:
-                updated.album = editor.album;
+                updated.album = storedFor(editor.album, row.album);
                 break;
             case Typ::Ar:
-                updated.year = editor.year;
+                updated.year = storedFor(editor.year, row.year);
                 break;
             case Typ::Genre:
                 updated.genre = editor.genre;
                 break;
             case Typ::Kommentarer:
-                updated.comment = editor.comment;
+                updated.comment = storedFor(editor.comment, row.comment);
                 break;
             case Typ::Filnamn: {
                 ArtistTitle at = splitFileName(row.name, fil2tagNr);
-                updated.artist = std::move(at.artist);
-                updated.title = std::move(at.title);
+                updated.artist = storedFor(at.artist, row.artist);
+                updated.title = storedFor(at.title, row.title);
                 break;
             }
         }

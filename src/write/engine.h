@@ -64,7 +64,8 @@ ArtistTitle splitFileName(const QString& name, int fil2tagNr);
 tag::TagRecord recordFor(const browse::Row& row);
 
 /// Writes into the file of every selected row the record of that row with the selector's field
-/// replaced, and then updates the row. Reports the progress maximum (the number of rows; not
+/// replaced (a file that already shows the new text keeps its bytes, see storedFor()), and then
+/// updates the row. Reports the progress maximum (the number of rows; not
 /// reported for an empty list), a step for every row selected or not, "Sparar " + name + ".mp3"
 /// after each file written, and finally progress 0 and "Klar". A file that cannot be written
 /// (or whose new text a tag cannot hold) keeps its bytes, its row stays as it was, and the

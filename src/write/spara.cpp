@@ -9,11 +9,6 @@ namespace {
 
 using Boxes = platform::MessageBoxes;
 
-// The editor shows a row's text only up to its first NUL; a field left so keeps the whole text.
-QString keepWhole(const QString& shown, const QString& rowText) {
-    return shown == shownText(rowText) ? rowText : shown;
-}
-
 void showReadOnly(Boxes& boxes) {
     boxes.show(QStringLiteral("Fel"), QStringLiteral("Filen är skrivskyddad!"),
                Boxes::Icon::Critical, Boxes::Buttons::Ok);
@@ -36,12 +31,12 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& box
                            const QString& katalog, browse::Row& row, const EditorValues& editor,
                            const QString& txtFilnamn) {
     browse::Row updated = row;
-    updated.artist = keepWhole(editor.artist, row.artist);
-    updated.title = keepWhole(editor.title, row.title);
-    updated.album = keepWhole(editor.album, row.album);
-    updated.year = keepWhole(editor.year, row.year);
+    updated.artist = storedFor(editor.artist, row.artist);
+    updated.title = storedFor(editor.title, row.title);
+    updated.album = storedFor(editor.album, row.album);
+    updated.year = storedFor(editor.year, row.year);
     updated.genre = editor.genre;
-    updated.comment = keepWhole(editor.comment, row.comment);
+    updated.comment = storedFor(editor.comment, row.comment);
     const tag::NoGenre noGenre =
         editor.genre == row.genre ? tag::NoGenre::KeepFileByte : tag::NoGenre::Write255;
 

@@ -23,13 +23,14 @@ enum class SaveOutcome {
 };
 
 /// Writes the editor's tag to katalog + row.name + ".mp3". A text field that still shows the
-/// row's text (shownText()) is written as the row holds it, NUL bytes and all; a changed one is
-/// padded with blanks. A genre left as the row has it keeps a no-genre byte of the file's own.
-/// When `txtFilnamn` differs from the row's name (case counts), asks whether to rename and on
-/// OK renames without ever replacing a file. The row's tag columns follow what was written, its
-/// name the rename. A file that cannot be written shows "Filen är skrivskyddad!" for an access
-/// failure and the failure list otherwise; a failed rename shows the rename procedure's message
-/// for its code, and "Filen är skrivskyddad!" when the file system refused the access.
+/// row's text (shownText()) is written as the row stores it, byte for byte (UTF-8 and NUL bytes
+/// included); a changed one in Windows-1252, padded with blanks. A genre left as the row has it
+/// keeps a no-genre byte of the file's own. When `txtFilnamn` differs from the row's name (case
+/// counts), asks whether to rename and on OK renames without ever replacing a file. The row's tag
+/// columns follow what was written, its name the rename. A file that cannot be written shows "Filen
+/// är skrivskyddad!" for an access failure and the failure list otherwise; a failed rename shows
+/// the rename procedure's message for its code, and "Filen är skrivskyddad!" when the file system
+/// refused the access.
 SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& boxes,
                            const QString& katalog, browse::Row& row, const EditorValues& editor,
                            const QString& txtFilnamn);

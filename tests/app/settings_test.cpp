@@ -188,3 +188,21 @@ TEST(SettingsPath, AnUnwritableProgramFolderSendsTheFileToTheUsersConfiguration)
     env.set("XDG_CONFIG_HOME", u"relativ"_s);
     EXPECT_EQ(settingsPath(folder), config.path() + u"hem/.config/sorvel/id3.ini"_s);
 }
+
+TEST(SettingsPath, AProgramInstalledUnderUsrNeverWritesBesideItself) {
+    test::TempFolder config;
+    test::Environment env;
+    env.set("XDG_CONFIG_HOME", config.path().chopped(1));
+    const QString user = config.path() + u"sorvel/id3.ini"_s;
+    // As root (CI, an installing administrator) these folders can be written all the same.
+    for (const QString& installed : {u"/usr"_s, u"/usr/lib"_s, u"/usr/local/lib"_s}) {
+        EXPECT_EQ(settingsPath(installed), user) << installed.toStdString();
+    }
+    // A portable copy elsewhere keeps its file beside it, whatever its folders are called.
+    test::TempFolder portable;
+    for (const QString& name : {u"usr"_s, u"usr2"_s}) {
+        const QString folder = portable.path() + name;
+        ASSERT_TRUE(QDir().mkpath(folder));
+        EXPECT_EQ(settingsPath(folder), folder + u"/id3.ini"_s);
+    }
+}

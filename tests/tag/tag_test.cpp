@@ -3,6 +3,7 @@
 #include "support/files.h"
 #include "tag/cp1252.h"
 #include "tag/genre.h"
+#include "tag/utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -131,7 +132,7 @@ TEST_F(Trailers, NoGenreIs255UnlessAskedToKeepAFileByteThatReadsAsNone) {
     EXPECT_EQ(genreByte(fresh), 255);
 }
 
-TEST_F(Trailers, AnApeHeaderThatEndsInTagIsNotAnId3Trailer) {
+TEST_F(Trailers, OnlyAWholeApeHeaderBeforeTheMarkerHidesTheTrailer) {
     // APEv2 header placed so that "TAG" of "APETAGEX" falls exactly 128 bytes from the end.
     QByteArray ape = QByteArray("APETAGEX") + QByteArray(24, '\x01');
     ape += QByteArray(131 - ape.size(), '\x02');
@@ -141,6 +142,49 @@ TEST_F(Trailers, AnApeHeaderThatEndsInTagIsNotAnId3Trailer) {
     ASSERT_EQ(skriv_tag(fs, p, record("t", "a")), code::kOk);
     EXPECT_EQ(readAll(p).chopped(128), before);
     EXPECT_EQ(las_tag(fs, p)->title, u"t"_s);
+
+    // Audio that happens to end in "APE" (or "APETAG", reaching into the title) before a real
+    // trailer: the trailer is read, and written over in place rather than buried by a second.
+    for (const char* title : {"Titel", "EY"}) {
+        const QByteArray body = audio(1668) + QByteArray("APE");
+        const QString q = file(body + trailer(title, "Artist", "", "", "", 17));
+        ASSERT_TRUE(las_tag(fs, q)) << title;
+        EXPECT_EQ(las_tag(fs, q)->title, QString::fromLatin1(title));
+        ASSERT_EQ(skriv_tag(fs, q, record("Ny", "Artist", 17)), code::kOk);
+        EXPECT_EQ(readAll(q), body + trailer("Ny", "Artist", "", "", "", 17));
+    }
+}
+
+TEST(Utf8Reading, OnlyValidUtf8WithAMultiByteSequenceReadsAsItsText) {
+    auto stored = [](const QByteArray& bytes) {
+        return decode1252(std::as_bytes(std::span(bytes.constData(), bytes.size())));
+    };
+    const std::pair<QByteArray, std::optional<QString>> cases[] = {
+        {"\xC3\x85sa \xC3\x96"
+         "berg",
+         u"Åsa Öberg"_s},
+        {"\xC3\xA5", u"å"_s},  // "Ã¥" typed in Windows-1252 reads as its UTF-8 too
+        // Continuation bytes the code page maps beyond Latin-1 (0x80 is €) or leaves undefined.
+        {"\xC4\x80 \xC3\x81", u"Ā Á"_s},
+        {"\xF0\x9F\x8E\xB5 \xE2\x82\xAC", u"🎵 €"_s},
+        {QByteArray("\xC3\x85sa\0\0\x05", 7), u"Åsa"_s + QChar(0) + QChar(0) + QChar(5)},
+        {"Abba", std::nullopt},  // reads the same either way
+        {"", std::nullopt},
+        {"Sm\xE5", std::nullopt},
+        {"\xC3\x85sa \xD6"
+         "berg",
+         std::nullopt},                          // one byte outside UTF-8 spoils the field
+        {"\xC3", std::nullopt},                  // cut short
+        {"\x85", std::nullopt},                  // a lone continuation byte
+        {"\xC0\x80", std::nullopt},              // overlong
+        {"\xE0\x80\xAF", std::nullopt},          // overlong
+        {"\xED\xA0\x80", std::nullopt},          // a surrogate
+        {"\xF4\x90\x80\x80", std::nullopt},      // above U+10FFFF
+        {"\xF8\x88\x80\x80\x80", std::nullopt},  // five bytes
+    };
+    for (const auto& [bytes, reading] : cases)
+        EXPECT_EQ(utf8Reading(stored(bytes)), reading) << bytes.toHex(' ').toStdString();
+    EXPECT_EQ(utf8Reading(u"Å"_s + QChar(0x0142)), std::nullopt);  // not a stored text at all
 }
 
 TEST_F(Trailers, RefusalsAndFailuresLeaveTheFileAsItWasAndCreateNothing) {

@@ -318,6 +318,48 @@ TEST_F(Writer, SaveAFileThatCannotBeWrittenIsReportedAndLeavesFileAndRowAlone) {
     EXPECT_EQ(row, scanned);
 }
 
+TEST_F(Writer, Utf8FieldsShowAsTheirTextAndKeepTheirBytesUntilTheUserChangesThem) {
+    // "Åsa Öberg" as a tagger under a UTF-8 locale stores it, padded with NUL, and "Ã¥" typed
+    // in Windows-1252, which reads as UTF-8 too.
+    const QByteArray asa =
+        "\xC3\x85sa \xC3\x96"
+        "berg";
+    const QByteArray u = audio(300) + trailer("\xC3\xA5", asa, "Album", "", "", 17, '\0');
+    const QByteArray v = audio(300) + trailer("Titel", "Annan", "", "", "", 17);
+    const QByteArray w = audio(300) + trailer("x", asa, "", "", "", 17);
+    dir.write(u"u.mp3"_s, u);
+    dir.write(u"v.mp3"_s, v);
+    dir.write(u"Åsa Öberg - Vals.mp3"_s, w);
+    scan();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(write::shownText(rows[0].artist), u"Åsa Öberg"_s);
+    EXPECT_EQ(write::shownText(rows[0].title), u"å"_s);
+    EXPECT_EQ(fileops::nameFromTag(rows[0].artist, rows[0].title), u"Åsa Öberg - å"_s);
+
+    // A field command writes the new text in Windows-1252 where a file shows something else.
+    editor.artist = u"Åsa Öberg"_s;
+    EXPECT_EQ(run(Typ::Artist, {true, true, true}, editor).written, 3u);
+    EXPECT_EQ(bytes("u.mp3"), u);
+    EXPECT_EQ(bytes("v.mp3"), withField(v, kArtistAt, 30,
+                                        "\xC5sa \xD6"
+                                        "berg"));
+    EXPECT_EQ(bytes("Åsa Öberg - Vals.mp3"), w);
+    // From the file name, only the title is new.
+    EXPECT_EQ(run(Typ::Filnamn, {false, false, true}, {}).written, 1u);
+    EXPECT_EQ(bytes("Åsa Öberg - Vals.mp3"), withField(w, kTitleAt, 30, "Vals"));
+
+    // A save keeps the bytes of the fields left as shown; an edited one is Windows-1252.
+    row = rows[0];
+    editor = {u"Åsa Öberg"_s, u"å"_s, u"Nytt"_s, {}, row.genre, {}};
+    EXPECT_EQ(save(u"u"_s), SaveOutcome::Saved);
+    EXPECT_EQ(bytes("u.mp3"), withField(u, kAlbumAt, 30, "Nytt"));
+    editor.artist = u"Åsa Öberg & Co"_s;
+    save(u"u"_s);
+    EXPECT_EQ(bytes("u.mp3"), withField(withField(u, kAlbumAt, 30, "Nytt"), kArtistAt, 30,
+                                        "\xC5sa \xD6"
+                                        "berg & Co"));
+}
+
 TEST(EditorText, DropsWhatATagCannotHoldAndKeepsTheCursorOnItsCharacter) {
     // Ω and the emoji (two UTF-16 units) have no byte in Windows-1252; é and € have.
     for (const auto& [before, after] : {std::pair{2, 1}, std::pair{7, 4}, std::pair{0, 0}}) {
@@ -330,4 +372,11 @@ TEST(EditorText, DropsWhatATagCannotHoldAndKeepsTheCursorOnItsCharacter) {
     QString clean = u"Åsa"_s;
     int at = 1;
     EXPECT_EQ(std::pair(write::dropUnholdable(clean, at), at), std::pair(0, 1));  // nothing to drop
+
+    // What the row filled in stays; a character beyond the BMP is kept or dropped whole.
+    QString filled = QString::fromUtf16(u"Łódź😀!ł😁");
+    int end = static_cast<int>(filled.size());
+    EXPECT_EQ(write::dropUnholdable(filled, end, u"Łódź😀"), 3);
+    EXPECT_EQ(filled, QString::fromUtf16(u"Łódź😀!"));
+    EXPECT_EQ(end, filled.size());
 }

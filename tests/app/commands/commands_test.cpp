@@ -102,6 +102,43 @@ private Q_SLOTS:
                  u"Cher - Mamma Mia"_s);
     }
 
+    void utf8FieldsAreListedSortedEditedAndSavedAsTheirText() {
+        WindowFixture t;
+        // Artist "Åsa Öberg" and title "Łódź" as a tagger under a UTF-8 locale stores them; a
+        // file name that looks like UTF-8 read as Windows-1252 is a name all the same.
+        t.mp3(t.music, u"u.mp3"_s,
+              "\xC3\x85sa \xC3\x96"
+              "berg",
+              "\xC5\x81\xC3\xB3"
+              "d\xC5\xBA");
+        t.mp3(t.music, u"z.mp3"_s, "Zorn");
+        t.mp3(t.music, u"Ã¥.mp3"_s);
+        t.start();
+        t.w->ListView1_ColumnClick(2);  // by artist, ascending, as Swedish sorts it
+        QStringList artists, names;
+        for (int r = 0; r < t.rows().rowCount(); ++r) {
+            artists << t.rows().data(t.rows().index(r, 1), Qt::DisplayRole).toString();
+            names << t.rows().data(t.rows().index(r, 0), Qt::DisplayRole).toString();
+        }
+        QCOMPARE(artists.mid(2), (QStringList{u"Abba"_s, u"Cher"_s, u"Zorn"_s, u"Åsa Öberg"_s}));
+        QVERIFY(names.contains(u"Ã¥"_s));
+
+        // The editor shows the title whole, although Windows-1252 has no Ł or ź, and a save that
+        // leaves it keeps every byte; one that changes it is refused, the file left as it was.
+        t.click(t.row("u"));
+        QCOMPARE(t.text("txtArtist"), u"Åsa Öberg"_s);
+        QCOMPARE(t.text("txtTitel"), u"Łódź"_s);
+        const QByteArray u = t.bytes("u");
+        t.press("cmdSpara");
+        QVERIFY(t.boxes.shown.empty());
+        QCOMPARE(t.bytes("u"), u);
+        t.type("txtTitel", u"Łódź 2ł"_s);  // typed: the new ł is dropped, the shown ones stay
+        QCOMPARE(t.text("txtTitel"), u"Łódź 2"_s);
+        t.press("cmdSpara");
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QCOMPARE(t.bytes("u"), u);
+    }
+
     void fileNameToTagSplitsAtTheHyphenOfTheMenuAndOnlyTheLeftButtonWrites() {
         WindowFixture t;
         const QString name = u"01 - Artist - Title"_s;
