@@ -22,7 +22,10 @@ Code checkNewName(const QString& base) {
             case u'|':
                 return code::kBadFileName;
             default:
-                if (c.unicode() < 0x20)
+                // Control characters, DEL and the C1 range included (a tag's undefined
+                // Windows-1252 bytes read as C1), make a name that file managers and terminals
+                // show as something else or not at all.
+                if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
                     return code::kBadFileName;
         }
     }

@@ -151,9 +151,10 @@ TEST_F(Files, ACaseOnlyRenameThatFailsKeepsTheOldName) {
 
 TEST(NewNames, RefusedNamesGetTheirCodes) {
     for (const char* bad : {"", ".dold", "a\"b", "a?b", "a*b", "a/b", "a\\b", "a:b", "a<b", "a>b",
-                            "a|b", "tab\there"}) {
+                            "a|b", "tab\there", "del\x7f", "c1\xc2\x81", "c1\xc2\x9d"}) {
         EXPECT_EQ(checkNewName(name(bad)), code::kBadFileName) << bad;
     }
+    EXPECT_EQ(checkNewName(u"nbsp\u00a0ok"_s), code::kOk);
     for (const char* reserved : {"CON", "aux", "COM1", "COM4", "LPT3", "PRN", "nul"})
         EXPECT_EQ(checkNewName(name(reserved)), code::kAccess) << reserved;
     EXPECT_EQ(checkNewName(QString(251, u'a')), code::kOk);
