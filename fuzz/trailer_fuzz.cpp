@@ -1,9 +1,15 @@
 // Any bytes as a whole file: only its last 131 bytes are looked at, a trailer found there reads
 // without going outside them, and writing the record back changes no byte but the blanks the
-// reader trims from the front of a field and a genre byte that reads as none.
+// reader trims from the front of a field and a genre byte that reads as none. Then the same
+// bytes as a real file: las_tag() reads what the buffer said, and skriv_tag() of the record read
+// changes the trailer alone, or appends one and nothing else.
 
 #include "fuzz_check.h"
+#include "platform/filesystem.h"
 #include "tag/tag.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstddef>
@@ -11,6 +17,7 @@
 #include <cstring>
 #include <memory>
 
+using namespace sorvel;
 using namespace sorvel::tag;
 
 namespace {
@@ -21,6 +28,47 @@ struct Field {
 };
 constexpr Field kFields[] = {{3, 30}, {33, 30}, {63, 30}, {93, 4}, {97, 30}};
 constexpr std::size_t kGenreAt = 127;
+
+QString writeFile(const std::uint8_t* data, std::size_t size) {
+    static const auto dir = std::make_unique<QTemporaryDir>();
+    FUZZ_CHECK(dir->isValid());
+    static const QString path = dir->path() + QStringLiteral("/fil.mp3");
+    QFile file(path);
+    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    FUZZ_CHECK(file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size)) ==
+               static_cast<qint64>(size));
+    return path;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    FUZZ_CHECK(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
+// The file on disk, read and written back through the program's own reader and writer.
+void checkFile(const std::uint8_t* data, std::size_t size, bool found) {
+    const QString path = writeFile(data, size);
+    platform::PosixFileSystem fs;
+    const std::optional<TagRecord> read = las_tag(fs, path);
+    FUZZ_CHECK(read.has_value() == found);
+    TagRecord record = read.value_or(TagRecord{});
+    if (!found && size > 0)
+        record.title = QStringLiteral("Ny");  // something to append
+    FUZZ_CHECK(skriv_tag(fs, path, record, NoGenre::KeepFileByte) == code::kOk);
+
+    const QByteArray after = readFile(path);
+    const std::size_t kept = found ? size - kTrailerSize : size;
+    FUZZ_CHECK(static_cast<std::size_t>(after.size()) == kept + kTrailerSize);
+    FUZZ_CHECK(kept == 0 || std::memcmp(after.constData(), data, kept) == 0);
+    auto expected = *renderTrailer(record);
+    if (found && record.genre < 0)
+        expected[kGenreAt] = std::byte{data[size - 1]};  // a file's own "no genre" byte stays
+    FUZZ_CHECK(std::memcmp(after.constData() + kept, expected.data(), kTrailerSize) == 0);
+    // A file of under two bytes stays too short to count as tagged even with its trailer.
+    if (after.size() >= static_cast<qsizetype>(kMinTaggedSize))
+        FUZZ_CHECK(las_tag(fs, path) == std::optional<TagRecord>(record));
+}
 
 }  // namespace
 
@@ -36,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool marker = size >= kMinTaggedSize && std::memcmp(tail.get() + n - 128, "TAG", 3) == 0;
     const bool found = hasTrailer(view, size);
     FUZZ_CHECK(found == (marker && !ape));
+    checkFile(data, size, found);
     if (!found)
         return 0;
 
