@@ -113,6 +113,22 @@ std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path) 
     return parseTrailer(std::span<const std::byte, kTrailerSize>(tail.last<kTrailerSize>()));
 }
 
+namespace {
+
+// Whether the file's last bytes `before` and the `trailer` written after them spell the
+// "APETAGEX" that hides a trailer (see hasTrailer()).
+bool spellsApeHeader(std::span<const std::byte> before, const Trailer& trailer) {
+    constexpr std::size_t k = kTailSize - kTrailerSize;
+    if (before.size() < k)
+        return false;
+    std::array<std::byte, kTailSize> next{};
+    std::copy(before.end() - k, before.end(), next.begin());
+    std::copy(trailer.begin(), trailer.end(), next.begin() + k);
+    return std::memcmp(next.data(), "APETAGEX", 8) == 0;
+}
+
+}  // namespace
+
 Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag,
                NoGenre noGenre) {
     auto rendered = renderTrailer(tag);
@@ -133,11 +149,23 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
     std::array<std::byte, kTailSize> buf{};
     const std::size_t n = size >= kTailSize ? kTailSize : static_cast<std::size_t>(size);
     const std::span<std::byte> tail(buf.data(), n);
-    if (size >= kMinTaggedSize) {
+    if (n > 0) {
         if (const Code c = fs.readAt(fd, size - n, tail); c != code::kOk)
             return c;
     }
-    if (!hasTrailer(tail, size)) {
+    const bool overwrite = hasTrailer(tail, size);
+    // "APE" just in front and a title beginning with "EX" spell "APETAGEX": the new trailer would
+    // read as hidden by an APEv2 header, the row would lose its tag and the next write would
+    // append a second one. The reader trims a leading blank, so the title shows the same with one.
+    if (spellsApeHeader(overwrite ? tail.first(n - kTrailerSize) : tail, out)) {
+        TagRecord shifted = tag;
+        shifted.title.prepend(u' ');
+        const auto room = renderTrailer(shifted);
+        if (!room)
+            return code::kBadArgument;  // a title of the full width has no room for the blank
+        out = *room;
+    }
+    if (!overwrite) {
         if (const Code c = fs.writeAt(fd, size, out); c != code::kOk) {
             fs.truncate(fd, size);  // a partial append must not leave stray bytes behind
             return c;

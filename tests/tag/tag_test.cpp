@@ -153,6 +153,21 @@ TEST_F(Trailers, OnlyAWholeApeHeaderBeforeTheMarkerHidesTheTrailer) {
         ASSERT_EQ(skriv_tag(fs, q, record("Ny", "Artist", 17)), code::kOk);
         EXPECT_EQ(readAll(q), body + trailer("Ny", "Artist", "", "", "", 17));
     }
+
+    // A new title beginning with "EX" after that "APE" would spell the header and hide the tag
+    // it writes, whether written over a trailer or appended: it gets a leading blank, which the
+    // reader trims. A title of the full width has no room for one and is refused.
+    for (const bool tagged : {true, false}) {
+        const QByteArray body = audio(1668) + QByteArray("APE");
+        const QString q = file(tagged ? body + trailer("Titel", "", "", "", "", 17) : body);
+        ASSERT_EQ(skriv_tag(fs, q, record("EXIT", "Artist", 17)), code::kOk);
+        EXPECT_EQ(readAll(q), body + trailer(" EXIT", "Artist", "", "", "", 17));
+        EXPECT_EQ(las_tag(fs, q)->title, u"EXIT"_s);
+        const QByteArray written = readAll(q);
+        EXPECT_EQ(skriv_tag(fs, q, record("EXEEEEEEEEEEEEEEEEEEEEEEEEEEEE", "A", 17)),
+                  code::kBadArgument);
+        EXPECT_EQ(readAll(q), written);
+    }
 }
 
 TEST(Utf8Reading, OnlyValidUtf8WithAMultiByteSequenceReadsAsItsText) {
