@@ -62,6 +62,15 @@ void checkFile(const std::uint8_t* data, std::size_t size, bool found) {
     FUZZ_CHECK(static_cast<std::size_t>(after.size()) == kept + kTrailerSize);
     FUZZ_CHECK(kept == 0 || std::memcmp(after.constData(), data, kept) == 0);
     auto expected = *renderTrailer(record);
+    // A title that would spell "APETAGEX" with the audio's last bytes is moved by one blank.
+    if (kept >= 3 && std::memcmp(data + kept - 3, "APE", 3) == 0 &&
+        std::memcmp(expected.data(), "TAGEX", 5) == 0) {
+        TagRecord shifted = record;
+        shifted.title.prepend(u' ');
+        const auto room = renderTrailer(shifted);
+        FUZZ_CHECK(room.has_value());
+        expected = *room;
+    }
     if (found && record.genre < 0)
         expected[kGenreAt] = std::byte{data[size - 1]};  // a file's own "no genre" byte stays
     FUZZ_CHECK(std::memcmp(after.constData() + kept, expected.data(), kTrailerSize) == 0);
