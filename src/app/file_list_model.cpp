@@ -150,19 +150,28 @@ const std::vector<std::uint32_t>& FileListModel::ranks(int column) {
     if (!ranks.empty() || rows_.empty()) {
         return ranks;
     }
-    // A folder repeats its artists, albums and years: each distinct text is collated once.
-    QHash<QString, std::uint32_t> distinctOf;
-    distinctOf.reserve(static_cast<qsizetype>(rows_.size()));
+    // A folder repeats its artists, albums and years: each distinct text is collated once. Its
+    // file names are its own, so looking for repeats there would only cost.
     std::vector<QString> texts;
     ranks.resize(rows_.size());
-    for (std::size_t r = 0; r < rows_.size(); ++r) {
-        const QString text = shown(rows_[r], column);
-        auto it = distinctOf.constFind(text);
-        if (it == distinctOf.constEnd()) {
-            it = distinctOf.insert(text, static_cast<std::uint32_t>(texts.size()));
-            texts.push_back(text);
+    if (column == 0) {
+        texts.reserve(rows_.size());
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            texts.push_back(rows_[r].name);
+            ranks[r] = static_cast<std::uint32_t>(r);
         }
-        ranks[r] = *it;
+    } else {
+        QHash<QString, std::uint32_t> distinctOf;
+        distinctOf.reserve(static_cast<qsizetype>(rows_.size()));
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            const QString text = shown(rows_[r], column);
+            auto it = distinctOf.constFind(text);
+            if (it == distinctOf.constEnd()) {
+                it = distinctOf.insert(text, static_cast<std::uint32_t>(texts.size()));
+                texts.push_back(text);
+            }
+            ranks[r] = *it;
+        }
     }
     std::vector<QCollatorSortKey> keys;
     keys.reserve(texts.size());
