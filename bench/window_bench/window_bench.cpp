@@ -188,8 +188,10 @@ struct Interactions {
     double sortFirst = 1e9;   // the first click on a column since the rows came
     double sortSecond = 1e9;  // the click after it on the same column: the other direction
     double selectAll = 1e9;
-    double clickAfterAll = 1e9;  // a click on one row while every row is selected
-    double click = 1e9;          // a click on another row while one is selected
+    double clickAfterAll = 1e9;    // a click on one row while every row is selected
+    double shiftEnd = 1e9;         // Shift+End: from the current row to the last
+    double clickAfterRange = 1e9;  // a click on one row after Shift+End
+    double click = 1e9;            // a click on another row while one is selected
     double deleteRow = 1e9;
     double refreshSorted = 1e9;
 };
@@ -227,6 +229,14 @@ Interactions interact(app::frmMain& w, int n) {
         check(static_cast<int>(w.selectedRows().size()) == n);
         best.clickAfterAll = std::min(best.clickAfterAll, timed([&] { click(rows, rowAt(3)); }));
         check(w.currentRow() == 3 && w.selectedRows().size() == 1);
+        best.shiftEnd =
+            std::min(best.shiftEnd, timed([&] { key(list, Qt::Key_End, Qt::ShiftModifier); }));
+        check(static_cast<int>(w.selectedRows().size()) == n - 3 && w.currentRow() == n - 1);
+        list->scrollToTop();
+        QApplication::processEvents();
+        best.clickAfterRange =
+            std::min(best.clickAfterRange, timed([&] { click(rows, rowAt(5)); }));
+        check(w.currentRow() == 5 && w.selectedRows().size() == 1);
         best.click = std::min(best.click, timed([&] { click(rows, rowAt(4)); }));
         check(w.currentRow() == 4 && w.selectedRows().size() == 1);
 
@@ -289,6 +299,8 @@ int main(int argc, char** argv) {
     line("header-click sort, second click (other direction)", at100k.sortSecond);
     line("Ctrl+A select all", at100k.selectAll);
     line("click on one row, every row selected", at100k.clickAfterAll);
+    line("Shift+End from row 3", at100k.shiftEnd);
+    line("click on one row after Shift+End", at100k.clickAfterRange);
     line("click on one row, one row selected", at100k.click);
     line("Delete on one row", at100k.deleteRow);
     line("F5 on the sorted list", at100k.refreshSorted);
@@ -297,7 +309,7 @@ int main(int argc, char** argv) {
                 std::max(at100k.sortFirst, at100k.sortSecond) / floor100k);
     std::printf("select-all/floor ratio at 100000 rows: %.3f\n", at100k.selectAll / floor100k);
     std::printf("click/floor ratio at 100000 rows: %.4f\n",
-                std::max(at100k.click, at100k.clickAfterAll) / floor100k);
+                std::max({at100k.click, at100k.clickAfterAll, at100k.clickAfterRange}) / floor100k);
     std::printf("delete-row/floor ratio at 100000 rows: %.3f\n", at100k.deleteRow / floor100k);
     return 0;
 }
