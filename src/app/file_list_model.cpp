@@ -2,6 +2,7 @@
 
 #include "write/editor.h"
 
+#include <QHash>
 #include <QLocale>
 #include <algorithm>
 #include <numeric>
@@ -81,13 +82,25 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
 }
 
 void FileListModel::setRow(int r, browse::Row row) {
-    rows_[static_cast<std::size_t>(r)] = std::move(row);
+    browse::Row& old = rows_[static_cast<std::size_t>(r)];
+    for (int c = 0; c < kColumns; ++c) {
+        if (!ranks_[static_cast<std::size_t>(c)].empty() && shown(old, c) != shown(row, c)) {
+            ranks_[static_cast<std::size_t>(c)].clear();
+        }
+    }
+    old = std::move(row);
     Q_EMIT dataChanged(index(r, 0), index(r, kColumns - 1));
 }
 
 void FileListModel::removeRowAt(int r) {
     beginRemoveRows({}, r, r);
     rows_.erase(rows_.begin() + r);
+    // The other rows keep their order among themselves, so their ranks stay true.
+    for (std::vector<std::uint32_t>& ranks : ranks_) {
+        if (!ranks.empty()) {
+            ranks.erase(ranks.begin() + r);
+        }
+    }
     endRemoveRows();
 }
 
@@ -95,13 +108,22 @@ void FileListModel::clear() {
     beginResetModel();
     rows_.clear();
     rows_.shrink_to_fit();
+    forgetRanks();
     endResetModel();
+}
+
+void FileListModel::forgetRanks() {
+    for (std::vector<std::uint32_t>& ranks : ranks_) {
+        ranks.clear();
+        ranks.shrink_to_fit();
+    }
 }
 
 void FileListModel::append(std::vector<browse::Row>&& rows) {
     if (rows.empty()) {
         return;
     }
+    forgetRanks();
     if (!sorted_) {
         const int first = static_cast<int>(rows_.size());
         beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
@@ -122,25 +144,84 @@ void FileListModel::append(std::vector<browse::Row>&& rows) {
     endResetModel();
 }
 
-std::vector<std::size_t> FileListModel::sortedOrder(const std::vector<browse::Row>& rows) const {
-    // One key per row, made once: comparing keys is far cheaper than collating pairs of texts.
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(rows.size());
-    for (const browse::Row& r : rows) {
-        keys.push_back(collator_.sortKey(shown(r, sortColumn_)));
+const std::vector<std::uint32_t>& FileListModel::ranks(int column) {
+    const auto c = static_cast<std::size_t>(column);
+    std::vector<std::uint32_t>& ranks = ranks_[c];
+    if (!ranks.empty() || rows_.empty()) {
+        return ranks;
     }
-    std::vector<std::size_t> order(rows.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
+    // A folder repeats its artists, albums and years: each distinct text is collated once. Its
+    // file names are its own, so looking for repeats there would only cost.
+    std::vector<QString> texts;
+    ranks.resize(rows_.size());
+    if (column == 0) {
+        texts.reserve(rows_.size());
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            texts.push_back(rows_[r].name);
+            ranks[r] = static_cast<std::uint32_t>(r);
+        }
+    } else {
+        QHash<QString, std::uint32_t> distinctOf;
+        distinctOf.reserve(static_cast<qsizetype>(rows_.size()));
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            const QString text = shown(rows_[r], column);
+            auto it = distinctOf.constFind(text);
+            if (it == distinctOf.constEnd()) {
+                it = distinctOf.insert(text, static_cast<std::uint32_t>(texts.size()));
+                texts.push_back(text);
+            }
+            ranks[r] = *it;
+        }
+    }
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(texts.size());
+    for (const QString& t : texts) {
+        keys.push_back(collator_.sortKey(t));
+    }
+    texts.clear();
+    std::vector<std::uint32_t> byKey(keys.size());
+    std::iota(byKey.begin(), byKey.end(), std::uint32_t{0});
+    std::sort(byKey.begin(), byKey.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return keys[a].compare(keys[b]) < 0; });
+    // Texts that collate equal ("abba", "ABBA") share a rank, so that a stable sort keeps them
+    // in the order they were in.
+    std::vector<std::uint32_t> rankOf(keys.size());
+    std::uint32_t rank = 0;
+    for (std::size_t i = 0; i < byKey.size(); ++i) {
+        if (i > 0 && keys[byKey[i - 1]].compare(keys[byKey[i]]) != 0) {
+            ++rank;
+        }
+        rankOf[byKey[i]] = rank;
+    }
+    for (std::uint32_t& r : ranks) {
+        r = rankOf[r];
+    }
+    rankCount_[c] = rank + 1;
+    return ranks;
+}
+
+std::vector<std::size_t> FileListModel::sortedOrder() {
+    const std::vector<std::uint32_t>& key = ranks(sortColumn_);
+    const std::uint32_t count = rankCount_[static_cast<std::size_t>(sortColumn_)];
     const bool ascending = order_ == Qt::AscendingOrder;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const int c = keys[a].compare(keys[b]);
-        return ascending ? c < 0 : c > 0;
-    });
+    // A counting sort by rank: stable, and linear in the rows.
+    std::vector<std::size_t> start(static_cast<std::size_t>(count) + 1, 0);
+    auto slot = [&](std::uint32_t rank) {
+        return static_cast<std::size_t>(ascending ? rank : count - 1 - rank);
+    };
+    for (const std::uint32_t rank : key) {
+        ++start[slot(rank) + 1];
+    }
+    std::partial_sum(start.begin(), start.end(), start.begin());
+    std::vector<std::size_t> order(key.size());
+    for (std::size_t r = 0; r < key.size(); ++r) {
+        order[start[slot(key[r])]++] = r;
+    }
     return order;
 }
 
 std::vector<int> FileListModel::sortRows() {
-    const std::vector<std::size_t> order = sortedOrder(rows_);
+    const std::vector<std::size_t> order = sortedOrder();
     std::vector<browse::Row> sorted;
     sorted.reserve(rows_.size());
     std::vector<int> newRowOf(rows_.size());
@@ -149,6 +230,15 @@ std::vector<int> FileListModel::sortRows() {
         sorted.push_back(std::move(rows_[order[i]]));
     }
     rows_ = std::move(sorted);
+    for (std::vector<std::uint32_t>& ranks : ranks_) {
+        if (!ranks.empty()) {
+            std::vector<std::uint32_t> moved(ranks.size());
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                moved[i] = ranks[order[i]];
+            }
+            ranks = std::move(moved);
+        }
+    }
     return newRowOf;
 }
 

@@ -4,6 +4,8 @@
 
 #include <QAbstractTableModel>
 #include <QCollator>
+#include <array>
+#include <cstdint>
 #include <vector>
 
 namespace sorvel::app {
@@ -36,6 +38,7 @@ public:
     template <class Change>
     void changeRows(Change&& change) {
         change(rows_);
+        forgetRanks();
         if (!rows_.empty()) {
             Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1));
         }
@@ -55,12 +58,21 @@ public:
     Qt::SortOrder sortOrder() const { return order_; }
 
 private:
+    /// The rank of each row's text in `column` (0..6) under the list's collation, by position:
+    /// rows whose texts collate equal share a rank, and a lower rank sorts first.
+    const std::vector<std::uint32_t>& ranks(int column);
     /// The rows' positions in sort order (stable: equal rows keep their order).
-    std::vector<std::size_t> sortedOrder(const std::vector<browse::Row>& rows) const;
+    std::vector<std::size_t> sortedOrder();
     /// Puts rows_ in sort order; gives each old position's new row.
     std::vector<int> sortRows();
+    void forgetRanks();
 
     std::vector<browse::Row> rows_;
+    // Collating is what a sort costs; the ranks let every later sort by the same column, in
+    // either direction, do without it. Kept by position beside rows_; empty when not made or
+    // no longer true of the rows.
+    std::array<std::vector<std::uint32_t>, kColumns> ranks_;
+    std::array<std::uint32_t, kColumns> rankCount_{};
     bool sorted_ = false;
     int sortColumn_ = 0;
     // The first header click flips this to ascending, which is what a user expects of it.

@@ -4,6 +4,9 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace sorvel::app {
 
@@ -38,6 +41,84 @@ int FileListView::buttonCode(Qt::MouseButton button) {
         default:
             return 0;
     }
+}
+
+void FileListView::selectAll() {
+    QAbstractItemModel* m = model();
+    QItemSelectionModel* selection = selectionModel();
+    if (m == nullptr || selection == nullptr || m->rowCount() == 0 ||
+        selectionMode() == SingleSelection || selectionMode() == NoSelection) {
+        return;
+    }
+    const QItemSelection all(m->index(0, 0), m->index(m->rowCount() - 1, m->columnCount() - 1));
+    selection->select(all, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+namespace {
+
+// The selected rows as sorted, disjoint [first, last] spans, or nothing when some range leaves
+// out a column: then only Qt's own row-by-row test says which rows are whole.
+std::optional<std::vector<std::pair<int, int>>> rowSpans(const QItemSelection& selection,
+                                                         int columns) {
+    std::vector<std::pair<int, int>> spans;
+    spans.reserve(static_cast<std::size_t>(selection.size()));
+    for (const QItemSelectionRange& range : selection) {
+        if (!range.isValid()) {
+            continue;
+        }
+        if (range.left() != 0 || range.right() != columns - 1) {
+            return std::nullopt;
+        }
+        spans.emplace_back(range.top(), range.bottom());
+    }
+    std::sort(spans.begin(), spans.end());
+    std::vector<std::pair<int, int>> merged;
+    for (const auto& s : spans) {
+        if (!merged.empty() && s.first <= merged.back().second + 1) {
+            merged.back().second = std::max(merged.back().second, s.second);
+        } else {
+            merged.push_back(s);
+        }
+    }
+    return merged;
+}
+
+}  // namespace
+
+int FileListView::selectedRowCount() const {
+    if (model() == nullptr || selectionModel() == nullptr) {
+        return 0;
+    }
+    const auto spans = rowSpans(selectionModel()->selection(), model()->columnCount());
+    if (!spans) {
+        return static_cast<int>(selectionModel()->selectedRows().size());
+    }
+    int count = 0;
+    for (const auto& [first, last] : *spans) {
+        count += last - first + 1;
+    }
+    return count;
+}
+
+std::vector<int> FileListView::selectedRowNumbers() const {
+    std::vector<int> rows;
+    if (model() == nullptr || selectionModel() == nullptr) {
+        return rows;
+    }
+    const auto spans = rowSpans(selectionModel()->selection(), model()->columnCount());
+    if (!spans) {
+        for (const QModelIndex& i : selectionModel()->selectedRows()) {
+            rows.push_back(i.row());
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+    for (const auto& [first, last] : *spans) {
+        for (int r = first; r <= last; ++r) {
+            rows.push_back(r);
+        }
+    }
+    return rows;
 }
 
 namespace {

@@ -835,12 +835,7 @@ void frmMain::flushStatus() {
 // ---- Selection and the editor ----
 
 std::vector<int> frmMain::selectedRows() const {
-    std::vector<int> rows;
-    for (const QModelIndex& i : ListView1->selectionModel()->selectedRows()) {
-        rows.push_back(i.row());
-    }
-    std::sort(rows.begin(), rows.end());
-    return rows;
+    return ListView1->selectedRowNumbers();
 }
 
 std::vector<bool> frmMain::selectedFlags() const {
@@ -893,7 +888,7 @@ void frmMain::ListView1_Click() {
     if (model_->rowCount() == 0) {
         return;
     }
-    const int selected = static_cast<int>(ListView1->selectionModel()->selectedRows().size());
+    const int selected = ListView1->selectedRowCount();
     setEditorEnabled(true);
     // With rows but none current (every row deselected) the editor keeps what it shows.
     if (const int current = currentRow(); current >= 0) {

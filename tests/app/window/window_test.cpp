@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 #include <QAction>
+#include <QCollator>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -231,6 +232,93 @@ private Q_SLOTS:
         t.list->selectionModel()->clear();
         t.w->ListView1_Click();
         QCOMPARE(t.text("txtArtist"), u"Ny"_s);
+    }
+
+    // Sorting collates once per column and sorts by rank. The order must be exactly what a stable
+    // sort with the collator's own comparison of the shown texts gives: Swedish å ä ö after z,
+    // case ignored, a tag text read up to its NUL or as UTF-8, equal texts kept in the order the
+    // list had, in both directions, across rows changed, removed and added between sorts.
+    void sortByRanksIsTheStableCollatorOrder() {
+        QCollator collator(QLocale(QLocale::Swedish, QLocale::Sweden));
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        collator.setNumericMode(false);
+        collator.setIgnorePunctuation(false);
+        const QStringList pieces = {
+            u""_s,    u"abba"_s, u"ABBA"_s, u"Abba\0zz"_s,     u"åsa"_s,  u"Åsa"_s, u"ärlig"_s,
+            u"Ö"_s,   u"z"_s,    u"Z"_s,    u"aa"_s,           u"ä"_s,    u"10"_s,  u"9"_s,
+            u"a b"_s, u"a-b"_s,  u"é"_s,    u"\u00c3\u00a5"_s, u"å\0Ö"_s, u"e"_s};
+        // Names too collate alike; a number after the name tells the rows apart.
+        const QStringList names = {u"abc"_s, u"ABC"_s, u"åke"_s, u"Åke"_s, u"ola"_s, u"öl"_s};
+        std::uint32_t seed = 7;
+        auto pick = [&](const QStringList& from) {
+            seed = seed * 1103515245u + 12345u;
+            return from.at(
+                static_cast<qsizetype>((seed >> 16) % static_cast<unsigned>(from.size())));
+        };
+        int made = 0;
+        auto makeRows = [&](int n) {
+            std::vector<browse::Row> rows;
+            for (int i = 0; i < n; ++i, ++made) {
+                rows.push_back({pick(names), pick(pieces), pick(pieces), pick(pieces), pick(pieces),
+                                pick(pieces), u"#%1"_s.arg(made)});
+            }
+            return rows;
+        };
+        std::vector<browse::Row> expected = makeRows(400);
+        app::FileListModel model;
+        model.append(std::vector<browse::Row>(expected));
+        bool ascending = false;
+        auto resort = [&](int column) {
+            std::stable_sort(
+                expected.begin(), expected.end(), [&](const browse::Row& a, const browse::Row& b) {
+                    const int c = collator.compare(app::FileListModel::shown(a, column),
+                                                   app::FileListModel::shown(b, column));
+                    return ascending ? c < 0 : c > 0;
+                });
+            return model.rows() == expected;
+        };
+        auto sortBoth = [&](int column) {
+            model.sortByColumn(column);
+            ascending = !ascending;
+            return resort(column) &&
+                   model.sortOrder() == (ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+        };
+        for (const int column : {1, 1, 2, 0, 0, 3, 1, 4, 5, 5, 6})
+            QVERIFY2(sortBoth(column), qPrintable(u"column %1"_s.arg(column)));
+        // A changed row, a removed one and rows added to the sorted list: ranks still hold.
+        browse::Row changed = expected[10];
+        changed.artist = u"Ärlig"_s;
+        model.setRow(10, changed);
+        expected[10] = changed;
+        QVERIFY(sortBoth(1));
+        model.removeRowAt(3);
+        expected.erase(expected.begin() + 3);
+        QVERIFY(sortBoth(2));
+        std::vector<browse::Row> more = makeRows(50);
+        model.append(std::vector<browse::Row>(more));
+        expected.insert(expected.end(), more.begin(), more.end());
+        // An append to a sorted list sorts it, by the same column in the same direction.
+        QVERIFY(resort(model.sortColumn()));
+        for (const int column : {1, 1, 0, 2})
+            QVERIFY2(sortBoth(column), qPrintable(u"column %1"_s.arg(column)));
+    }
+
+    // Ctrl+A selects every row as one range, and the editor's buttons follow as for any selection.
+    void selectAllIsOneRangeAndTheCountFollowsToggles() {
+        WindowFixture t;
+        t.start();
+        QTest::keyClick(t.list, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(t.list->selectionModel()->selection().size(), 1);
+        QCOMPARE(t.w->selectedRows(), (std::vector<int>{0, 1, 2}));
+        QVERIFY(!t.shown("cmdSpara") && t.shown("cmdArtist"));
+        t.click(1, Qt::ControlModifier);  // splits the range
+        QCOMPARE(t.w->selectedRows(), (std::vector<int>{0, 2}));
+        t.click(2, Qt::ControlModifier);
+        QCOMPARE(t.w->selectedRows(), std::vector<int>{0});
+        QVERIFY(t.shown("cmdSpara") && !t.shown("cmdArtist"));
+        // A selection of single cells, not whole rows, still counts only whole rows.
+        t.list->selectionModel()->select(t.rows().index(1, 2), QItemSelectionModel::Select);
+        QCOMPARE(t.w->selectedRows(), std::vector<int>{0});
     }
 
     void keysMoveAndRescanAndTheRightButtonOpensTheMenu() {
