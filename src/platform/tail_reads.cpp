@@ -68,8 +68,21 @@ void PosixFileSystem::readTails(const QString& folder, std::span<const QString> 
         ring_.reset();
         ringRefused_ = true;
     }
+    bool short_ = false;
     for (const std::size_t i : redo) {
         FileSystem::readTails(folder, names.subspan(i, 1), bytes, minSize, tails.subspan(i, 1));
+        short_ = short_ || tails[i].code == code::kTooManyFiles;
+    }
+    if (short_ && ring_ != nullptr) {
+        // The ring's own descriptor may be the one missing: without the ring the files are read
+        // as they would have been without it; the next call sets it up anew.
+        ring_.reset();
+        for (const std::size_t i : redo) {
+            if (tails[i].code == code::kTooManyFiles) {
+                FileSystem::readTails(folder, names.subspan(i, 1), bytes, minSize,
+                                      tails.subspan(i, 1));
+            }
+        }
     }
 }
 
