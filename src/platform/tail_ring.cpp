@@ -123,6 +123,8 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                     std::vector<std::size_t>& redo) {
     State& s = *s_;
     bytes = std::min(bytes, FileTail::kCapacity);
+    // A shortage of descriptors may have passed since the last call.
+    limit_ = window_;
     // The names are opened relative to the folder, which is looked up once.
     const int dir = ::open(encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {

@@ -37,16 +37,13 @@ public:
     bool read(const QString& folder, std::span<const QString> names, std::size_t bytes,
               std::uint64_t minSize, std::span<FileTail> tails, std::vector<std::size_t>& redo);
 
-    /// How many files may be open at once now: fewer after the process ran out of descriptors.
-    unsigned window() const { return limit_; }
-
 private:
     struct State;
     explicit TailRing(std::unique_ptr<State> state, unsigned window);
 
     std::unique_ptr<State> s_;
     unsigned window_;
-    unsigned limit_;
+    unsigned limit_;  ///< fewer than window_ while the process is short of descriptors
 };
 
 }  // namespace sorvel::platform
