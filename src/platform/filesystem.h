@@ -3,13 +3,34 @@
 #include "platform/errors.h"
 
 #include <QString>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
 
 namespace sorvel::platform {
+
+/// The end of one file as readTails() finds it.
+struct FileTail {
+    /// The most bytes a tail holds.
+    static constexpr std::size_t kCapacity = 131;
+
+    /// code::kOk, or why the file could not be opened (as FileSystem::open() answers) or read
+    /// (as readAt() answers: a file that became shorter is code::kDeviceIo).
+    Code code = code::kOk;
+    /// The file's length in bytes, once it was opened.
+    std::uint64_t size = 0;
+    /// How many of `bytes` were read: the file's last bytes, none for a file too short to be read.
+    std::size_t length = 0;
+    std::array<std::byte, kCapacity> bytes{};
+
+    std::span<const std::byte> tail() const { return {bytes.data(), length}; }
+
+    friend bool operator==(const FileTail&, const FileTail&) = default;
+};
 
 /// The file-system operations the logic needs, as an interface so that tests can make any step
 /// fail. Every operation answers with a failure code (code::kOk on success). Paths are the
@@ -48,11 +69,34 @@ public:
     virtual Code remove(const QString& path) = 0;
     /// Whether `path` names something, and which path it was found under (the ".mp3" case rule).
     virtual bool exists(const QString& path, QString* found = nullptr) = 0;
+
+    /// For each of `names` in `folder` (which ends in the separator), into the element of `tails`
+    /// at the same position: opens the file as open() does for reading, and reads its last
+    /// min(size, `bytes`) bytes (at most FileTail::kCapacity) unless it is shorter than
+    /// `minSize`. The results are those of open(), readAt() and close() one file after the
+    /// other, which is what this does; a file system may keep several files in flight instead.
+    virtual void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
+                           std::uint64_t minSize, std::span<FileTail> tails);
 };
+
+class TailRing;
 
 /// The real file system (POSIX).
 class PosixFileSystem : public FileSystem {
 public:
+    /// How readTails() reaches the files.
+    enum class TailReads {
+        /// Many at a time through io_uring where the kernel allows it, else one after the other.
+        Overlapped,
+        /// One after the other, as where io_uring is missing or forbidden.
+        Sequential,
+    };
+
+    explicit PosixFileSystem(TailReads reads = TailReads::Overlapped);
+    ~PosixFileSystem() override;
+    PosixFileSystem(const PosixFileSystem&) = delete;
+    PosixFileSystem& operator=(const PosixFileSystem&) = delete;
+
     Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override;
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override;
     Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override;
@@ -62,6 +106,13 @@ public:
     Code rename(const QString& from, const QString& to) override;
     Code remove(const QString& path) override;
     bool exists(const QString& path, QString* found = nullptr) override;
+    /// Not for use from several threads at once.
+    void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
+                   std::uint64_t minSize, std::span<FileTail> tails) override;
+
+    /// Whether readTails() keeps several files in flight: asked for and granted by the kernel.
+    /// Sets the ring up if that has not happened yet.
+    bool overlapsReads();
 
 protected:
     /// The system's no-replace rename; a seam so that tests can play a file system (NFS, FUSE)
@@ -71,6 +122,12 @@ protected:
 private:
     int moveNoReplace(const char* from, const char* to);
     int moveThroughTemporary(const QByteArray& src, const QByteArray& dst);
+
+    TailReads reads_;
+    std::unique_ptr<TailRing> ring_;
+    /// Set once the kernel refused io_uring for good; a refusal that may pass (no descriptor
+    /// free) is tried again on the next call.
+    bool ringRefused_ = false;
 };
 
 /// Closes a descriptor when it goes out of scope.

@@ -113,6 +113,13 @@ std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path) 
     return parseTrailer(std::span<const std::byte, kTrailerSize>(tail.last<kTrailerSize>()));
 }
 
+std::optional<TagRecord> tagOfTail(const platform::FileTail& tail) {
+    static_assert(kTailSize <= platform::FileTail::kCapacity);
+    if (tail.code != code::kOk || !hasTrailer(tail.tail(), tail.size))
+        return std::nullopt;
+    return parseTrailer(std::span<const std::byte, kTrailerSize>(tail.tail().last<kTrailerSize>()));
+}
+
 namespace {
 
 // Whether the file's last bytes `before` and the `trailer` written after them spell the

@@ -59,6 +59,10 @@ std::optional<Trailer> renderTrailer(const TagRecord& tag);
 /// cannot be opened or read.
 std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path);
 
+/// What las_tag() makes of a file's end, read with FileSystem::readTails() for kTailSize bytes
+/// and files of kMinTaggedSize bytes or more.
+std::optional<TagRecord> tagOfTail(const platform::FileTail& tail);
+
 /// What skriv_tag() writes for a record without genre.
 enum class NoGenre {
     Write255,      ///< always 255

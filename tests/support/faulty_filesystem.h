@@ -12,6 +12,8 @@ namespace sorvel::test {
 /// path, the Nth read, or another program's work between the listing of a folder and the reading.
 class FaultyFileSystem : public platform::PosixFileSystem {
 public:
+    using PosixFileSystem::PosixFileSystem;
+
     /// 1 = the first writeAt() fails for lack of space, after putting half its bytes down.
     int failWriteNumber = 0;
     bool renameAnswersEinval = false;
@@ -46,6 +48,17 @@ public:
             return code::kDeviceIo;
         }
         return PosixFileSystem::readAt(fd, offset, buf);
+    }
+
+    /// Many files at a time as the real one reads them, unless a fault of open() or readAt() is
+    /// asked for: those are met one file after the other.
+    void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
+                   std::uint64_t minSize, std::span<platform::FileTail> tails) override {
+        if (!failOpenPath.isEmpty() || failReadNumber != 0) {
+            FileSystem::readTails(folder, names, bytes, minSize, tails);
+        } else {
+            PosixFileSystem::readTails(folder, names, bytes, minSize, tails);
+        }
     }
 
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override {

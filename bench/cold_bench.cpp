@@ -1,0 +1,294 @@
+// Times the folder scan on a folder whose files are not in the page cache, as on the first look at
+// a USB stick or after a reboot, against two floors: the bare system calls of the scan one file
+// after the other (open, fstat, pread of the last 131 bytes, close), and the same calls with 32
+// files in flight on 32 threads. The scan runs both ways it can: through io_uring, and one file
+// after the other as where io_uring is refused. The folders (small MP3 files, one in ten without a
+// trailer) are made in a temporary folder on the disk and removed at the end. Before each timed
+// run the folder's pages are evicted. The last two lines are the ratios at 10,000 files.
+//
+//   cold_bench [repetitions [files...]]   (by default 3 repetitions of 10000 and 1 of 100000 files)
+
+#include "browse/scan.h"
+#include "platform/filesystem.h"
+#include "platform/names.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+using namespace sorvel;
+
+namespace {
+
+constexpr std::size_t kTail = 131;
+constexpr int kThreads = 32;
+
+bool writeFile(const std::string& path, const std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    return ::close(fd) == 0 && ok;
+}
+
+std::string field(const std::string& text, std::size_t width) {
+    std::string f = text.substr(0, width);
+    f.resize(width, ' ');
+    return f;
+}
+
+// `files` files of 200 to 1000 bytes; every tenth has no trailer.
+bool generate(const std::string& folder, int files) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int i = 0; i < files; ++i) {
+        char name[96];
+        std::snprintf(name, sizeof name, "Artist %d - L\xc3\xa5t nummer %06d.mp3", i % 97, i);
+        const std::size_t size = 200 + next() % 801;
+        std::string bytes(size, '\0');
+        for (char& b : bytes) {
+            b = static_cast<char>(next());
+        }
+        if (i % 10 != 0) {
+            char title[32];
+            std::snprintf(title, sizeof title, "L\xe5t %d", i);
+            const std::string trailer = "TAG" + field(title, 30) + field("Artist", 30) +
+                                        field("Album", 30) + field("2001", 4) +
+                                        field("Kommentar", 30) + static_cast<char>(i % 116);
+            bytes.replace(size - trailer.size(), trailer.size(), trailer);
+        }
+        if (!writeFile(folder + name, bytes)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> listNames(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return names;
+    }
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view n(e->d_name);
+        if (n.size() > 4 && n.front() != '.' && e->d_type == DT_REG) {
+            names.emplace_back(n);
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// What one file costs at least: its four system calls. Answers whether it has a trailer.
+bool readTail(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    std::array<char, kTail> buf{};
+    struct stat st {};
+    const bool tagged = ::fstat(fd, &st) == 0 && st.st_size >= 130 &&
+                        ::pread(fd, buf.data(), kTail, st.st_size - static_cast<off_t>(kTail)) ==
+                            static_cast<ssize_t>(kTail) &&
+                        std::memcmp(buf.data() + 3, "TAG", 3) == 0;
+    ::close(fd);
+    return tagged;
+}
+
+std::size_t sequentialFloor(const std::string& folder) {
+    std::size_t tagged = 0;
+    for (const std::string& name : listNames(folder)) {
+        tagged += readTail(folder + name) ? 1 : 0;
+    }
+    return tagged;
+}
+
+std::size_t concurrentFloor(const std::string& folder) {
+    const std::vector<std::string> names = listNames(folder);
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> tagged{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            std::size_t mine = 0;
+            for (std::size_t i = next++; i < names.size(); i = next++) {
+                mine += readTail(folder + names[i]) ? 1 : 0;
+            }
+            tagged += mine;
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    return tagged;
+}
+
+class KeepRows : public browse::ScanObserver {
+public:
+    std::vector<browse::Row> rows;
+    void setStatus(const QString& /*text*/) override {}
+    void setProgressMax(int max) override { rows.reserve(static_cast<std::size_t>(max)); }
+    void setProgress(int /*value*/) override {}
+    void addRow(browse::Row&& row) override { rows.push_back(std::move(row)); }
+};
+
+std::size_t scan(platform::FileSystem& fs, const std::string& folder) {
+    KeepRows keep;
+    std::size_t rows = 0;
+    if (browse::scanFolder(fs, platform::decodeName(folder), keep, rows) != code::kOk) {
+        return 0;
+    }
+    return static_cast<std::size_t>(
+        std::count_if(keep.rows.begin(), keep.rows.end(),
+                      [](const browse::Row& r) { return !r.title.isEmpty(); }));
+}
+
+// Drops the folder's pages: its files' data and its own blocks, and where this process may, the
+// kernel's caches of names and inodes too. Answers how.
+std::string evict(const std::string& folder) {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::syncfs(dir);  // dirty pages would stay
+    }
+    for (const std::string& name : listNames(folder)) {
+        const int fd = ::open((folder + name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0) {
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(fd);
+        }
+    }
+    if (dir >= 0) {
+        ::posix_fadvise(dir, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(dir);
+    }
+    std::string how = "posix_fadvise(POSIX_FADV_DONTNEED) on every file and the folder";
+    const int drop = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
+    if (drop >= 0 && ::write(drop, "3\n", 2) == 2) {
+        how += ", and 3 written to /proc/sys/vm/drop_caches";
+    } else {
+        how += " only: /proc/sys/vm/drop_caches is not writable, names and inodes stay cached";
+    }
+    if (drop >= 0) {
+        ::close(drop);
+    }
+    return how;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    std::vector<int> sizes = {10000, 100000};
+    if (argc > 2) {
+        sizes.clear();
+        for (int i = 2; i < argc; ++i) {
+            sizes.push_back(std::max(1, std::atoi(argv[i])));
+        }
+    }
+    // On the disk: a tmpfs /tmp keeps every page in memory, and nothing would be cold.
+    const QByteArray base = qEnvironmentVariableIsSet("TMPDIR") ? qgetenv("TMPDIR") : "/var/tmp";
+    QTemporaryDir temp(QString::fromLocal8Bit(base) + QStringLiteral("/cold_bench-XXXXXX"));
+    if (!temp.isValid()) {
+        std::fprintf(stderr, "no temporary folder\n");
+        return 1;
+    }
+    const std::string root = platform::encodeName(temp.path()).toStdString() + '/';
+
+    platform::PosixFileSystem overlapped;
+    platform::PosixFileSystem sequential(platform::PosixFileSystem::TailReads::Sequential);
+    std::printf("io_uring: %s\n",
+                overlapped.overlapsReads()
+                    ? "in use"
+                    : "refused by this kernel, the scan reads one file at a time");
+
+    double ratio = 0;
+    double speedup = 0;
+    int reported = 0;
+    bool told = false;
+    for (const int files : sizes) {
+        const std::string folder = root + std::to_string(files) + '/';
+        if (::mkdir(folder.c_str(), 0755) != 0 || !generate(folder, files)) {
+            std::fprintf(stderr, "could not generate %s\n", folder.c_str());
+            return 1;
+        }
+        const auto expected = static_cast<std::size_t>(files - (files + 9) / 10);
+        struct Run {
+            const char* name;
+            std::function<std::size_t()> run;
+            std::vector<double> times;
+        };
+        std::vector<Run> runs = {
+            {"sequential floor", [&] { return sequentialFloor(folder); }, {}},
+            {"concurrent floor (32 threads)", [&] { return concurrentFloor(folder); }, {}},
+            {"scan (io_uring)", [&] { return scan(overlapped, folder); }, {}},
+            {"scan (sequential fallback)", [&] { return scan(sequential, folder); }, {}},
+        };
+        // The largest folder once: each sequential run of it takes many seconds.
+        const int reps = files > 10000 ? 1 : repetitions;
+        for (int r = 0; r < reps; ++r) {
+            for (Run& run : runs) {
+                const std::string how = evict(folder);
+                if (!told) {
+                    std::printf("eviction: %s\n", how.c_str());
+                    told = true;
+                }
+                const auto start = std::chrono::steady_clock::now();
+                const std::size_t got = run.run();
+                const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+                if (got != expected) {
+                    std::fprintf(stderr, "%s: expected %zu tagged files, got %zu\n", run.name,
+                                 expected, got);
+                    return 1;
+                }
+                run.times.push_back(took.count());
+            }
+        }
+        std::printf("%6d files, cold, median of %d:", files, reps);
+        for (const Run& run : runs) {
+            std::printf(" %s %.3f s;", run.name, median(run.times));
+        }
+        std::printf("\n");
+        const double seq = median(runs[0].times);
+        const double conc = median(runs[1].times);
+        const double ring = median(runs[2].times);
+        const double fallback = median(runs[3].times);
+        std::printf(
+            "%6d files: scan/concurrent floor %.2f (fallback %.2f), speedup over "
+            "sequential floor %.2f (fallback %.2f)\n",
+            files, ring / conc, fallback / conc, seq / ring, seq / fallback);
+        if (reported == 0 || files == 10000) {
+            ratio = ring / conc;
+            speedup = seq / ring;
+            reported = files;
+        }
+        std::fflush(stdout);
+    }
+    std::printf("cold scan/concurrent floor ratio at %d files: %.2f\n", reported, ratio);
+    std::printf("cold scan speedup over sequential floor at %d files: %.2f\n", reported, speedup);
+    return 0;
+}

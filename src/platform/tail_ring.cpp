@@ -1,0 +1,294 @@
+#include "platform/tail_ring.h"
+
+#include "platform/names.h"
+
+#include <fcntl.h>
+#include <liburing.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <deque>
+
+namespace sorvel::platform {
+namespace {
+
+enum Op : std::uint64_t { kOpen = 0, kRead = 1, kClose = 2 };
+
+std::uint64_t tagOf(std::size_t slot, Op op) {
+    return (static_cast<std::uint64_t>(slot) << 2) | op;
+}
+
+// The smallest ring worth the trouble; below it the sequential loop is as good.
+constexpr unsigned kMinWindow = 4;
+
+}  // namespace
+
+struct TailRing::State {
+    struct Slot {
+        std::size_t index = 0;
+        int fd = -1;
+        std::size_t want = 0;
+        bool redo = false;
+        // The read lands here, not in the caller's tails: should the ring fail, nothing the
+        // kernel still finishes can reach memory the caller has moved on from.
+        std::array<std::byte, FileTail::kCapacity> buf{};
+    };
+
+    io_uring ring{};
+    std::vector<Slot> slots;
+    std::vector<std::size_t> free;
+    std::vector<QByteArray> names;
+
+    ~State() { ::io_uring_queue_exit(&ring); }
+
+    io_uring_sqe* sqe() {
+        io_uring_sqe* e = ::io_uring_get_sqe(&ring);
+        if (e == nullptr) {
+            // The queue holds one entry per slot, and each slot has one request out at a time,
+            // so this only happens if the kernel took none of the last ones.
+            ::io_uring_submit(&ring);
+            e = ::io_uring_get_sqe(&ring);
+        }
+        return e;
+    }
+};
+
+std::unique_ptr<TailRing> TailRing::create(unsigned window, Setup& outcome) {
+    auto state = std::make_unique<State>();
+    // A kernel that knows these flags spares the program the interruptions of completions it is
+    // not waiting for; an older one refuses them with EINVAL and gets a plain ring.
+    const unsigned flagSets[] = {IORING_SETUP_SUBMIT_ALL | IORING_SETUP_COOP_TASKRUN, 0};
+    int err = 0;
+    for (unsigned entries = window; entries >= kMinWindow; entries /= 2) {
+        for (const unsigned flags : flagSets) {
+            io_uring_params params{};
+            params.flags = flags;
+            err = -::io_uring_queue_init_params(entries, &state->ring, &params);
+            if (err == 0) {
+                window = entries;
+                break;
+            }
+            if (err != EINVAL) {
+                break;
+            }
+        }
+        // ENOMEM: locked memory or the kernel's own limit; a smaller ring may still fit.
+        if (err != ENOMEM && err != EINVAL) {
+            break;
+        }
+    }
+    if (err != 0) {
+        // EMFILE, ENFILE: the ring needs a descriptor, and one may be free next time.
+        outcome = err == EMFILE || err == ENFILE || err == ENOMEM ? Setup::Later : Setup::Refused;
+        state->ring.ring_fd = -1;
+        return nullptr;
+    }
+
+    io_uring_probe* probe = ::io_uring_get_probe_ring(&state->ring);
+    const bool able = probe != nullptr && ::io_uring_opcode_supported(probe, IORING_OP_OPENAT) &&
+                      ::io_uring_opcode_supported(probe, IORING_OP_READ) &&
+                      ::io_uring_opcode_supported(probe, IORING_OP_CLOSE);
+    if (probe != nullptr) {
+        ::io_uring_free_probe(probe);
+    }
+    if (!able) {
+        outcome = Setup::Refused;
+        return nullptr;
+    }
+    // An open that misses the caches goes to the kernel's workers, of which it would otherwise
+    // allow only four per processor: as many as the window, so that every file in flight
+    // waits on the medium at the same time.
+    unsigned workers[2] = {window, 0};
+    ::io_uring_register_iowq_max_workers(&state->ring, workers);
+
+    state->slots.resize(window);
+    state->free.reserve(window);
+    for (std::size_t i = window; i > 0; --i) {
+        state->free.push_back(i - 1);
+    }
+    outcome = Setup::Ready;
+    return std::unique_ptr<TailRing>(new TailRing(std::move(state), window));
+}
+
+TailRing::TailRing(std::unique_ptr<State> state, unsigned window)
+    : s_(std::move(state)), window_(window), limit_(window) {}
+
+TailRing::~TailRing() = default;
+
+bool TailRing::read(const QString& folder, std::span<const QString> names, std::size_t bytes,
+                    std::uint64_t minSize, std::span<FileTail> tails,
+                    std::vector<std::size_t>& redo) {
+    State& s = *s_;
+    bytes = std::min(bytes, FileTail::kCapacity);
+    // A shortage of descriptors may have passed since the last call.
+    limit_ = window_;
+    // The names are opened relative to the folder, which is looked up once.
+    const int dir = ::open(encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            redo.push_back(i);
+        }
+        return true;
+    }
+    s.names.resize(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        s.names[i] = encodeName(names[i]);
+    }
+
+    std::size_t next = 0;
+    std::deque<std::size_t> requeued;
+    unsigned active = 0;
+    bool failed = false;
+
+    auto close = [&](std::size_t slot) {
+        io_uring_sqe* e = s.sqe();
+        ::io_uring_prep_close(e, s.slots[slot].fd);
+        ::io_uring_sqe_set_data64(e, tagOf(slot, kClose));
+    };
+    auto release = [&](std::size_t slot) {
+        s.slots[slot].fd = -1;
+        s.free.push_back(slot);
+        --active;
+    };
+
+    while (!failed) {
+        while (active < limit_ && (!requeued.empty() || next < names.size())) {
+            std::size_t index = 0;
+            if (!requeued.empty()) {
+                index = requeued.front();
+                requeued.pop_front();
+            } else {
+                index = next++;
+            }
+            const std::size_t slot = s.free.back();
+            s.free.pop_back();
+            State::Slot& sl = s.slots[slot];
+            sl.index = index;
+            sl.fd = -1;
+            sl.redo = false;
+            tails[index] = FileTail{};
+            io_uring_sqe* e = s.sqe();
+            // As open() does: never a terminal, never stalled by a FIFO.
+            ::io_uring_prep_openat(e, dir, s.names[index].constData(),
+                                   O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+            ::io_uring_sqe_set_data64(e, tagOf(slot, kOpen));
+            ++active;
+        }
+        if (active == 0) {
+            break;
+        }
+        const int submitted = ::io_uring_submit_and_wait(&s.ring, 1);
+        if (submitted < 0 && submitted != -EINTR && submitted != -EAGAIN && submitted != -EBUSY) {
+            failed = true;
+            break;
+        }
+
+        std::array<io_uring_cqe*, 64> batch{};
+        for (;;) {
+            const unsigned got = ::io_uring_peek_batch_cqe(&s.ring, batch.data(), batch.size());
+            if (got == 0) {
+                break;
+            }
+            for (unsigned k = 0; k < got; ++k) {
+                const std::uint64_t data = ::io_uring_cqe_get_data64(batch[k]);
+                const int res = batch[k]->res;
+                const std::size_t slot = static_cast<std::size_t>(data >> 2);
+                State::Slot& sl = s.slots[slot];
+                FileTail& t = tails[sl.index];
+                switch (static_cast<Op>(data & 3)) {
+                    case kOpen: {
+                        if (res == -EMFILE || res == -ENFILE) {
+                            if (active > 1) {
+                                // The files of this window hold the descriptors the process
+                                // lacks: fewer at a time, and this one again when one is free.
+                                limit_ = std::max(1u, std::min(limit_, active - 1));
+                                requeued.push_front(sl.index);
+                                release(slot);
+                                break;
+                            }
+                        }
+                        if (res < 0) {
+                            redo.push_back(sl.index);
+                            release(slot);
+                            break;
+                        }
+                        sl.fd = res;
+                        // The open brought the inode in, so this never waits on the medium;
+                        // anything but a regular file is refused as open() refuses it.
+                        struct stat st {};
+                        if (::fstat(sl.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                            t.code = code::kAccess;
+                            close(slot);
+                            break;
+                        }
+                        t.size = static_cast<std::uint64_t>(st.st_size);
+                        if (t.size < minSize) {
+                            close(slot);
+                            break;
+                        }
+                        sl.want = t.size >= bytes ? bytes : static_cast<std::size_t>(t.size);
+                        io_uring_sqe* e = s.sqe();
+                        ::io_uring_prep_read(e, sl.fd, sl.buf.data(),
+                                             static_cast<unsigned>(sl.want), t.size - sl.want);
+                        ::io_uring_sqe_set_data64(e, tagOf(slot, kRead));
+                        break;
+                    }
+                    case kRead:
+                        if (res >= 0 && static_cast<std::size_t>(res) == sl.want) {
+                            std::copy_n(sl.buf.begin(), sl.want, t.bytes.begin());
+                            t.length = sl.want;
+                        } else {
+                            // A short read (the file shrank) or an interrupted one: readAt()
+                            // goes on reading, so this file is read again that way.
+                            sl.redo = true;
+                        }
+                        close(slot);
+                        break;
+                    case kClose:
+                        // A close failure does not change what was read.
+                        if (sl.redo) {
+                            redo.push_back(sl.index);
+                        }
+                        release(slot);
+                        break;
+                }
+            }
+            ::io_uring_cq_advance(&s.ring, got);
+        }
+    }
+    ::close(dir);
+
+    if (failed) {
+        // Requests may still be in the kernel, writing into the slots: the state is never
+        // freed, and every file not finished is read again one by one.
+        std::vector<bool> done(names.size(), true);
+        for (std::size_t i = next; i < names.size(); ++i) {
+            done[i] = false;
+        }
+        for (const std::size_t i : requeued) {
+            done[i] = false;
+        }
+        for (std::size_t slot = 0; slot < s.slots.size(); ++slot) {
+            if (std::find(s.free.begin(), s.free.end(), slot) == s.free.end()) {
+                done[s.slots[slot].index] = false;
+            }
+        }
+        for (const std::size_t i : redo) {
+            done[i] = false;
+        }
+        redo.clear();
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (!done[i]) {
+                redo.push_back(i);
+            }
+        }
+        static_cast<void>(s_.release());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sorvel::platform

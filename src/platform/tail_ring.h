@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/filesystem.h"
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace sorvel::platform {
+
+/// An io_uring of the calling thread that reads the ends of many files with a window of them in
+/// flight: the opens, the reads and the closes go to the kernel in batches, and a file whose open
+/// blocks on the medium does not hold up the others. Internal to PosixFileSystem.
+class TailRing {
+public:
+    /// What setting a ring up came to.
+    enum class Setup {
+        Ready,
+        Refused,  ///< the kernel has no io_uring or forbids it (seccomp, io_uring_disabled)
+        Later,    ///< refused for a passing reason, such as no descriptor free
+    };
+
+    /// Sets up a ring for `window` files in flight, or for fewer where the kernel grants less.
+    static std::unique_ptr<TailRing> create(unsigned window, Setup& outcome);
+    ~TailRing();
+    TailRing(const TailRing&) = delete;
+    TailRing& operator=(const TailRing&) = delete;
+
+    /// As FileSystem::readTails(), but leaves alone the positions it puts in `redo`: those its
+    /// answer could differ from open() and readAt() on (a failed open, which open() retries
+    /// under the other spellings of ".mp3"; a read that came short), for the caller to read one by
+    /// one. Answers false when the ring itself failed, which leaves every unfinished position
+    /// in `redo`; the ring is then not to be used again.
+    bool read(const QString& folder, std::span<const QString> names, std::size_t bytes,
+              std::uint64_t minSize, std::span<FileTail> tails, std::vector<std::size_t>& redo);
+
+private:
+    struct State;
+    explicit TailRing(std::unique_ptr<State> state, unsigned window);
+
+    std::unique_ptr<State> s_;
+    unsigned window_;
+    unsigned limit_;  ///< fewer than window_ while the process is short of descriptors
+};
+
+}  // namespace sorvel::platform
