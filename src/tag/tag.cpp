@@ -113,8 +113,8 @@ std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path) 
     return parseTrailer(std::span<const std::byte, kTrailerSize>(tail.last<kTrailerSize>()));
 }
 
-Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag,
-               NoGenre noGenre) {
+Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag, NoGenre noGenre,
+               Replaced* replaced) {
     auto rendered = renderTrailer(tag);
     if (!rendered)
         return code::kBadArgument;
@@ -142,7 +142,14 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
             fs.truncate(fd, size);  // a partial append must not leave stray bytes behind
             return c;
         }
-        return guard.close();
+        const Code closed = guard.close();
+        if (closed == code::kOk && replaced != nullptr) {
+            replaced->oldLength = size;
+            replaced->hadTrailer = false;
+            replaced->newTrailer = out;
+            replaced->newLength = size + kTrailerSize;
+        }
+        return closed;
     }
 
     const auto old = tail.last<kTrailerSize>();
@@ -155,7 +162,15 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
         fs.writeAt(fd, size - kTrailerSize, old);  // put the old trailer back
         return c;
     }
-    return guard.close();
+    const Code closed = guard.close();
+    if (closed == code::kOk && replaced != nullptr) {
+        replaced->oldLength = size;
+        replaced->hadTrailer = true;
+        std::copy(old.begin(), old.end(), replaced->oldTrailer.begin());
+        replaced->newTrailer = out;
+        replaced->newLength = size;
+    }
+    return closed;
 }
 
 }  // namespace sorvel::tag
