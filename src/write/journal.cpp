@@ -139,6 +139,8 @@ void recordWrite(Command& command, const QString& before, const QString& after,
 
 void recordRename(platform::FileSystem& fs, Command& command, const QString& katalog,
                   const QString& before, const QString& after) {
+    if (before == after)
+        return;  // nothing to take back
     // A rename following a write of the same file in the same command ("&Spara tag") joins it.
     for (FileChange& f : command.files) {
         if (f.nameAfter == before) {
