@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -280,6 +281,11 @@ void frmMain::createMenus() {
     name(mnuAvsluta, "mnuAvsluta");
     mnuUppdatera = bar->addAction(QStringLiteral("&Uppdatera F5"));
     name(mnuUppdatera, "mnuUppdatera");
+    mnuAngra = bar->addAction(QStringLiteral("&Ångra"));
+    name(mnuAngra, "mnuAngra");
+    mnuAngra->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    mnuAngra->setEnabled(false);
+    mnuAngra->setToolTip(QStringLiteral("Inget att ångra"));
 
     mnuInstallningar = bar->addMenu(QStringLiteral("&Inställningar"));
     name(mnuInstallningar, "mnuInstallningar");
@@ -361,6 +367,7 @@ void frmMain::connectHandlers() {
             [this](int section) { ListView1_ColumnClick(section + 1); });
     connect(mnuAvsluta, &QAction::triggered, this, &frmMain::mnuAvsluta_Click);
     connect(mnuUppdatera, &QAction::triggered, this, &frmMain::mnuUppdatera_Click);
+    connect(mnuAngra, &QAction::triggered, this, &frmMain::mnuAngra_Click);
     connect(mnuHjalpHjalp, &QAction::triggered, this, &frmMain::mnuHjalpHjalp_Click);
     connect(mnuOm, &QAction::triggered, this, &frmMain::mnuOm_Click);
     connectWriteCommands();
@@ -748,7 +755,13 @@ void frmMain::mnuUppdatera_Click() {
 
 void frmMain::Dir1_Change() {
     model_->clear();
+    const QString shown = katalog;
     katalog = browse::katalogFor(Dir1->path());
+    // What undo remembers is of the folder it was done in; a rescan of that folder keeps it.
+    if (katalog != shown) {
+        journal_.clear();
+        showUndoState();
+    }
     driveFolders_[s_.drives.driveOf(Dir1->path()).root] = Dir1->path();
 
     RowSink sink(*this);

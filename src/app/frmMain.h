@@ -6,6 +6,7 @@
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
 #include "write/editor.h"
+#include "write/journal.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -103,6 +104,7 @@ public Q_SLOTS:
     void Dir1_Change();
     void Drive1_Change();
     void mnuUppdatera_Click();
+    void mnuAngra_Click();
     /// Fills the editor from the current row and shows the buttons that suit the selection.
     void ListView1_Click();
     /// `column` counts from 1 at the first column.
@@ -133,6 +135,9 @@ public Q_SLOTS:
 
 private:
     void connectWriteCommands();
+    /// Keeps a finished command for "&Ångra" and updates the menu command.
+    void keepForUndo(write::Command command);
+    void showUndoState();
 
     // File operations: rename, names from tags, delete and play (frmMain_fileops.cpp).
 public:
@@ -235,6 +240,7 @@ private:
     // Menus.
     QAction* mnuAvsluta = nullptr;
     QAction* mnuUppdatera = nullptr;
+    QAction* mnuAngra = nullptr;
     QMenu* mnuInstallningar = nullptr;
     QMenu* mnuFilnamn2tag = nullptr;
     std::array<QAction*, 4> mnuFilnamn2tagNr{};  // indexes 1 to 4 at positions 0 to 3
@@ -250,6 +256,8 @@ private:
     std::vector<platform::Drives::Drive> drives_;
     // The folder last open on each drive, by root: a drive change returns there.
     std::map<QString, QString> driveFolders_;
+    // The writing commands of the folder on show, for "&Ångra".
+    write::Journal journal_;
 
     QString statusText_;
     int progressMax_ = 100;

@@ -26,6 +26,9 @@ bool frmMain::Byt_Filnamn(const QString& gammalt, const QString& nytt, int klick
     if (!fileops::Byt_Filnamn(s_.fs, s_.boxes, katalog, gammalt, nytt, ajfan)) {
         return false;
     }
+    write::Command command{QStringLiteral("Nytt filnamn"), {}};
+    write::recordRename(s_.fs, command, katalog, gammalt, nytt);
+    keepForUndo(std::move(command));
     if (const int current = currentRow(); klick == 1 && current >= 0) {
         browse::Row row = model_->row(current);
         row.name = txtFilnamn->text();
@@ -43,9 +46,18 @@ void frmMain::cmdFilnamn_Click() {
 
 void frmMain::cmdTag2Filnamn_Click() {
     const std::vector<bool> selected = selectedFlags();
+    write::Command command{QStringLiteral("Filnamn <-- tag"), {}};
     model_->changeRows([&](std::vector<browse::Row>& rows) {
-        fileops::cmdTag2Filnamn_Click(s_.fs, s_.boxes, katalog, rows, selected, ajfan);
+        std::vector<QString> before;
+        before.reserve(rows.size());
+        for (const browse::Row& r : rows)
+            before.push_back(r.name);
+        for (const std::size_t i :
+             fileops::cmdTag2Filnamn_Click(s_.fs, s_.boxes, katalog, rows, selected, ajfan)) {
+            write::recordRename(s_.fs, command, katalog, before[i], rows[i].name);
+        }
     });
+    keepForUndo(std::move(command));
 }
 
 namespace {

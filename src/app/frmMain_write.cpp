@@ -88,13 +88,42 @@ void frmMain::spara_tag(int typ) {
     const std::vector<bool> selected = selectedFlags();
     WriterStatus status(*this);
     write::WriteResult result;
+    write::Command command{write::commandLabel(static_cast<write::Typ>(typ)), {}};
     model_->changeRows([&](std::vector<browse::Row>& rows) {
         result = write::spara_tag(s_.fs, static_cast<write::Typ>(typ), rows, selected, katalog,
-                                  editor, fil2tagNr, status);
+                                  editor, fil2tagNr, status, &command);
     });
+    keepForUndo(std::move(command));
     // "Klar" and the empty bar are on screen before any failure message waits for an answer.
     flushStatus();
     write::showFailures(s_.boxes, result.failures);
+}
+
+void frmMain::keepForUndo(write::Command command) {
+    journal_.push(std::move(command));
+    showUndoState();
+}
+
+void frmMain::showUndoState() {
+    const QString text = journal_.undoText();
+    mnuAngra->setEnabled(!text.isEmpty());
+    mnuAngra->setToolTip(text.isEmpty() ? QStringLiteral("Inget att ångra") : text);
+    mnuAngra->setStatusTip(text);
+}
+
+void frmMain::mnuAngra_Click() {
+    if (journal_.empty()) {
+        return;
+    }
+    WriterStatus status(*this);
+    write::UndoResult result;
+    model_->changeRows([&](std::vector<browse::Row>& rows) {
+        result = journal_.undo(s_.fs, katalog, rows, status);
+    });
+    showUndoState();
+    ListView1_Click();
+    flushStatus();
+    write::showUndoFailures(s_.boxes, result.failures);
 }
 
 void frmMain::cmdArtist_Click() {
@@ -145,11 +174,13 @@ void frmMain::cmdSpara_Click() {
         return;
     }
     browse::Row row = model_->row(current);
-    const write::SaveOutcome outcome =
-        write::cmdSpara_Click(s_.fs, s_.boxes, katalog, row, editorValues(), txtFilnamn->text());
+    write::Command command{QStringLiteral("Spara tag"), {}};
+    const write::SaveOutcome outcome = write::cmdSpara_Click(
+        s_.fs, s_.boxes, katalog, row, editorValues(), txtFilnamn->text(), &command);
     if (outcome != write::SaveOutcome::NotSaved) {
         model_->setRow(current, std::move(row));
     }
+    keepForUndo(std::move(command));
 }
 
 }  // namespace sorvel::app

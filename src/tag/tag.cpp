@@ -136,8 +136,8 @@ bool spellsApeHeader(std::span<const std::byte> before, const Trailer& trailer) 
 
 }  // namespace
 
-Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag,
-               NoGenre noGenre) {
+Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag, NoGenre noGenre,
+               Replaced* replaced) {
     auto rendered = renderTrailer(tag);
     if (!rendered)
         return code::kBadArgument;
@@ -177,7 +177,14 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
             fs.truncate(fd, size);  // a partial append must not leave stray bytes behind
             return c;
         }
-        return guard.close();
+        const Code closed = guard.close();
+        if (closed == code::kOk && replaced != nullptr) {
+            replaced->oldLength = size;
+            replaced->hadTrailer = false;
+            replaced->newTrailer = out;
+            replaced->newLength = size + kTrailerSize;
+        }
+        return closed;
     }
 
     const auto old = tail.last<kTrailerSize>();
@@ -190,7 +197,15 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
         fs.writeAt(fd, size - kTrailerSize, old);  // put the old trailer back
         return c;
     }
-    return guard.close();
+    const Code closed = guard.close();
+    if (closed == code::kOk && replaced != nullptr) {
+        replaced->oldLength = size;
+        replaced->hadTrailer = true;
+        std::copy(old.begin(), old.end(), replaced->oldTrailer.begin());
+        replaced->newTrailer = out;
+        replaced->newLength = size;
+    }
+    return closed;
 }
 
 }  // namespace sorvel::tag

@@ -69,12 +69,23 @@ enum class NoGenre {
     KeepFileByte,  ///< the file's own genre byte when it already reads as no genre (0, 116..255)
 };
 
+/// What a successful skriv_tag() replaced and what it left, for a caller that may want to put the
+/// file back: the old length and trailer (or none, when the trailer was appended), and the new.
+struct Replaced {
+    std::uint64_t oldLength = 0;
+    bool hadTrailer = false;
+    Trailer oldTrailer{};
+    Trailer newTrailer{};
+    std::uint64_t newLength = 0;
+};
+
 /// Writes `tag` as the trailer of the existing file at `path`: over the old trailer when there is
 /// one, else appended. Only those 128 bytes change; a write that fails part-way puts the file back
 /// as it was, and one the file system refuses only when the file is closed (NFS) is reported too.
 /// Never creates a file. Answers code::kBadArgument for a record renderTrailer() refuses
-/// and the file-system code of any other failure.
+/// and the file-system code of any other failure. `replaced`, when given, is filled on success
+/// only.
 Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag,
-               NoGenre noGenre = NoGenre::Write255);
+               NoGenre noGenre = NoGenre::Write255, Replaced* replaced = nullptr);
 
 }  // namespace sorvel::tag

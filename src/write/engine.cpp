@@ -1,7 +1,9 @@
 #include "write/engine.h"
 
 #include "tag/genre.h"
+#include "write/journal.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace sorvel::write {
@@ -32,6 +34,10 @@ QString reason(Code c) {
             return QStringLiteral("tecken som en tagg inte kan lagra");
         case code::kDiskFull:
             return QStringLiteral("disken är full");
+        case code::kFileExists:
+            return QStringLiteral("namnet är upptaget");
+        case kChangedSince:
+            return QStringLiteral("ändrad sedan dess");
         default:
             return QStringLiteral("fel av typen %1").arg(c);
     }
@@ -79,8 +85,16 @@ tag::TagRecord recordFor(const browse::Row& row) {
 
 WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row>& rows,
                       const std::vector<bool>& selected, const QString& katalog,
-                      const EditorValues& editor, int fil2tagNr, Observer& observer) {
+                      const EditorValues& editor, int fil2tagNr, Observer& observer,
+                      Command* record) {
     WriteResult result;
+    tag::Replaced replaced;
+    if (record != nullptr) {
+        // One allocation for the whole run: growing the records as they come would copy them
+        // and touch fresh memory again at each doubling, which a write of many files feels.
+        record->files.reserve(record->files.size() + static_cast<std::size_t>(std::count(
+                                                         selected.begin(), selected.end(), true)));
+    }
     // A maximum of 0 would turn the progress bar into a busy indicator.
     if (!rows.empty())
         observer.setProgressMax(clampToInt(rows.size()));
@@ -125,11 +139,14 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
             }
         }
         QString file = row.name + ending;
-        if (const Code c = tag::skriv_tag(fs, katalog + file, recordFor(updated), noGenre);
+        if (const Code c = tag::skriv_tag(fs, katalog + file, recordFor(updated), noGenre,
+                                          record != nullptr ? &replaced : nullptr);
             c != code::kOk) {
             result.failures.push_back({std::move(file), c});
             continue;
         }
+        if (record != nullptr)
+            recordWrite(*record, row.name, row.name, replaced);
         observer.setStatus(sparar + file);
         row = std::move(updated);
         ++result.written;
@@ -139,8 +156,8 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
     return result;
 }
 
-QString failureText(const std::vector<Failure>& failures) {
-    QString text = QStringLiteral("Följande filer kunde inte skrivas:");
+QString failureText(const std::vector<Failure>& failures, const QString& heading) {
+    QString text = heading;
     const std::size_t named = std::min(failures.size(), kMostNamed);
     for (std::size_t i = 0; i < named; ++i) {
         text += u'\n' + failures[i].file + QStringLiteral(" (") + reason(failures[i].code) + u')';
@@ -153,11 +170,12 @@ QString failureText(const std::vector<Failure>& failures) {
     return text;
 }
 
-void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures) {
+void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures,
+                  const QString& heading) {
     if (failures.empty())
         return;
-    boxes.show(QStringLiteral("Fel"), failureText(failures), platform::MessageBoxes::Icon::Critical,
-               platform::MessageBoxes::Buttons::Ok);
+    boxes.show(QStringLiteral("Fel"), failureText(failures, heading),
+               platform::MessageBoxes::Icon::Critical, platform::MessageBoxes::Buttons::Ok);
 }
 
 }  // namespace sorvel::write

@@ -37,6 +37,11 @@ enum class Typ {
 /// What the writer reports while it runs: the same status and progress as a scan.
 using Observer = browse::StatusObserver;
 
+/// The reason given for a file that undo left alone because it changed after the command.
+inline constexpr Code kChangedSince = -1;
+
+struct Command;
+
 /// A selected file that was left as it was.
 struct Failure {
     QString file;  ///< the row's name + ".mp3"
@@ -71,17 +76,20 @@ tag::TagRecord recordFor(const browse::Row& row);
 /// (or whose new text a tag cannot hold) keeps its bytes, its row stays as it was, and the
 /// writer goes on. Every command but Typ::Genre keeps a file's own genre byte where the row
 /// shows no genre and the byte reads as none (0, 116..255), so that other programs' genres
-/// survive.
+/// survive. `record`, when given, gets what each written file had before (see journal.h).
 WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row>& rows,
                       const std::vector<bool>& selected, const QString& katalog,
-                      const EditorValues& editor, int fil2tagNr, Observer& observer);
+                      const EditorValues& editor, int fil2tagNr, Observer& observer,
+                      Command* record = nullptr);
 
 /// The text of the one message that names the files a command could not write, with the reason
-/// for each; at most 20 are named, the rest counted.
-QString failureText(const std::vector<Failure>& failures);
+/// for each; at most 20 are named, the rest counted. `heading` is the first line.
+QString failureText(const std::vector<Failure>& failures,
+                    const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"));
 
 /// Shows failureText() with the title "Fel", the critical icon and OK; nothing when there are no
 /// failures.
-void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures);
+void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures,
+                  const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"));
 
 }  // namespace sorvel::write

@@ -3,6 +3,7 @@
 #include "fileops/fileops.h"
 #include "tag/tag.h"
 #include "write/engine.h"
+#include "write/journal.h"
 
 namespace sorvel::write {
 namespace {
@@ -29,7 +30,7 @@ void showRenameFailure(Boxes& boxes, Code c, const QString& newBase) {
 
 SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& boxes,
                            const QString& katalog, browse::Row& row, const EditorValues& editor,
-                           const QString& txtFilnamn) {
+                           const QString& txtFilnamn, Command* record) {
     browse::Row updated = row;
     updated.artist = storedFor(editor.artist, row.artist);
     updated.title = storedFor(editor.title, row.title);
@@ -41,7 +42,9 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& box
         editor.genre == row.genre ? tag::NoGenre::KeepFileByte : tag::NoGenre::Write255;
 
     const QString ending = QStringLiteral(".mp3");
-    if (const Code c = tag::skriv_tag(fs, katalog + row.name + ending, recordFor(updated), noGenre);
+    tag::Replaced replaced;
+    if (const Code c = tag::skriv_tag(fs, katalog + row.name + ending, recordFor(updated), noGenre,
+                                      record != nullptr ? &replaced : nullptr);
         c != code::kOk) {
         if (c == code::kAccess) {
             showReadOnly(boxes);
@@ -50,6 +53,8 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& box
         }
         return SaveOutcome::NotSaved;
     }
+    if (record != nullptr)
+        recordWrite(*record, row.name, row.name, replaced);
 
     SaveOutcome outcome = SaveOutcome::Saved;
     if (txtFilnamn != row.name) {
@@ -63,6 +68,8 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& box
                 c != code::kOk) {
                 showRenameFailure(boxes, c, txtFilnamn);
             } else {
+                if (record != nullptr)
+                    recordRename(fs, *record, katalog, row.name, txtFilnamn);
                 updated.name = txtFilnamn;
                 outcome = SaveOutcome::SavedAndRenamed;
             }

@@ -11,6 +11,7 @@
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
 #include "write/editor.h"
+#include "write/engine.h"
 
 #include <QString>
 
@@ -30,9 +31,9 @@ enum class SaveOutcome {
 /// columns follow what was written, its name the rename. A file that cannot be written shows "Filen
 /// är skrivskyddad!" for an access failure and the failure list otherwise; a failed rename shows
 /// the rename procedure's message for its code, and "Filen är skrivskyddad!" when the file system
-/// refused the access.
+/// refused the access. `record`, when given, gets what the write and the rename replaced.
 SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& boxes,
                            const QString& katalog, browse::Row& row, const EditorValues& editor,
-                           const QString& txtFilnamn);
+                           const QString& txtFilnamn, Command* record = nullptr);
 
 }  // namespace sorvel::write

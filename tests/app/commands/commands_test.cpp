@@ -4,6 +4,8 @@
 // right rows and input and that the list shows the outcome.
 #include "window/window_fixture.h"
 
+#include "app/folder_list.h"
+
 #include "platform/names.h"
 
 #include <QAction>
@@ -209,6 +211,48 @@ private Q_SLOTS:
         t.list->selectionModel()->clear();  // no current row: nothing to rename
         t.w->cmdFilnamn_Click();
         QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+    }
+
+    void undoTakesBackTheLastCommandsAcrossARescanUntilTheFolderChanges() {
+        WindowFixture t;
+        t.start();
+        auto* angra = t.child<QAction>("mnuAngra");
+        QCOMPARE(angra->shortcut(), QKeySequence(u"Ctrl+Z"_s));
+        QVERIFY(!angra->isEnabled());
+        const QByteArray a = t.bytes("a"), b = t.bytes("b");
+        t.select({"a", "b"});
+        t.type("txtArtist", u"Fel"_s);
+        t.press("cmdArtist");
+        t.click(t.row("a"));
+        t.type("txtFilnamn", u"zz"_s);
+        t.press("cmdFilnamn");
+        QCOMPARE(angra->toolTip(), u"Ångra: Nytt filnamn till 1 fil"_s);
+
+        angra->trigger();
+        QVERIFY(present(t.path(u"a"_s)) && !present(t.path(u"zz"_s)));
+        QCOMPARE(t.text("txtFilnamn"), u"a"_s);  // the row and the editor follow
+        QCOMPARE(angra->toolTip(), u"Ångra: Artist till 2 filer"_s);
+        t.w->mnuUppdatera_Click();  // a rescan of the folder keeps what can be undone
+        t.click(t.row("b"));
+        t.w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(t.w));
+        t.list->setFocus();
+        QTest::keyClick(t.w->windowHandle(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(t.bytes("a"), a);
+        QCOMPARE(t.bytes("b"), b);  // the appended trailer cut off again
+        QCOMPARE(t.rows().row(t.row("a")).artist, u"Abba"_s);
+        QCOMPARE(t.text("txtArtist"), QString());
+        QCOMPARE(t.child<QLabel>("StatusBar1Panel1")->text(), u"Klar"_s);
+        QVERIFY(!angra->isEnabled());
+        QVERIFY(t.boxes.shown.empty());
+
+        // Another folder forgets it.
+        t.press("cmdSpara");
+        QVERIFY(angra->isEnabled());
+        TempFolder other;
+        QCOMPARE(t.child<app::FolderList>("Dir1")->setPath(u"/"_s, other.path().chopped(1)),
+                 code::kOk);
+        QVERIFY(!angra->isEnabled());
     }
 
     void tagToFileNameRenamesTheSelectedRowsOnly() {
