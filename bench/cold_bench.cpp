@@ -11,6 +11,7 @@
 #include "browse/scan.h"
 #include "platform/filesystem.h"
 #include "platform/names.h"
+#include "sample_folder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,56 +33,14 @@
 #include <vector>
 
 using namespace sorvel;
+using bench::generate;
+using bench::KeepRows;
+using bench::median;
 
 namespace {
 
 constexpr std::size_t kTail = 131;
 constexpr int kThreads = 32;
-
-bool writeFile(const std::string& path, const std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    const bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    return ::close(fd) == 0 && ok;
-}
-
-std::string field(const std::string& text, std::size_t width) {
-    std::string f = text.substr(0, width);
-    f.resize(width, ' ');
-    return f;
-}
-
-// `files` files of 200 to 1000 bytes; every tenth has no trailer.
-bool generate(const std::string& folder, int files) {
-    std::uint32_t seed = 12345;
-    auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return seed >> 8;
-    };
-    for (int i = 0; i < files; ++i) {
-        char name[96];
-        std::snprintf(name, sizeof name, "Artist %d - L\xc3\xa5t nummer %06d.mp3", i % 97, i);
-        const std::size_t size = 200 + next() % 801;
-        std::string bytes(size, '\0');
-        for (char& b : bytes) {
-            b = static_cast<char>(next());
-        }
-        if (i % 10 != 0) {
-            char title[32];
-            std::snprintf(title, sizeof title, "L\xe5t %d", i);
-            const std::string trailer = "TAG" + field(title, 30) + field("Artist", 30) +
-                                        field("Album", 30) + field("2001", 4) +
-                                        field("Kommentar", 30) + static_cast<char>(i % 116);
-            bytes.replace(size - trailer.size(), trailer.size(), trailer);
-        }
-        if (!writeFile(folder + name, bytes)) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::vector<std::string> listNames(const std::string& folder) {
     std::vector<std::string> names;
@@ -143,15 +102,6 @@ std::size_t concurrentFloor(const std::string& folder) {
     return tagged;
 }
 
-class KeepRows : public browse::ScanObserver {
-public:
-    std::vector<browse::Row> rows;
-    void setStatus(const QString& /*text*/) override {}
-    void setProgressMax(int max) override { rows.reserve(static_cast<std::size_t>(max)); }
-    void setProgress(int /*value*/) override {}
-    void addRow(browse::Row&& row) override { rows.push_back(std::move(row)); }
-};
-
 std::size_t scan(platform::FileSystem& fs, const std::string& folder) {
     KeepRows keep;
     std::size_t rows = 0;
@@ -192,11 +142,6 @@ std::string evict(const std::string& folder) {
         ::close(drop);
     }
     return how;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace

@@ -11,6 +11,20 @@
 #include <vector>
 
 namespace sorvel::browse {
+
+void setTagColumns(Row& row, std::optional<tag::TagRecord> tag) {
+    if (!tag) {
+        tag.emplace();
+        row.genre = QString();
+    } else {
+        row.genre = tag::tal_genre(tag->genre);
+    }
+    row.artist = std::move(tag->artist);
+    row.title = std::move(tag->title);
+    row.album = std::move(tag->album);
+    row.year = std::move(tag->year);
+    row.comment = std::move(tag->comment);
+}
 namespace {
 
 int clampToInt(std::size_t n) {
@@ -84,14 +98,7 @@ Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& 
         QString& fileName = names[done];
         ++done;
         Row row;
-        if (auto tag = tag::tagOfTail(tail)) {
-            row.artist = std::move(tag->artist);
-            row.title = std::move(tag->title);
-            row.album = std::move(tag->album);
-            row.year = std::move(tag->year);
-            row.genre = tag::tal_genre(tag->genre);
-            row.comment = std::move(tag->comment);
-        }
+        setTagColumns(row, tag::tagOfTail(tail));
         // Until the next name is taken, the status still names the file read last.
         status.truncate(laddar.size());
         status += fileName;

@@ -2,6 +2,7 @@
 
 #include "platform/errors.h"
 #include "platform/filesystem.h"
+#include "tag/tag.h"
 
 #include <QString>
 
@@ -23,6 +24,10 @@ struct Row {
 
     friend bool operator==(const Row&, const Row&) = default;
 };
+
+/// Puts the texts of `tag` in the row's six tag columns as a scan reads them, or empties them for
+/// a file without a trailer (nothing).
+void setTagColumns(Row& row, std::optional<tag::TagRecord> tag);
 
 /// A row's tag text as the list, the editor, sorting and file names from tags see it: its UTF-8
 /// reading where it has one (tag::utf8Reading()), up to its first NUL byte. The row keeps the

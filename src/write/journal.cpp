@@ -87,18 +87,8 @@ void showRestored(browse::Row& row, const FileChange& f) {
     if (!f.wrote)
         return;
     // As a scan of the restored file reads it.
-    tag::TagRecord t;
-    if (f.hadTrailer) {
-        t = tag::parseTrailer(f.oldTrailer);
-        row.genre = tag::tal_genre(t.genre);
-    } else {
-        row.genre = QString();
-    }
-    row.artist = std::move(t.artist);
-    row.title = std::move(t.title);
-    row.album = std::move(t.album);
-    row.year = std::move(t.year);
-    row.comment = std::move(t.comment);
+    browse::setTagColumns(
+        row, f.hadTrailer ? std::optional(tag::parseTrailer(f.oldTrailer)) : std::nullopt);
 }
 
 }  // namespace

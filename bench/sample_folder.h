@@ -1,0 +1,77 @@
+#pragma once
+
+// What the scan benchmarks share: the generated folder and the observer that keeps the rows.
+
+#include "browse/scan.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace sorvel::bench {
+
+inline bool writeFile(const std::string& path, const std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    return ::close(fd) == 0 && ok;
+}
+
+inline std::string field(const std::string& text, std::size_t width) {
+    std::string f = text.substr(0, width);
+    f.resize(width, ' ');
+    return f;
+}
+
+// `files` files of 200 to 1000 bytes; every tenth has no trailer.
+inline bool generate(const std::string& folder, int files) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int i = 0; i < files; ++i) {
+        char name[96];
+        std::snprintf(name, sizeof name, "Artist %d - L\xc3\xa5t nummer %06d.mp3", i % 97, i);
+        const std::size_t size = 200 + next() % 801;
+        std::string bytes(size, '\0');
+        for (char& b : bytes) {
+            b = static_cast<char>(next());
+        }
+        if (i % 10 != 0) {
+            char title[32];
+            std::snprintf(title, sizeof title, "L\xe5t %d", i);
+            const std::string trailer = "TAG" + field(title, 30) + field("Artist", 30) +
+                                        field("Album", 30) + field("2001", 4) +
+                                        field("Kommentar", 30) + static_cast<char>(i % 116);
+            bytes.replace(size - trailer.size(), trailer.size(), trailer);
+        }
+        if (!writeFile(folder + name, bytes)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+class KeepRows : public browse::ScanObserver {
+public:
+    std::vector<browse::Row> rows;
+    void setStatus(const QString& /*text*/) override {}
+    void setProgressMax(int max) override { rows.reserve(static_cast<std::size_t>(max)); }
+    void setProgress(int /*value*/) override {}
+    void addRow(browse::Row&& row) override { rows.push_back(std::move(row)); }
+};
+
+inline double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace sorvel::bench
