@@ -77,6 +77,24 @@ public:
     /// other, which is what this does; a file system may keep several files in flight instead.
     virtual void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                            std::uint64_t minSize, std::span<FileTail> tails);
+
+    /// As readTails() with no smallest size, but opens each file for writing too and leaves it
+    /// open: `fds` gets the descriptor at the file's position exactly where its tail reads
+    /// code::kOk (-1 elsewhere), for writeAll() and closeAll().
+    virtual void openTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
+                           std::span<FileTail> tails, std::span<int> fds);
+
+    /// One write of writeAll().
+    struct Write {
+        int fd = -1;
+        std::uint64_t offset = 0;
+        std::span<const std::byte> data;
+        Code code = code::kOk;  ///< the answer
+    };
+    /// Makes every write, each answered as writeAt() answers it.
+    virtual void writeAll(std::span<Write> writes);
+    /// Closes every descriptor, each answered as close() answers it.
+    virtual void closeAll(std::span<const int> fds, std::span<Code> codes);
 };
 
 class TailRing;
@@ -109,6 +127,10 @@ public:
     /// Not for use from several threads at once.
     void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                    std::uint64_t minSize, std::span<FileTail> tails) override;
+    void openTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
+                   std::span<FileTail> tails, std::span<int> fds) override;
+    void writeAll(std::span<Write> writes) override;
+    void closeAll(std::span<const int> fds, std::span<Code> codes) override;
 
     /// Whether readTails() keeps several files in flight: asked for and granted by the kernel.
     /// Sets the ring up if that has not happened yet.

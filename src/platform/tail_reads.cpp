@@ -40,6 +40,48 @@ void FileSystem::readTails(const QString& folder, std::span<const QString> names
     }
 }
 
+void FileSystem::openTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
+                           std::span<FileTail> tails, std::span<int> fds) {
+    bytes = std::min(bytes, FileTail::kCapacity);
+    QString path = folder;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        FileTail& t = tails[i];
+        t = FileTail{};
+        fds[i] = -1;
+        path.truncate(folder.size());
+        path += names[i];
+        int fd = -1;
+        std::uint64_t size = 0;
+        t.code = open(path, Access::ReadWrite, fd, size);
+        if (t.code != code::kOk) {
+            continue;
+        }
+        t.size = size;
+        const std::size_t n = size >= bytes ? bytes : static_cast<std::size_t>(size);
+        if (n > 0) {
+            t.code = readAt(fd, size - n, std::span<std::byte>(t.bytes.data(), n));
+        }
+        if (t.code != code::kOk) {
+            close(fd);
+            continue;
+        }
+        t.length = n;
+        fds[i] = fd;
+    }
+}
+
+void FileSystem::writeAll(std::span<Write> writes) {
+    for (Write& w : writes) {
+        w.code = writeAt(w.fd, w.offset, w.data);
+    }
+}
+
+void FileSystem::closeAll(std::span<const int> fds, std::span<Code> codes) {
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        codes[i] = close(fds[i]);
+    }
+}
+
 PosixFileSystem::PosixFileSystem(TailReads reads) : reads_(reads) {}
 
 PosixFileSystem::~PosixFileSystem() = default;
@@ -83,6 +125,56 @@ void PosixFileSystem::readTails(const QString& folder, std::span<const QString> 
                                       tails.subspan(i, 1));
             }
         }
+    }
+}
+
+void PosixFileSystem::openTails(const QString& folder, std::span<const QString> names,
+                                std::size_t bytes, std::span<FileTail> tails, std::span<int> fds) {
+    if (!overlapsReads()) {
+        FileSystem::openTails(folder, names, bytes, tails, fds);
+        return;
+    }
+    std::fill(fds.begin(), fds.end(), -1);
+    std::vector<std::size_t> redo;
+    if (!ring_->read(folder, names, bytes, 0, tails, redo, fds)) {
+        ring_.reset();
+        ringRefused_ = true;
+    }
+    // The files this call holds open may be what the process lacks descriptors for; the caller
+    // learns it from code::kTooManyFiles and can try those files again once these are closed.
+    for (const std::size_t i : redo) {
+        FileSystem::openTails(folder, names.subspan(i, 1), bytes, tails.subspan(i, 1),
+                              fds.subspan(i, 1));
+    }
+}
+
+void PosixFileSystem::writeAll(std::span<Write> writes) {
+    if (!overlapsReads()) {
+        FileSystem::writeAll(writes);
+        return;
+    }
+    std::vector<std::size_t> redo;
+    if (!ring_->write(writes, redo)) {
+        ring_.reset();
+        ringRefused_ = true;
+    }
+    for (const std::size_t i : redo) {
+        FileSystem::writeAll(writes.subspan(i, 1));
+    }
+}
+
+void PosixFileSystem::closeAll(std::span<const int> fds, std::span<Code> codes) {
+    if (!overlapsReads()) {
+        FileSystem::closeAll(fds, codes);
+        return;
+    }
+    std::vector<std::size_t> redo;
+    if (!ring_->close(fds, codes, redo)) {
+        ring_.reset();
+        ringRefused_ = true;
+    }
+    for (const std::size_t i : redo) {
+        FileSystem::closeAll(fds.subspan(i, 1), codes.subspan(i, 1));
     }
 }
 

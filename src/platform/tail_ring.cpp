@@ -120,7 +120,7 @@ TailRing::~TailRing() = default;
 
 bool TailRing::read(const QString& folder, std::span<const QString> names, std::size_t bytes,
                     std::uint64_t minSize, std::span<FileTail> tails,
-                    std::vector<std::size_t>& redo) {
+                    std::vector<std::size_t>& redo, std::span<int> keep) {
     State& s = *s_;
     bytes = std::min(bytes, FileTail::kCapacity);
     // A shortage of descriptors may have passed since the last call.
@@ -133,6 +133,7 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
         }
         return true;
     }
+    const int access = keep.empty() ? O_RDONLY : O_RDWR;
     s.names.resize(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         s.names[i] = encodeName(names[i]);
@@ -173,7 +174,7 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
             io_uring_sqe* e = s.sqe();
             // As open() does: never a terminal, never stalled by a FIFO.
             ::io_uring_prep_openat(e, dir, s.names[index].constData(),
-                                   O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+                                   access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
             ::io_uring_sqe_set_data64(e, tagOf(slot, kOpen));
             ++active;
         }
@@ -229,6 +230,11 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                             close(slot);
                             break;
                         }
+                        if (t.size == 0 && !keep.empty()) {
+                            keep[sl.index] = sl.fd;
+                            release(slot);
+                            break;
+                        }
                         sl.want = t.size >= bytes ? bytes : static_cast<std::size_t>(t.size);
                         io_uring_sqe* e = s.sqe();
                         ::io_uring_prep_read(e, sl.fd, sl.buf.data(),
@@ -240,6 +246,11 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                         if (res >= 0 && static_cast<std::size_t>(res) == sl.want) {
                             std::copy_n(sl.buf.begin(), sl.want, t.bytes.begin());
                             t.length = sl.want;
+                            if (!keep.empty()) {
+                                keep[sl.index] = sl.fd;
+                                release(slot);
+                                break;
+                            }
                         } else {
                             // A short read (the file shrank) or an interrupted one: readAt()
                             // goes on reading, so this file is read again that way.
@@ -289,6 +300,92 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
         return false;
     }
     return true;
+}
+
+template <typename Prep, typename Done>
+bool TailRing::each(std::size_t count, Prep prep, Done done, std::vector<std::size_t>& redo) {
+    State& s = *s_;
+    std::vector<bool> finished(count, false);
+    std::size_t next = 0;
+    std::size_t active = 0;
+    while (next < count || active > 0) {
+        while (active < window_ && next < count) {
+            io_uring_sqe* e = s.sqe();
+            prep(next, e);
+            ::io_uring_sqe_set_data64(e, next);
+            ++next;
+            ++active;
+        }
+        const int submitted = ::io_uring_submit_and_wait(&s.ring, 1);
+        if (submitted < 0 && submitted != -EINTR && submitted != -EAGAIN && submitted != -EBUSY) {
+            for (std::size_t i = 0; i < count; ++i) {
+                if (!finished[i]) {
+                    redo.push_back(i);
+                }
+            }
+            inFlight_ = next;
+            static_cast<void>(s_.release());  // requests may still be in the kernel
+            return false;
+        }
+        std::array<io_uring_cqe*, 64> batch{};
+        for (;;) {
+            const unsigned got = ::io_uring_peek_batch_cqe(&s.ring, batch.data(), batch.size());
+            if (got == 0) {
+                break;
+            }
+            for (unsigned k = 0; k < got; ++k) {
+                const auto i = static_cast<std::size_t>(::io_uring_cqe_get_data64(batch[k]));
+                finished[i] = true;
+                --active;
+                done(i, batch[k]->res);
+            }
+            ::io_uring_cq_advance(&s.ring, got);
+        }
+    }
+    return true;
+}
+
+bool TailRing::write(std::span<FileSystem::Write> writes, std::vector<std::size_t>& redo) {
+    return each(
+        writes.size(),
+        [&](std::size_t i, io_uring_sqe* e) {
+            const FileSystem::Write& w = writes[i];
+            ::io_uring_prep_write(e, w.fd, w.data.data(), static_cast<unsigned>(w.data.size()),
+                                  w.offset);
+        },
+        [&](std::size_t i, int res) {
+            // A short or refused write (EAGAIN on a file opened without blocking, EINTR) is
+            // made again by writeAt(), which goes on until all is written or gives the reason.
+            if (res < 0 || static_cast<std::size_t>(res) != writes[i].data.size()) {
+                redo.push_back(i);
+            } else {
+                writes[i].code = code::kOk;
+            }
+        },
+        redo);
+}
+
+bool TailRing::close(std::span<const int> fds, std::span<Code> codes,
+                     std::vector<std::size_t>& redo) {
+    const bool ok = each(
+        fds.size(), [&](std::size_t i, io_uring_sqe* e) { ::io_uring_prep_close(e, fds[i]); },
+        [&](std::size_t i, int res) {
+            // As close(): the descriptor is gone even after EINTR.
+            codes[i] = res < 0 && res != -EINTR ? codeFromErrno(-res) : code::kOk;
+        },
+        redo);
+    if (!ok) {
+        // A descriptor whose close was handed to the kernel may be closed already and its number
+        // given to another file: it is not closed again, and what became of it is unknown.
+        std::erase_if(redo, [&](std::size_t i) {
+            if (i >= inFlight_) {
+                return false;
+            }
+            codes[i] = code::kDeviceIo;
+            return true;
+        });
+    }
+    return ok;
 }
 
 }  // namespace sorvel::platform

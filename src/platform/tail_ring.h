@@ -12,8 +12,8 @@
 namespace sorvel::platform {
 
 /// An io_uring of the calling thread that reads the ends of many files with a window of them in
-/// flight: the opens, the reads and the closes go to the kernel in batches, and a file whose open
-/// blocks on the medium does not hold up the others. Internal to PosixFileSystem.
+/// flight: the opens, the reads, the writes and the closes go to the kernel in batches, and a file
+/// whose open blocks on the medium does not hold up the others. Internal to PosixFileSystem.
 class TailRing {
 public:
     /// What setting a ring up came to.
@@ -34,16 +34,36 @@ public:
     /// under the other spellings of ".mp3"; a read that came short), for the caller to read one by
     /// one. Answers false when the ring itself failed, which leaves every unfinished position
     /// in `redo`; the ring is then not to be used again.
+    /// With `keep` not empty, opens for writing too and leaves each file whose tail was read in
+    /// full open, its descriptor in `keep` at its position (as FileSystem::openTails()).
     bool read(const QString& folder, std::span<const QString> names, std::size_t bytes,
-              std::uint64_t minSize, std::span<FileTail> tails, std::vector<std::size_t>& redo);
+              std::uint64_t minSize, std::span<FileTail> tails, std::vector<std::size_t>& redo,
+              std::span<int> keep = {});
+
+    /// As FileSystem::writeAll(), but leaves alone the positions it puts in `redo`: every write
+    /// that did not go through whole, which writeAt() would have gone on with. Answers false when
+    /// the ring itself failed (every unfinished write in `redo`); the ring is then not to be used
+    /// again.
+    bool write(std::span<FileSystem::Write> writes, std::vector<std::size_t>& redo);
+
+    /// As FileSystem::closeAll(). Answers false when the ring itself failed, which leaves the
+    /// positions not yet closed in `redo`.
+    bool close(std::span<const int> fds, std::span<Code> codes, std::vector<std::size_t>& redo);
 
 private:
     struct State;
+    /// Keeps up to the window of single requests in flight, one per position: `prep` fills the
+    /// request for a position, `done` takes its result. False when the ring failed; the positions
+    /// whose result never came are then in `redo`.
+    template <typename Prep, typename Done>
+    bool each(std::size_t count, Prep prep, Done done, std::vector<std::size_t>& redo);
     explicit TailRing(std::unique_ptr<State> state, unsigned window);
 
     std::unique_ptr<State> s_;
     unsigned window_;
     unsigned limit_;  ///< fewer than window_ while the process is short of descriptors
+    /// After a failure of each(): how many of its positions went to the kernel.
+    std::size_t inFlight_ = 0;
 };
 
 }  // namespace sorvel::platform

@@ -136,12 +136,80 @@ bool spellsApeHeader(std::span<const std::byte> before, const Trailer& trailer) 
 
 }  // namespace
 
+namespace {
+
+// What a write of a trailer into one file is to do, decided from the file's end.
+struct Plan {
+    Trailer out{};
+    Trailer old{};  ///< the trailer replaced, when `overwrite`
+    bool overwrite = false;
+    std::uint64_t size = 0;
+
+    std::uint64_t offset() const { return overwrite ? size - kTrailerSize : size; }
+};
+
+// `out` holds the rendered record. code::kBadArgument when the record has no room for what the
+// file's end asks of it.
+Code plan(std::span<const std::byte> tail, std::uint64_t size, const TagRecord& tag,
+          NoGenre noGenre, Plan& p) {
+    p.size = size;
+    p.overwrite = hasTrailer(tail, size);
+    // "APE" just in front and a title beginning with "EX" spell "APETAGEX": the new trailer would
+    // read as hidden by an APEv2 header, the row would lose its tag and the next write would
+    // append a second one. The reader trims a leading blank, so the title shows the same with one.
+    if (spellsApeHeader(p.overwrite ? tail.first(tail.size() - kTrailerSize) : tail, p.out)) {
+        TagRecord shifted = tag;
+        shifted.title.prepend(u' ');
+        const auto room = renderTrailer(shifted);
+        if (!room)
+            return code::kBadArgument;  // a title of the full width has no room for the blank
+        p.out = *room;
+    }
+    if (!p.overwrite)
+        return code::kOk;
+    const auto old = tail.last<kTrailerSize>();
+    std::copy(old.begin(), old.end(), p.old.begin());
+    if (tag.genre < 0 || tag.genre == kNoGenreByte) {
+        if (noGenre == NoGenre::KeepFileByte && readsAsNoGenre(old[kGenreAt])) {
+            p.out[kGenreAt] = old[kGenreAt];
+        }
+    }
+    return code::kOk;
+}
+
+// After a write that failed part-way: a partial append must not leave stray bytes behind, and an
+// overwrite puts the old trailer back.
+void rollBack(platform::FileSystem& fs, int fd, const Plan& p) {
+    if (p.overwrite) {
+        fs.writeAt(fd, p.offset(), p.old);
+    } else {
+        fs.truncate(fd, p.size);
+    }
+}
+
+void fill(Replaced* replaced, const Plan& p) {
+    if (replaced == nullptr)
+        return;
+    replaced->oldLength = p.size;
+    replaced->hadTrailer = p.overwrite;
+    if (p.overwrite)
+        replaced->oldTrailer = p.old;
+    replaced->newTrailer = p.out;
+    replaced->newLength = p.overwrite ? p.size : p.size + kTrailerSize;
+}
+
+// Files written at a time by skriv_tags(): each holds a descriptor from its open to its close.
+constexpr std::size_t kBatch = 128;
+
+}  // namespace
+
 Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag, NoGenre noGenre,
                Replaced* replaced) {
     auto rendered = renderTrailer(tag);
     if (!rendered)
         return code::kBadArgument;
-    Trailer& out = *rendered;
+    Plan p;
+    p.out = *rendered;
 
     int fd = -1;
     std::uint64_t size = 0;
@@ -160,52 +228,92 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
         if (const Code c = fs.readAt(fd, size - n, tail); c != code::kOk)
             return c;
     }
-    const bool overwrite = hasTrailer(tail, size);
-    // "APE" just in front and a title beginning with "EX" spell "APETAGEX": the new trailer would
-    // read as hidden by an APEv2 header, the row would lose its tag and the next write would
-    // append a second one. The reader trims a leading blank, so the title shows the same with one.
-    if (spellsApeHeader(overwrite ? tail.first(n - kTrailerSize) : tail, out)) {
-        TagRecord shifted = tag;
-        shifted.title.prepend(u' ');
-        const auto room = renderTrailer(shifted);
-        if (!room)
-            return code::kBadArgument;  // a title of the full width has no room for the blank
-        out = *room;
-    }
-    if (!overwrite) {
-        if (const Code c = fs.writeAt(fd, size, out); c != code::kOk) {
-            fs.truncate(fd, size);  // a partial append must not leave stray bytes behind
-            return c;
-        }
-        const Code closed = guard.close();
-        if (closed == code::kOk && replaced != nullptr) {
-            replaced->oldLength = size;
-            replaced->hadTrailer = false;
-            replaced->newTrailer = out;
-            replaced->newLength = size + kTrailerSize;
-        }
-        return closed;
-    }
-
-    const auto old = tail.last<kTrailerSize>();
-    if (tag.genre < 0 || tag.genre == kNoGenreByte) {
-        if (noGenre == NoGenre::KeepFileByte && readsAsNoGenre(old[kGenreAt])) {
-            out[kGenreAt] = old[kGenreAt];
-        }
-    }
-    if (const Code c = fs.writeAt(fd, size - kTrailerSize, out); c != code::kOk) {
-        fs.writeAt(fd, size - kTrailerSize, old);  // put the old trailer back
+    if (const Code c = plan(tail, size, tag, noGenre, p); c != code::kOk)
+        return c;
+    if (const Code c = fs.writeAt(fd, p.offset(), p.out); c != code::kOk) {
+        rollBack(fs, fd, p);
         return c;
     }
     const Code closed = guard.close();
-    if (closed == code::kOk && replaced != nullptr) {
-        replaced->oldLength = size;
-        replaced->hadTrailer = true;
-        std::copy(old.begin(), old.end(), replaced->oldTrailer.begin());
-        replaced->newTrailer = out;
-        replaced->newLength = size;
-    }
+    if (closed == code::kOk)
+        fill(replaced, p);
     return closed;
+}
+
+void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<WriteJob> jobs) {
+    std::vector<QString> names;
+    std::vector<std::size_t> which;  // the job of each name
+    std::vector<Plan> plans;
+    std::vector<platform::FileTail> tails;
+    std::vector<int> fds;
+    std::vector<platform::FileSystem::Write> writes;
+    std::vector<std::size_t> written;  // the name of each write
+    std::vector<Code> closed;
+    std::vector<std::size_t> again;
+    for (std::size_t from = 0; from < jobs.size();) {
+        names.clear();
+        which.clear();
+        plans.clear();
+        for (; from < jobs.size() && names.size() < kBatch; ++from) {
+            WriteJob& job = jobs[from];
+            auto rendered = renderTrailer(job.tag);
+            if (!rendered) {
+                job.result = code::kBadArgument;
+                continue;
+            }
+            names.push_back(job.name);
+            which.push_back(from);
+            plans.emplace_back().out = *rendered;
+        }
+        tails.resize(names.size());
+        fds.resize(names.size());
+        // As in skriv_tag(), each file is read through the descriptor that writes it.
+        fs.openTails(katalog, names, kTailSize, tails, fds);
+        writes.clear();
+        written.clear();
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            WriteJob& job = jobs[which[k]];
+            job.result = tails[k].code;
+            if (job.result == code::kTooManyFiles) {
+                again.push_back(which[k]);  // once this batch has given its descriptors back
+                continue;
+            }
+            if (job.result != code::kOk)
+                continue;
+            job.result = plan(tails[k].tail(), tails[k].size, job.tag, job.noGenre, plans[k]);
+            if (job.result != code::kOk)
+                continue;
+            writes.push_back({fds[k], plans[k].offset(), plans[k].out});
+            written.push_back(k);
+        }
+        fs.writeAll(writes);
+        for (std::size_t w = 0; w < writes.size(); ++w) {
+            if (writes[w].code != code::kOk) {
+                jobs[which[written[w]]].result = writes[w].code;
+                rollBack(fs, writes[w].fd, plans[written[w]]);
+            }
+        }
+        // Closed only now: a file system may refuse what was written only at the close (NFS).
+        std::erase(fds, -1);
+        closed.resize(fds.size());
+        fs.closeAll(fds, closed);
+        std::size_t c = 0;
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            if (tails[k].code != code::kOk)
+                continue;
+            WriteJob& job = jobs[which[k]];
+            if (job.result == code::kOk) {
+                job.result = closed[c];
+                if (job.result == code::kOk)
+                    fill(&job.replaced, plans[k]);
+            }
+            ++c;
+        }
+    }
+    for (const std::size_t j : again) {
+        WriteJob& job = jobs[j];
+        job.result = skriv_tag(fs, katalog + job.name, job.tag, job.noGenre, &job.replaced);
+    }
 }
 
 }  // namespace sorvel::tag

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace sorvel::tag {
 
@@ -87,5 +88,20 @@ struct Replaced {
 /// only.
 Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag,
                NoGenre noGenre = NoGenre::Write255, Replaced* replaced = nullptr);
+
+/// One file of skriv_tags().
+struct WriteJob {
+    QString name;  ///< the file's name in the folder
+    TagRecord tag;
+    NoGenre noGenre = NoGenre::Write255;
+    Code result = code::kOk;  ///< the answer skriv_tag() gives
+    Replaced replaced;        ///< filled when `result` is code::kOk
+};
+
+/// skriv_tag() into the files `katalog` + name of each job, with the same answers and the same
+/// bytes written, but with many files in flight at a time where the file system keeps them so:
+/// they are opened and read together, written together and closed together. `katalog` ends in
+/// the separator.
+void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<WriteJob> jobs);
 
 }  // namespace sorvel::tag

@@ -45,6 +45,10 @@ QString reason(Code c) {
 
 constexpr std::size_t kMostNamed = 20;
 
+// Files handed to the file system at a time: enough to keep a slow medium busy, few enough that
+// the progress moves on smoothly and the descriptors they hold stay well within a process's share.
+constexpr std::size_t kBatch = 128;
+
 }  // namespace
 
 ArtistTitle splitFileName(const QString& name, int fil2tagNr) {
@@ -88,7 +92,6 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
                       const EditorValues& editor, int fil2tagNr, Observer& observer,
                       Command* record) {
     WriteResult result;
-    tag::Replaced replaced;
     if (record != nullptr) {
         // One allocation for the whole run: growing the records as they come would copy them
         // and touch fresh memory again at each doubling, which a write of many files feels.
@@ -106,12 +109,41 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
     const QString ending = QStringLiteral(".mp3");
     const QString sparar = QStringLiteral("Sparar ");
 
+    // The files go to the file system a batch at a time so that it can keep them in flight
+    // together; the reports come afterwards, row by row in list order, as they would one by one.
+    std::vector<tag::WriteJob> jobs;
+    std::vector<std::size_t> rowOf;
+    std::vector<browse::Row> updates;
+    std::size_t reported = 0;
+    auto report = [&](std::size_t end) {
+        std::size_t j = 0;
+        for (; reported < end; ++reported) {
+            observer.setProgress(clampToInt(reported + 1));
+            if (j == rowOf.size() || rowOf[j] != reported)
+                continue;
+            tag::WriteJob& job = jobs[j];
+            browse::Row& row = rows[reported];
+            QString file = row.name + ending;
+            if (job.result != code::kOk) {
+                result.failures.push_back({std::move(file), job.result});
+            } else {
+                if (record != nullptr)
+                    recordWrite(*record, row.name, row.name, job.replaced);
+                observer.setStatus(sparar + file);
+                row = std::move(updates[j]);
+                ++result.written;
+            }
+            ++j;
+        }
+        jobs.clear();
+        rowOf.clear();
+        updates.clear();
+    };
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        observer.setProgress(clampToInt(i + 1));
         if (i >= selected.size() || !selected[i])
             continue;
-        browse::Row& row = rows[i];
-        browse::Row updated = row;
+        const browse::Row& row = rows[i];
+        browse::Row& updated = updates.emplace_back(row);
         switch (typ) {
             case Typ::Artist:
                 updated.artist = storedFor(editor.artist, row.artist);
@@ -138,19 +170,15 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
                 break;
             }
         }
-        QString file = row.name + ending;
-        if (const Code c = tag::skriv_tag(fs, katalog + file, recordFor(updated), noGenre,
-                                          record != nullptr ? &replaced : nullptr);
-            c != code::kOk) {
-            result.failures.push_back({std::move(file), c});
-            continue;
+        jobs.push_back({row.name + ending, recordFor(updated), noGenre, code::kOk, {}});
+        rowOf.push_back(i);
+        if (jobs.size() == kBatch) {
+            tag::skriv_tags(fs, katalog, jobs);
+            report(i + 1);
         }
-        if (record != nullptr)
-            recordWrite(*record, row.name, row.name, replaced);
-        observer.setStatus(sparar + file);
-        row = std::move(updated);
-        ++result.written;
     }
+    tag::skriv_tags(fs, katalog, jobs);
+    report(rows.size());
     observer.setProgress(0);
     observer.setStatus(QStringLiteral("Klar"));
     return result;

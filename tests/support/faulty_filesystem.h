@@ -61,6 +61,30 @@ public:
         }
     }
 
+    /// As readTails(); writes and closes likewise meet their faults one after the other.
+    void openTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
+                   std::span<platform::FileTail> tails, std::span<int> fds) override {
+        if (!failOpenPath.isEmpty() || failReadNumber != 0) {
+            FileSystem::openTails(folder, names, bytes, tails, fds);
+        } else {
+            PosixFileSystem::openTails(folder, names, bytes, tails, fds);
+        }
+    }
+    void writeAll(std::span<Write> batch) override {
+        if (failWriteNumber != 0) {
+            FileSystem::writeAll(batch);
+        } else {
+            PosixFileSystem::writeAll(batch);
+        }
+    }
+    void closeAll(std::span<const int> fds, std::span<Code> codes) override {
+        if (closeFailure != code::kOk) {
+            FileSystem::closeAll(fds, codes);
+        } else {
+            PosixFileSystem::closeAll(fds, codes);
+        }
+    }
+
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override {
         ++writes;
         if (writes == failWriteNumber) {
