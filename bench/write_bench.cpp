@@ -50,6 +50,11 @@ public:
         ::fdatasync(fd);
         return PosixFileSystem::close(fd);
     }
+    void closeAll(std::span<const int> fds, std::span<Code> codes) override {
+        for (const int fd : fds)
+            ::fdatasync(fd);
+        PosixFileSystem::closeAll(fds, codes);
+    }
 };
 
 struct Folder {
