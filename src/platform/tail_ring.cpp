@@ -44,6 +44,27 @@ struct TailRing::State {
 
     ~State() { ::io_uring_queue_exit(&ring); }
 
+    // Hands the kernel what is queued, waits for one completion at least, and gives every
+    // completion there is to `take` (its user data and result). False when the ring failed.
+    template <typename Take>
+    bool submitAndTake(Take take) {
+        const int submitted = ::io_uring_submit_and_wait(&ring, 1);
+        if (submitted < 0 && submitted != -EINTR && submitted != -EAGAIN && submitted != -EBUSY) {
+            return false;
+        }
+        std::array<io_uring_cqe*, 64> batch{};
+        for (;;) {
+            const unsigned got = ::io_uring_peek_batch_cqe(&ring, batch.data(), batch.size());
+            if (got == 0) {
+                return true;
+            }
+            for (unsigned k = 0; k < got; ++k) {
+                take(::io_uring_cqe_get_data64(batch[k]), batch[k]->res);
+            }
+            ::io_uring_cq_advance(&ring, got);
+        }
+    }
+
     io_uring_sqe* sqe() {
         io_uring_sqe* e = ::io_uring_get_sqe(&ring);
         if (e == nullptr) {
@@ -181,94 +202,78 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
         if (active == 0) {
             break;
         }
-        const int submitted = ::io_uring_submit_and_wait(&s.ring, 1);
-        if (submitted < 0 && submitted != -EINTR && submitted != -EAGAIN && submitted != -EBUSY) {
-            failed = true;
-            break;
-        }
-
-        std::array<io_uring_cqe*, 64> batch{};
-        for (;;) {
-            const unsigned got = ::io_uring_peek_batch_cqe(&s.ring, batch.data(), batch.size());
-            if (got == 0) {
-                break;
-            }
-            for (unsigned k = 0; k < got; ++k) {
-                const std::uint64_t data = ::io_uring_cqe_get_data64(batch[k]);
-                const int res = batch[k]->res;
-                const std::size_t slot = static_cast<std::size_t>(data >> 2);
-                State::Slot& sl = s.slots[slot];
-                FileTail& t = tails[sl.index];
-                switch (static_cast<Op>(data & 3)) {
-                    case kOpen: {
-                        if (res == -EMFILE || res == -ENFILE) {
-                            if (active > 1) {
-                                // The files of this window hold the descriptors the process
-                                // lacks: fewer at a time, and this one again when one is free.
-                                limit_ = std::max(1u, std::min(limit_, active - 1));
-                                requeued.push_front(sl.index);
-                                release(slot);
-                                break;
-                            }
-                        }
-                        if (res < 0) {
-                            redo.push_back(sl.index);
+        failed = !s.submitAndTake([&](std::uint64_t data, int res) {
+            const std::size_t slot = static_cast<std::size_t>(data >> 2);
+            State::Slot& sl = s.slots[slot];
+            FileTail& t = tails[sl.index];
+            switch (static_cast<Op>(data & 3)) {
+                case kOpen: {
+                    if (res == -EMFILE || res == -ENFILE) {
+                        if (active > 1) {
+                            // The files of this window hold the descriptors the process
+                            // lacks: fewer at a time, and this one again when one is free.
+                            limit_ = std::max(1u, std::min(limit_, active - 1));
+                            requeued.push_front(sl.index);
                             release(slot);
                             break;
                         }
-                        sl.fd = res;
-                        // The open brought the inode in, so this never waits on the medium;
-                        // anything but a regular file is refused as open() refuses it.
-                        struct stat st {};
-                        if (::fstat(sl.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-                            t.code = code::kAccess;
-                            close(slot);
-                            break;
-                        }
-                        t.size = static_cast<std::uint64_t>(st.st_size);
-                        if (t.size < minSize) {
-                            close(slot);
-                            break;
-                        }
-                        if (t.size == 0 && !keep.empty()) {
+                    }
+                    if (res < 0) {
+                        redo.push_back(sl.index);
+                        release(slot);
+                        break;
+                    }
+                    sl.fd = res;
+                    // The open brought the inode in, so this never waits on the medium;
+                    // anything but a regular file is refused as open() refuses it.
+                    struct stat st {};
+                    if (::fstat(sl.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                        t.code = code::kAccess;
+                        close(slot);
+                        break;
+                    }
+                    t.size = static_cast<std::uint64_t>(st.st_size);
+                    if (t.size < minSize) {
+                        close(slot);
+                        break;
+                    }
+                    if (t.size == 0 && !keep.empty()) {
+                        keep[sl.index] = sl.fd;
+                        release(slot);
+                        break;
+                    }
+                    sl.want = t.size >= bytes ? bytes : static_cast<std::size_t>(t.size);
+                    io_uring_sqe* e = s.sqe();
+                    ::io_uring_prep_read(e, sl.fd, sl.buf.data(), static_cast<unsigned>(sl.want),
+                                         t.size - sl.want);
+                    ::io_uring_sqe_set_data64(e, tagOf(slot, kRead));
+                    break;
+                }
+                case kRead:
+                    if (res >= 0 && static_cast<std::size_t>(res) == sl.want) {
+                        std::copy_n(sl.buf.begin(), sl.want, t.bytes.begin());
+                        t.length = sl.want;
+                        if (!keep.empty()) {
                             keep[sl.index] = sl.fd;
                             release(slot);
                             break;
                         }
-                        sl.want = t.size >= bytes ? bytes : static_cast<std::size_t>(t.size);
-                        io_uring_sqe* e = s.sqe();
-                        ::io_uring_prep_read(e, sl.fd, sl.buf.data(),
-                                             static_cast<unsigned>(sl.want), t.size - sl.want);
-                        ::io_uring_sqe_set_data64(e, tagOf(slot, kRead));
-                        break;
+                    } else {
+                        // A short read (the file shrank) or an interrupted one: readAt()
+                        // goes on reading, so this file is read again that way.
+                        sl.redo = true;
                     }
-                    case kRead:
-                        if (res >= 0 && static_cast<std::size_t>(res) == sl.want) {
-                            std::copy_n(sl.buf.begin(), sl.want, t.bytes.begin());
-                            t.length = sl.want;
-                            if (!keep.empty()) {
-                                keep[sl.index] = sl.fd;
-                                release(slot);
-                                break;
-                            }
-                        } else {
-                            // A short read (the file shrank) or an interrupted one: readAt()
-                            // goes on reading, so this file is read again that way.
-                            sl.redo = true;
-                        }
-                        close(slot);
-                        break;
-                    case kClose:
-                        // A close failure does not change what was read.
-                        if (sl.redo) {
-                            redo.push_back(sl.index);
-                        }
-                        release(slot);
-                        break;
-                }
+                    close(slot);
+                    break;
+                case kClose:
+                    // A close failure does not change what was read.
+                    if (sl.redo) {
+                        redo.push_back(sl.index);
+                    }
+                    release(slot);
+                    break;
             }
-            ::io_uring_cq_advance(&s.ring, got);
-        }
+        });
     }
     ::close(dir);
 
@@ -316,8 +321,13 @@ bool TailRing::each(std::size_t count, Prep prep, Done done, std::vector<std::si
             ++next;
             ++active;
         }
-        const int submitted = ::io_uring_submit_and_wait(&s.ring, 1);
-        if (submitted < 0 && submitted != -EINTR && submitted != -EAGAIN && submitted != -EBUSY) {
+        const bool ok = s.submitAndTake([&](std::uint64_t data, int res) {
+            const auto i = static_cast<std::size_t>(data);
+            finished[i] = true;
+            --active;
+            done(i, res);
+        });
+        if (!ok) {
             for (std::size_t i = 0; i < count; ++i) {
                 if (!finished[i]) {
                     redo.push_back(i);
@@ -326,20 +336,6 @@ bool TailRing::each(std::size_t count, Prep prep, Done done, std::vector<std::si
             inFlight_ = next;
             static_cast<void>(s_.release());  // requests may still be in the kernel
             return false;
-        }
-        std::array<io_uring_cqe*, 64> batch{};
-        for (;;) {
-            const unsigned got = ::io_uring_peek_batch_cqe(&s.ring, batch.data(), batch.size());
-            if (got == 0) {
-                break;
-            }
-            for (unsigned k = 0; k < got; ++k) {
-                const auto i = static_cast<std::size_t>(::io_uring_cqe_get_data64(batch[k]));
-                finished[i] = true;
-                --active;
-                done(i, batch[k]->res);
-            }
-            ::io_uring_cq_advance(&s.ring, got);
         }
     }
     return true;
