@@ -42,13 +42,14 @@ MessageBoxes::Answer QtMessageBoxes::show(const QString& title, const QString& t
     if (QAbstractButton* retry = box.button(QMessageBox::Retry)) {
         retry->setText(QStringLiteral("&Försök igen"));
     }
+    // exec() answers the standard button that closed the box: the one clicked, the default one
+    // for Enter, the escape one (Cancel, or OK alone) for Escape and the close box.
     switch (box.exec()) {
+        case QMessageBox::Ok:
+            return Answer::Ok;
         case QMessageBox::Retry:
             return Answer::Retry;
-        case QMessageBox::Cancel:
-            return Answer::Cancel;
         default:
-            // Escape and the close box on an OK-only box count as OK.
             return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
     }
 }

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEvent>
+#include <QMessageBox>
+#include <QTest>
+#include <deque>
+#include <vector>
+
+namespace sorvel::test {
+
+/// Answers the real message boxes as a user does: every QMessageBox that opens while it lives is
+/// recorded and then answered with the next action of `acts` (Enter, the default button, when
+/// none is left), from within the box's own event loop.
+class BoxAnswerer : public QObject {
+public:
+    enum class Act { Ok, Cancel, Retry, Enter, Escape, CloseBox };
+    struct Seen {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QStringList buttons;
+    };
+
+    BoxAnswerer() { qApp->installEventFilter(this); }
+    ~BoxAnswerer() override { qApp->removeEventFilter(this); }
+    BoxAnswerer(const BoxAnswerer&) = delete;
+    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+
+    std::deque<Act> acts;
+    std::vector<Seen> seen;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* box = qobject_cast<QMessageBox*>(watched);
+        if (box != nullptr && event->type() == QEvent::Show &&
+            !box->property("answered").toBool()) {
+            box->setProperty("answered", true);
+            Seen s{box->windowTitle(), box->text(), box->icon(), {}};
+            for (QAbstractButton* b : box->buttons())
+                s.buttons << b->text();
+            seen.push_back(s);
+            const Act act = acts.empty() ? Act::Enter : acts.front();
+            if (!acts.empty())
+                acts.pop_front();
+            QMetaObject::invokeMethod(
+                this, [box, act] { answer(box, act); }, Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    static void answer(QMessageBox* box, Act act) {
+        const auto click = [box](QMessageBox::StandardButton which) {
+            if (QAbstractButton* b = box->button(which)) {
+                QTest::mouseClick(b, Qt::LeftButton);
+            } else {
+                box->done(-1);  // a box without that button must not leave the test waiting
+            }
+        };
+        switch (act) {
+            case Act::Ok:
+                return click(QMessageBox::Ok);
+            case Act::Cancel:
+                return click(QMessageBox::Cancel);
+            case Act::Retry:
+                return click(QMessageBox::Retry);
+            case Act::Enter:
+                return QTest::keyClick(box, Qt::Key_Return);
+            case Act::Escape:
+                return QTest::keyClick(box, Qt::Key_Escape);
+            case Act::CloseBox:
+                box->close();
+                return;
+        }
+    }
+};
+
+}  // namespace sorvel::test
