@@ -78,7 +78,7 @@ void checkTagToFileName(const QString& artist, const QString& title) {
     const QByteArray original = platform::encodeName(katalog + QStringLiteral(".x.mp3"));
     if (FILE* f = std::fopen(original.constData(), "wb"))
         std::fclose(f);
-    FUZZ_CHECK(platform::renameMp3(fs, katalog, QStringLiteral(".x"), *name) == code::kOk);
+    FUZZ_CHECK(platform::renameMp3(fs, katalog, QStringLiteral(".x.mp3"), *name) == code::kOk);
     std::vector<QString> listed;
     std::size_t count = 0;
     FUZZ_CHECK(fs.listMp3(katalog, &listed, count) == code::kOk);

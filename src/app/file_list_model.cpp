@@ -53,8 +53,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
 }
 
 QString FileListModel::shown(const browse::Row& row, int column) {
-    // A file name is shown as the file system gives it; only tag texts have a stored form.
-    return column == 0 ? row.name : write::shownText(field(row, column));
+    return column == 0 ? browse::shownName(row) : write::shownText(field(row, column));
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -157,7 +156,7 @@ const std::vector<std::uint32_t>& FileListModel::ranks(int column) {
     if (column == 0) {
         texts.reserve(rows_.size());
         for (std::size_t r = 0; r < rows_.size(); ++r) {
-            texts.push_back(rows_[r].name);
+            texts.push_back(browse::shownName(rows_[r]));
             ranks[r] = static_cast<std::uint32_t>(r);
         }
     } else {

@@ -915,7 +915,7 @@ void frmMain::ListView1_Click() {
         fill(txtAr, r.year);
         Combo1->setCurrentIndex(tag::genre_tal2(write::shownText(r.genre)) - 1);
         fill(txtKommentarer, r.comment);
-        txtFilnamn->setText(r.name);
+        txtFilnamn->setText(browse::shownName(r));
     }
     showButtonsFor(selected);
 }

@@ -141,7 +141,8 @@ private:
 
     // File operations: rename, names from tags, delete and play (frmMain_fileops.cpp).
 public:
-    /// Renames katalog + gammalt + ".mp3" to katalog + nytt + ".mp3"; a failure shows its message
+    /// Renames katalog + gammalt (a file name with its ending as listed) to katalog + nytt +
+    /// ".mp3"; a failure shows its message
     /// and sets `ajfan` to 1. With klick = 1 a success gives the current row txtFilnamn's text.
     bool Byt_Filnamn(const QString& gammalt, const QString& nytt, int klick);
     /// Sends the file at `FileName` to the trash and, on success, removes the current row.

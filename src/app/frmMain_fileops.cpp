@@ -27,11 +27,11 @@ bool frmMain::Byt_Filnamn(const QString& gammalt, const QString& nytt, int klick
         return false;
     }
     write::Command command{QStringLiteral("Nytt filnamn"), {}};
-    write::recordRename(s_.fs, command, katalog, gammalt, nytt);
+    write::recordRename(s_.fs, command, katalog, gammalt, nytt + QStringLiteral(".mp3"));
     keepForUndo(std::move(command));
     if (const int current = currentRow(); klick == 1 && current >= 0) {
         browse::Row row = model_->row(current);
-        row.name = txtFilnamn->text();
+        browse::setFileName(row, txtFilnamn->text() + QStringLiteral(".mp3"));
         model_->setRow(current, std::move(row));
     }
     return true;
@@ -39,7 +39,7 @@ bool frmMain::Byt_Filnamn(const QString& gammalt, const QString& nytt, int klick
 
 void frmMain::cmdFilnamn_Click() {
     if (const int current = currentRow(); current >= 0) {
-        const QString gammalt = model_->row(current).name;
+        const QString gammalt = browse::fileName(model_->row(current));
         Byt_Filnamn(gammalt, txtFilnamn->text(), 1);
     }
 }
@@ -51,10 +51,10 @@ void frmMain::cmdTag2Filnamn_Click() {
         std::vector<QString> before;
         before.reserve(rows.size());
         for (const browse::Row& r : rows)
-            before.push_back(r.name);
+            before.push_back(browse::fileName(r));
         for (const std::size_t i :
              fileops::cmdTag2Filnamn_Click(s_.fs, s_.boxes, katalog, rows, selected, ajfan)) {
-            write::recordRename(s_.fs, command, katalog, before[i], rows[i].name);
+            write::recordRename(s_.fs, command, katalog, before[i], browse::fileName(rows[i]));
         }
     });
     keepForUndo(std::move(command));
@@ -81,7 +81,7 @@ void frmMain::mnuHogerRadera_Click() {
 }
 
 void frmMain::Recycle(const QString& FileName) {
-    actOn(fileops::Recycle(s_.fs, s_.boxes, s_.trash, FileName));
+    actOn(fileops::Recycle(s_.boxes, s_.trash, FileName));
 }
 
 void frmMain::actOn(fileops::DeleteOutcome outcome) {

@@ -25,6 +25,38 @@ void setTagColumns(Row& row, std::optional<tag::TagRecord> tag) {
     row.year = std::move(tag->year);
     row.comment = std::move(tag->comment);
 }
+QString fileName(const Row& row) {
+    QString ending = QStringLiteral(".mp3");
+    if ((row.ending & Row::kCapitalM) != 0)
+        ending[1] = u'M';
+    if ((row.ending & Row::kCapitalP) != 0)
+        ending[2] = u'P';
+    return row.name + ending;
+}
+
+void setFileName(Row& row, QString file) {
+    const qsizetype at = file.size() - 4;
+    row.ending = 0;
+    if (at >= 0 && file.at(at + 1) == u'M')
+        row.ending |= Row::kCapitalM;
+    if (at >= 0 && file.at(at + 2) == u'P')
+        row.ending |= Row::kCapitalP;
+    file.chop(4);
+    row.name = std::move(file);
+}
+
+QString shownName(const Row& row) {
+    // Below U+0300 nothing composes, and most names never get that far: they are shown as they are
+    // without a copy. Lone surrogates carry bytes that are not UTF-8 and must stay as they are.
+    bool composable = false;
+    for (const QChar c : row.name) {
+        if (c.isSurrogate())
+            return row.name;
+        composable = composable || c.unicode() >= 0x300;
+    }
+    return composable ? row.name.normalized(QString::NormalizationForm_C) : row.name;
+}
+
 namespace {
 
 int clampToInt(std::size_t n) {
@@ -95,15 +127,16 @@ Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& 
                          std::span(tails).first(n));
         }
         const platform::FileTail& tail = tails[done - chunkStart];
-        QString& fileName = names[done];
+        QString& listedName = names[done];
         ++done;
         Row row;
         setTagColumns(row, tag::tagOfTail(tail));
+        row.print = tail.code == code::kOk ? tag::fingerprintOf(tail.tail(), tail.size)
+                                           : tag::kUnreadable;
         // Until the next name is taken, the status still names the file read last.
         status.truncate(laddar.size());
-        status += fileName;
-        row.name = std::move(fileName);
-        row.name.chop(4);
+        status += listedName;
+        setFileName(row, std::move(listedName));
         observer.addRow(std::move(row));
     }
     observer.setProgress(0);

@@ -8,12 +8,17 @@
 
 namespace sorvel::browse {
 
-/// One file of the folder on show. `name` is the file name without its last four characters (the
-/// ".mp3" ending in whatever case the file has it); the six texts are the tag's as stored, one
-/// character per byte (trimmed of blanks only, NUL bytes kept), with the genre as its name. They
-/// are never shown as they stand but through shownText(). A file without a trailer has only its
-/// name.
+/// One file of the folder on show. `name` is the file name without its last four characters, as
+/// the file system gives it (shown through shownName()); `ending` remembers those four as listed,
+/// so that every command reaches this very file where ".mp3" and ".MP3" are two files. The six
+/// texts are the tag's as stored, one character per byte (trimmed of blanks only, NUL bytes
+/// kept), with the genre as its name. They are never shown as they stand but through
+/// shownText(). A file without a trailer has only its name.
 struct Row {
+    /// Bits of `ending`: which letters of ".mp3" the file name has in capitals.
+    static constexpr std::uint8_t kCapitalM = 1;
+    static constexpr std::uint8_t kCapitalP = 2;
+
     QString name;
     QString artist;
     QString title;
@@ -21,9 +26,27 @@ struct Row {
     QString year;
     QString genre;
     QString comment;
+    std::uint8_t ending = 0;
+    /// What the file's end held when the row was read or last written; a writer that finds the
+    /// file holding something else writes nothing and refreshes the row.
+    tag::Fingerprint print;
 
-    friend bool operator==(const Row&, const Row&) = default;
+    /// Rows are equal when they show the same file and fields; the fingerprint is bookkeeping.
+    friend bool operator==(const Row& a, const Row& b) {
+        return a.name == b.name && a.artist == b.artist && a.title == b.title &&
+               a.album == b.album && a.year == b.year && a.genre == b.genre &&
+               a.comment == b.comment && a.ending == b.ending;
+    }
 };
+
+/// The row's file name in its folder: the name and its ending as listed.
+QString fileName(const Row& row);
+/// Gives the row the file name `file` (which ends in ".mp3" in any letter case).
+void setFileName(Row& row, QString file);
+/// The row's name as the list, the editor and every message show it, and as commands take text
+/// from it: composed (NFC), so that a name written by a Mac ("A" and a combining ring) reads as
+/// the letters it stands for. Names that are not UTF-8 are shown as they are.
+QString shownName(const Row& row);
 
 /// Puts the texts of `tag` in the row's six tag columns as a scan reads them, or empties them for
 /// a file without a trailer (nothing).

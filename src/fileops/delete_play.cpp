@@ -21,12 +21,6 @@ QString notFound() {
     return QStringLiteral("Filen hittades inte.");
 }
 
-// The path under which the file is there: the ".mp3" ending in the case the file has it.
-QString realPath(platform::FileSystem& fs, const QString& path) {
-    QString found;
-    return fs.exists(path, &found) ? found : path;
-}
-
 // The desktop's open command gets an absolute path, whatever folder the program runs in.
 QString absolute(const QString& path) {
     if (path.startsWith(u'/'))
@@ -39,9 +33,8 @@ QString absolute(const QString& path) {
 
 }  // namespace
 
-DeleteOutcome Recycle(platform::FileSystem& fs, MessageBoxes& boxes, platform::Trash& trash,
-                      const QString& FileName) {
-    if (trash.moveToTrash(realPath(fs, FileName)) == code::kOk)
+DeleteOutcome Recycle(MessageBoxes& boxes, platform::Trash& trash, const QString& FileName) {
+    if (trash.moveToTrash(FileName) == code::kOk)
         return DeleteOutcome::RemoveRow;
     showError(boxes, QStringLiteral("Det gick inte att radera filen."));
     return DeleteOutcome::Nothing;
@@ -53,12 +46,13 @@ DeleteOutcome mnuHogerRadera_Click(platform::FileSystem& fs, MessageBoxes& boxes
     // Without a current row there is nothing to delete; the rescan shows what is there.
     if (current == nullptr)
         return DeleteOutcome::Rescan;
-    const QString path = katalog + current->name + QStringLiteral(".mp3");
+    const QString path = katalog + browse::fileName(*current);
     if (ingenpapperskorg != 1)
-        return Recycle(fs, boxes, trash, path);
+        return Recycle(boxes, trash, path);
 
     const QString question = QStringLiteral("Är du säker på att du vill radera ") + u'"' +
-                             current->name + QStringLiteral(".mp3") + u'"' + QStringLiteral(" ?");
+                             browse::shownName(*current) + QStringLiteral(".mp3") + u'"' +
+                             QStringLiteral(" ?");
     if (boxes.show(QStringLiteral("Bekräfta borttagning av fil"), question,
                    MessageBoxes::Icon::None,
                    MessageBoxes::Buttons::OkCancel) != MessageBoxes::Answer::Ok) {
@@ -76,13 +70,13 @@ void ListView1_DblClick(platform::FileSystem& fs, MessageBoxes& boxes, platform:
                         const QString& katalog, const browse::Row* current) {
     if (current == nullptr)
         return;
-    QString found;
+    const QString path = katalog + browse::fileName(*current);
     // A player started on a file that is gone would only show an error of its own, or nothing.
-    if (!fs.exists(katalog + current->name + QStringLiteral(".mp3"), &found)) {
+    if (!fs.exists(path)) {
         showError(boxes, notFound());
         return;
     }
-    if (!opener.open(absolute(found))) {
+    if (!opener.open(absolute(path))) {
         showError(boxes, QStringLiteral("Det gick inte att spela upp filen."));
     }
 }

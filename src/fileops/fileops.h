@@ -26,8 +26,8 @@ struct Message {
 /// their own; any other code is told by its number.
 Message renameMessage(Code failure);
 
-/// `Byt_Filnamn`: renames katalog + gammalt + ".mp3" to katalog + nytt + ".mp3" (the old file
-/// found whatever the case of its ending), never replacing anything. On failure shows
+/// `Byt_Filnamn`: renames katalog + gammalt (the old file's name with its ending as listed,
+/// browse::fileName()) to katalog + nytt + ".mp3", never replacing anything. On failure shows
 /// renameMessage() and sets `ajfan` to 1; on success leaves `ajfan` alone. Returns whether the
 /// file was renamed; a caller that passed klick = 1 then puts the text of txtFilnamn into the
 /// current row.
@@ -64,10 +64,10 @@ DeleteOutcome mnuHogerRadera_Click(platform::FileSystem& fs, platform::MessageBo
                                    platform::Trash& trash, const QString& katalog,
                                    const browse::Row* current, int ingenpapperskorg);
 
-/// `Recycle`: moves the file `FileName` (found whatever the case of its ".mp3") to the trash.
+/// `Recycle`: moves the file at the path `FileName` to the trash.
 /// RemoveRow on success; on failure "Det gick inte att radera filen." and Nothing.
-DeleteOutcome Recycle(platform::FileSystem& fs, platform::MessageBoxes& boxes,
-                      platform::Trash& trash, const QString& FileName);
+DeleteOutcome Recycle(platform::MessageBoxes& boxes, platform::Trash& trash,
+                      const QString& FileName);
 
 /// `ListView1_DblClick` (and `mnuHogerSpela_Click`): opens the current row's file, by its
 /// absolute path, with the desktop's program for it, without waiting. Nothing without a current

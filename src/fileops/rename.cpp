@@ -74,9 +74,9 @@ std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs, MessageB
         if (!name)
             continue;
         ajfan = 0;
-        Byt_Filnamn(fs, boxes, katalog, row.name, *name, ajfan);
+        Byt_Filnamn(fs, boxes, katalog, browse::fileName(row), *name, ajfan);
         if (ajfan == 0) {
-            row.name = *name;
+            browse::setFileName(row, *name + QStringLiteral(".mp3"));
             renamed.push_back(i);
         }
         ajfan = 0;

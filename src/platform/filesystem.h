@@ -48,9 +48,8 @@ public:
                          std::size_t& count) = 0;
 
     /// Opens an existing regular file and gives its length in bytes; never creates a file and never
-    /// blocks on a FIFO or device (anything but a regular file is code::kAccess). A path ending in
-    /// ".mp3" that does not exist is also tried with the other letter cases of that ending, so a
-    /// file listed as "x.MP3" is reached through "x.mp3".
+    /// blocks on a FIFO or device (anything but a regular file is code::kAccess). The path is taken
+    /// as it is: where "x.mp3" and "x.MP3" are two files, each is reached only by its own name.
     virtual Code open(const QString& path, Access access, int& fd, std::uint64_t& size) = 0;
     /// Reads exactly buf.size() bytes at `offset`; a short file is code::kDeviceIo.
     virtual Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) = 0;
@@ -62,13 +61,14 @@ public:
     virtual Code close(int fd) = 0;
 
     /// Renames within the file system and never replaces anything: an existing target of either
-    /// kind gives code::kFileExists. A rename that changes only the letter case of a name works on
-    /// file systems that ignore case too. The source is found whatever the case of its ".mp3".
+    /// kind, or a file whose name differs from the target only in the letter case of its ".mp3",
+    /// gives code::kFileExists. A rename that changes only the letter case of a name works on file
+    /// systems that ignore case too.
     virtual Code rename(const QString& from, const QString& to) = 0;
-    /// Removes a file for good (the source found as for rename()).
+    /// Removes a file for good.
     virtual Code remove(const QString& path) = 0;
-    /// Whether `path` names something, and which path it was found under (the ".mp3" case rule).
-    virtual bool exists(const QString& path, QString* found = nullptr) = 0;
+    /// Whether `path` names something.
+    virtual bool exists(const QString& path) = 0;
 
     /// For each of `names` in `folder` (which ends in the separator), into the element of `tails`
     /// at the same position: opens the file as open() does for reading, and reads its last
@@ -123,7 +123,7 @@ public:
     Code close(int fd) override;
     Code rename(const QString& from, const QString& to) override;
     Code remove(const QString& path) override;
-    bool exists(const QString& path, QString* found = nullptr) override;
+    bool exists(const QString& path) override;
     /// Not for use from several threads at once.
     void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                    std::uint64_t minSize, std::span<FileTail> tails) override;
@@ -185,9 +185,9 @@ namespace sorvel::platform {
 /// AUX, COM1-COM4, LPT1-LPT3, PRN and NUL, which other systems refuse. code::kOk otherwise.
 Code checkNewName(const QString& base);
 
-/// Renames the file `katalog` + `oldBase` + ".mp3" to `katalog` + `newBase` + ".mp3" after
-/// checkNewName(), never replacing anything.
-Code renameMp3(FileSystem& fs, const QString& katalog, const QString& oldBase,
+/// Renames the file `katalog` + `oldFile` (its name with its ending as listed) to `katalog` +
+/// `newBase` + ".mp3" after checkNewName(), never replacing anything.
+Code renameMp3(FileSystem& fs, const QString& katalog, const QString& oldFile,
                const QString& newBase);
 
 }  // namespace sorvel::platform

@@ -68,9 +68,7 @@ Code PosixFileSystem::open(const QString& path, Access access, int& fd, std::uin
     // O_NONBLOCK: a FIFO or device that took a listed name must not stall the program.
     const int flags =
         (access == Access::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    int f = ::open(native.constData(), flags);
-    if (f < 0 && errno == ENOENT && resolveEnding(native))
-        f = ::open(native.constData(), flags);
+    const int f = ::open(native.constData(), flags);
     if (f < 0)
         return codeFromErrno(errno);
     struct stat st {};
@@ -139,16 +137,14 @@ int PosixFileSystem::renameNoReplace(const char* from, const char* to) {
 }
 
 Code PosixFileSystem::rename(const QString& from, const QString& to) {
-    QByteArray src = encodeName(from);
+    const QByteArray src = encodeName(from);
     const QByteArray dst = encodeName(to);
-    if (!resolveEnding(src))
-        return codeFromErrno(errno == 0 ? ENOENT : errno);
-    if (from == to)
-        return code::kOk;  // a file renamed to its own name is already done
-
     struct stat srcStat {};
     if (::lstat(src.constData(), &srcStat) != 0)
         return codeFromErrno(errno);
+    if (from == to)
+        return code::kOk;  // a file renamed to its own name is already done
+
     struct stat dstStat {};
     QByteArray existing = dst;
     if (resolveEnding(existing) && ::lstat(existing.constData(), &dstStat) == 0) {
@@ -203,19 +199,13 @@ int PosixFileSystem::moveNoReplace(const char* from, const char* to) {
 }
 
 Code PosixFileSystem::remove(const QString& path) {
-    QByteArray native = encodeName(path);
-    if (!resolveEnding(native))
-        return codeFromErrno(errno == 0 ? ENOENT : errno);
+    const QByteArray native = encodeName(path);
     return ::unlink(native.constData()) == 0 ? code::kOk : codeFromErrno(errno);
 }
 
-bool PosixFileSystem::exists(const QString& path, QString* found) {
-    QByteArray native = encodeName(path);
-    if (!resolveEnding(native))
-        return false;
-    if (found != nullptr)
-        *found = decodeName(std::string_view(native.constData(), native.size()));
-    return true;
+bool PosixFileSystem::exists(const QString& path) {
+    struct stat st {};
+    return ::lstat(encodeName(path).constData(), &st) == 0;
 }
 
 }  // namespace sorvel::platform

@@ -43,12 +43,11 @@ Code checkNewName(const QString& base) {
     return code::kOk;
 }
 
-Code renameMp3(FileSystem& fs, const QString& katalog, const QString& oldBase,
+Code renameMp3(FileSystem& fs, const QString& katalog, const QString& oldFile,
                const QString& newBase) {
     if (const Code c = checkNewName(newBase); c != code::kOk)
         return c;
-    const QString ending = QStringLiteral(".mp3");
-    return fs.rename(katalog + oldBase + ending, katalog + newBase + ending);
+    return fs.rename(katalog + oldFile, katalog + newBase + QStringLiteral(".mp3"));
 }
 
 }  // namespace sorvel::platform

@@ -120,6 +120,20 @@ std::optional<TagRecord> tagOfTail(const platform::FileTail& tail) {
     return parseTrailer(std::span<const std::byte, kTrailerSize>(tail.tail().last<kTrailerSize>()));
 }
 
+Fingerprint fingerprintOf(std::span<const std::byte> tail, std::uint64_t fileSize) {
+    if (fileSize < kMinTaggedSize)
+        tail = {};
+    else if (tail.size() > kTailSize)
+        tail = tail.last(kTailSize);
+    // FNV-1a, seeded with the length: a change of either gives another hash.
+    std::uint64_t h = 0xcbf29ce484222325ULL ^ fileSize;
+    for (const std::byte b : tail) {
+        h ^= static_cast<std::uint64_t>(b);
+        h *= 0x100000001b3ULL;
+    }
+    return {fileSize, h == 0 ? 1 : h};
+}
+
 namespace {
 
 // Whether the file's last bytes `before` and the `trailer` written after them spell the
@@ -187,9 +201,41 @@ void rollBack(platform::FileSystem& fs, int fd, const Plan& p) {
     }
 }
 
-void fill(Replaced* replaced, const Plan& p) {
+// Whether the file, whose end `tail` was just read, still holds what the caller read from it. When
+// it does not, `check` learns what it holds now.
+bool unchanged(std::span<const std::byte> tail, std::uint64_t size, Check* check) {
+    if (check == nullptr || !check->expected.known())
+        return true;
+    const Fingerprint now = fingerprintOf(tail, size);
+    if (now == check->expected)
+        return true;
+    check->now = now;
+    check->found.reset();
+    if (hasTrailer(tail, size))
+        check->found = parseTrailer(std::span<const std::byte, kTrailerSize>(tail.last<kTrailerSize>()));
+    return false;
+}
+
+// The fingerprint of the file once `p` is written: the bytes before the trailer it read, then the
+// new trailer.
+Fingerprint printAfter(std::span<const std::byte> tail, const Plan& p) {
+    constexpr std::size_t kBefore = kTailSize - kTrailerSize;
+    const auto before = p.overwrite ? tail.first(tail.size() - kTrailerSize) : tail;
+    const std::size_t k = std::min(before.size(), kBefore);
+    std::array<std::byte, kTailSize> next{};
+    std::copy(before.end() - static_cast<std::ptrdiff_t>(k), before.end(), next.begin());
+    std::copy(p.out.begin(), p.out.end(), next.begin() + static_cast<std::ptrdiff_t>(k));
+    return fingerprintOf(std::span(next.data(), k + kTrailerSize), p.offset() + kTrailerSize);
+}
+
+void fill(Replaced* replaced, Check* check, std::span<const std::byte> tail, const Plan& p) {
+    if (check != nullptr) {
+        check->now = printAfter(tail, p);
+        check->found.reset();
+    }
     if (replaced == nullptr)
         return;
+    replaced->oldPrint = fingerprintOf(tail, p.size);
     replaced->oldLength = p.size;
     replaced->hadTrailer = p.overwrite;
     if (p.overwrite)
@@ -204,7 +250,7 @@ constexpr std::size_t kBatch = 128;
 }  // namespace
 
 Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag, NoGenre noGenre,
-               Replaced* replaced) {
+               Replaced* replaced, Check* check) {
     auto rendered = renderTrailer(tag);
     if (!rendered)
         return code::kBadArgument;
@@ -228,6 +274,8 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
         if (const Code c = fs.readAt(fd, size - n, tail); c != code::kOk)
             return c;
     }
+    if (!unchanged(tail, size, check))
+        return kChangedOnDisk;
     if (const Code c = plan(tail, size, tag, noGenre, p); c != code::kOk)
         return c;
     if (const Code c = fs.writeAt(fd, p.offset(), p.out); c != code::kOk) {
@@ -236,7 +284,7 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
     }
     const Code closed = guard.close();
     if (closed == code::kOk)
-        fill(replaced, p);
+        fill(replaced, check, tail, p);
     return closed;
 }
 
@@ -280,6 +328,10 @@ void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<Writ
             }
             if (job.result != code::kOk)
                 continue;
+            if (!unchanged(tails[k].tail(), tails[k].size, &job.check)) {
+                job.result = kChangedOnDisk;
+                continue;
+            }
             job.result = plan(tails[k].tail(), tails[k].size, job.tag, job.noGenre, plans[k]);
             if (job.result != code::kOk)
                 continue;
@@ -305,14 +357,15 @@ void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<Writ
             if (job.result == code::kOk) {
                 job.result = closed[c];
                 if (job.result == code::kOk)
-                    fill(&job.replaced, plans[k]);
+                    fill(&job.replaced, &job.check, tails[k].tail(), plans[k]);
             }
             ++c;
         }
     }
     for (const std::size_t j : again) {
         WriteJob& job = jobs[j];
-        job.result = skriv_tag(fs, katalog + job.name, job.tag, job.noGenre, &job.replaced);
+        job.result =
+            skriv_tag(fs, katalog + job.name, job.tag, job.noGenre, &job.replaced, &job.check);
     }
 }
 

@@ -64,6 +64,39 @@ std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path);
 /// and files of kMinTaggedSize bytes or more.
 std::optional<TagRecord> tagOfTail(const platform::FileTail& tail);
 
+/// What a file's end held when it was read: its length and a hash of the last bytes that
+/// hasTrailer() looks at. Enough to tell that another program (or another window) changed the file
+/// since, at no cost beyond the read a writer makes anyway.
+struct Fingerprint {
+    std::uint64_t size = 0;
+    std::uint64_t hash = 0;  ///< 0: not known, and nothing is checked against it
+
+    bool known() const { return hash != 0; }
+    friend bool operator==(const Fingerprint&, const Fingerprint&) = default;
+};
+
+/// The fingerprint of a file of `fileSize` bytes that ends in `tail` (its last bytes, as many as
+/// were read; only the last kTailSize count, and none for a file shorter than kMinTaggedSize).
+Fingerprint fingerprintOf(std::span<const std::byte> tail, std::uint64_t fileSize);
+
+/// The fingerprint of a file that could not be read: it matches no file, so that a writer looks
+/// at the file again before it writes anything taken from such a row.
+inline constexpr Fingerprint kUnreadable{~std::uint64_t{0}, 1};
+
+/// The answer of a writer for a file that no longer holds what its caller read from it: nothing
+/// was written.
+inline constexpr Code kChangedOnDisk = -2;
+
+/// The check a writer makes, on the bytes it reads before it writes, that the file still holds
+/// what the caller's copy of its fields was read from.
+struct Check {
+    Fingerprint expected;  ///< in: what the caller read; not known checks nothing
+    /// out: the file's fingerprint after a write, or as found when it changed (kChangedOnDisk)
+    Fingerprint now;
+    /// out, with kChangedOnDisk: the tag the file holds now, or none
+    std::optional<TagRecord> found;
+};
+
 /// What skriv_tag() writes for a record without genre.
 enum class NoGenre {
     Write255,      ///< always 255
@@ -78,16 +111,18 @@ struct Replaced {
     Trailer oldTrailer{};
     Trailer newTrailer{};
     std::uint64_t newLength = 0;
+    Fingerprint oldPrint;  ///< the file's fingerprint before the write
 };
 
 /// Writes `tag` as the trailer of the existing file at `path`: over the old trailer when there is
 /// one, else appended. Only those 128 bytes change; a write that fails part-way puts the file back
 /// as it was, and one the file system refuses only when the file is closed (NFS) is reported too.
-/// Never creates a file. Answers code::kBadArgument for a record renderTrailer() refuses
-/// and the file-system code of any other failure. `replaced`, when given, is filled on success
-/// only.
+/// Never creates a file. Answers code::kBadArgument for a record renderTrailer() refuses,
+/// kChangedOnDisk when `check` expects other bytes than the file holds, and the file-system code
+/// of any other failure. `replaced`, when given, is filled on success only.
 Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag,
-               NoGenre noGenre = NoGenre::Write255, Replaced* replaced = nullptr);
+               NoGenre noGenre = NoGenre::Write255, Replaced* replaced = nullptr,
+               Check* check = nullptr);
 
 /// One file of skriv_tags().
 struct WriteJob {
@@ -96,6 +131,7 @@ struct WriteJob {
     NoGenre noGenre = NoGenre::Write255;
     Code result = code::kOk;  ///< the answer skriv_tag() gives
     Replaced replaced;        ///< filled when `result` is code::kOk
+    Check check;              ///< as skriv_tag() takes and fills it
 };
 
 /// skriv_tag() into the files `katalog` + name of each job, with the same answers and the same

@@ -38,6 +38,8 @@ QString reason(Code c) {
             return QStringLiteral("namnet är upptaget");
         case kChangedSince:
             return QStringLiteral("ändrad sedan dess");
+        case tag::kChangedOnDisk:
+            return QStringLiteral("ändrad sedan listan lästes");
         default:
             return QStringLiteral("fel av typen %1").arg(c);
     }
@@ -123,14 +125,21 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
                 continue;
             tag::WriteJob& job = jobs[j];
             browse::Row& row = rows[reported];
-            QString file = row.name + ending;
-            if (job.result != code::kOk) {
+            QString file = browse::shownName(row) + ending;
+            if (job.result == tag::kChangedOnDisk) {
+                // Another program wrote the file since it was listed: the row shows it as it is
+                // now, and the next command writes from that.
+                browse::setTagColumns(row, std::move(job.check.found));
+                row.print = job.check.now;
+                result.failures.push_back({std::move(file), job.result});
+            } else if (job.result != code::kOk) {
                 result.failures.push_back({std::move(file), job.result});
             } else {
                 if (record != nullptr)
-                    recordWrite(*record, row.name, row.name, job.replaced);
+                    recordWrite(*record, job.name, job.name, job.replaced);
                 observer.setStatus(sparar + file);
                 row = std::move(updates[j]);
+                row.print = job.check.now;
                 ++result.written;
             }
             ++j;
@@ -164,13 +173,14 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
                 updated.comment = storedFor(editor.comment, row.comment);
                 break;
             case Typ::Filnamn: {
-                ArtistTitle at = splitFileName(row.name, fil2tagNr);
+                ArtistTitle at = splitFileName(browse::shownName(row), fil2tagNr);
                 updated.artist = storedFor(at.artist, row.artist);
                 updated.title = storedFor(at.title, row.title);
                 break;
             }
         }
-        jobs.push_back({row.name + ending, recordFor(updated), noGenre, code::kOk, {}});
+        jobs.push_back({browse::fileName(row), recordFor(updated), noGenre, code::kOk, {},
+                        {row.print, {}, {}}});
         rowOf.push_back(i);
         if (jobs.size() == kBatch) {
             tag::skriv_tags(fs, katalog, jobs);

@@ -10,9 +10,11 @@
 namespace sorvel::write {
 namespace {
 
-const QString& ending() {
-    static const QString e = QStringLiteral(".mp3");
-    return e;
+// A file name as the failure lists and the status name it: the shown name and ".mp3".
+QString shown(const QString& file) {
+    browse::Row row;
+    browse::setFileName(row, file);
+    return browse::shownName(row) + QStringLiteral(".mp3");
 }
 
 // What a record costs beyond its own size: the text of its two names. QString shares the data of
@@ -46,7 +48,7 @@ Code checkUnchanged(platform::FileSystem& fs, int fd, std::uint64_t size, const 
 // Puts one file back. The descriptor opened under the name the command left stays on the same
 // file through the rename, so the check and the restore cannot reach two different files.
 Code restore(platform::FileSystem& fs, const QString& katalog, const FileChange& f) {
-    const QString path = katalog + f.nameAfter + ending();
+    const QString path = katalog + f.nameAfter;
     int fd = -1;
     std::uint64_t size = 0;
     const auto access =
@@ -60,7 +62,7 @@ Code restore(platform::FileSystem& fs, const QString& katalog, const FileChange&
     // The old name may hold what platform::checkNewName() refuses: the file came with it, so the
     // rename goes straight to the file system, which never replaces either.
     const bool renamed = f.nameBefore != f.nameAfter;
-    const QString oldPath = katalog + f.nameBefore + ending();
+    const QString oldPath = katalog + f.nameBefore;
     if (renamed) {
         if (const Code c = fs.rename(path, oldPath); c != code::kOk)
             return c;
@@ -83,12 +85,13 @@ Code restore(platform::FileSystem& fs, const QString& katalog, const FileChange&
 }
 
 void showRestored(browse::Row& row, const FileChange& f) {
-    row.name = f.nameBefore;
+    browse::setFileName(row, f.nameBefore);
     if (!f.wrote)
         return;
     // As a scan of the restored file reads it.
     browse::setTagColumns(
         row, f.hadTrailer ? std::optional(tag::parseTrailer(f.oldTrailer)) : std::nullopt);
+    row.print = f.oldPrint;
 }
 
 }  // namespace
@@ -122,6 +125,7 @@ void recordWrite(Command& command, const QString& before, const QString& after,
     f.hadTrailer = replaced.hadTrailer;
     f.oldLength = replaced.oldLength;
     f.oldTrailer = replaced.oldTrailer;
+    f.oldPrint = replaced.oldPrint;
     f.newLength = replaced.newLength;
     f.newTailSize = tag::kTrailerSize;
     f.newTail = replaced.newTrailer;
@@ -140,7 +144,7 @@ void recordRename(platform::FileSystem& fs, Command& command, const QString& kat
     }
     int fd = -1;
     std::uint64_t size = 0;
-    if (fs.open(katalog + after + ending(), platform::FileSystem::Access::Read, fd, size) !=
+    if (fs.open(katalog + after, platform::FileSystem::Access::Read, fd, size) !=
         code::kOk) {
         return;
     }
@@ -199,7 +203,7 @@ UndoResult Journal::undo(platform::FileSystem& fs, const QString& katalog,
     QHash<QString, std::size_t> rowOf;
     rowOf.reserve(static_cast<qsizetype>(rows.size()));
     for (std::size_t i = 0; i < rows.size(); ++i)
-        rowOf.insert(rows[i].name, i);
+        rowOf.insert(browse::fileName(rows[i]), i);
 
     const std::size_t n = command.files.size();
     observer.setProgressMax(clampToInt(n));
@@ -210,11 +214,11 @@ UndoResult Journal::undo(platform::FileSystem& fs, const QString& katalog,
         const FileChange& f = command.files[k];
         observer.setProgress(clampToInt(n - k));
         if (const Code c = restore(fs, katalog, f); c != code::kOk) {
-            result.failures.push_back({f.nameAfter + ending(), c});
+            result.failures.push_back({shown(f.nameAfter), c});
             continue;
         }
         ++result.restored;
-        observer.setStatus(aterstaller + f.nameBefore + ending());
+        observer.setStatus(aterstaller + shown(f.nameBefore));
         if (const auto it = rowOf.find(f.nameAfter); it != rowOf.end()) {
             const std::size_t i = it.value();
             rowOf.erase(it);

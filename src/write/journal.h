@@ -25,8 +25,8 @@ namespace sorvel::write {
 inline constexpr std::size_t kMostCommands = 20;
 inline constexpr std::size_t kMostJournalBytes = std::size_t{64} << 20;
 
-/// One file a command changed: its names (without ".mp3") before and after, what its tag write
-/// replaced, and what the command left, which undo checks before it touches the file.
+/// One file a command changed: its file names (endings as they were) before and after, what its
+/// tag write replaced, and what the command left, which undo checks before it touches the file.
 struct FileChange {
     QString nameBefore;
     QString nameAfter;
@@ -34,6 +34,7 @@ struct FileChange {
     bool hadTrailer = false;
     std::uint64_t oldLength = 0;
     tag::Trailer oldTrailer{};
+    tag::Fingerprint oldPrint;  ///< the file's fingerprint before the write
     /// The file as the command left it: its length and last min(length, 128) bytes.
     std::uint64_t newLength = 0;
     std::size_t newTailSize = 0;
@@ -52,8 +53,9 @@ QString commandLabel(Typ typ);
 void recordWrite(Command& command, const QString& before, const QString& after,
                  const tag::Replaced& replaced);
 
-/// Adds the rename of katalog + before + ".mp3" to `after`, which has just succeeded, with the
-/// file as it is now. A file that cannot be read now is not recorded (undo could not check it).
+/// Adds the rename of katalog + before to katalog + after (file names), which has just succeeded,
+/// with the file as it is now. A file that cannot be read now is not recorded (undo could not
+/// check it).
 void recordRename(platform::FileSystem& fs, Command& command, const QString& katalog,
                   const QString& before, const QString& after);
 

@@ -42,35 +42,46 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& box
         editor.genre == row.genre ? tag::NoGenre::KeepFileByte : tag::NoGenre::Write255;
 
     const QString ending = QStringLiteral(".mp3");
+    const QString shown = browse::shownName(row);
+    const QString file = browse::fileName(row);
     tag::Replaced replaced;
-    if (const Code c = tag::skriv_tag(fs, katalog + row.name + ending, recordFor(updated), noGenre,
-                                      record != nullptr ? &replaced : nullptr);
+    tag::Check check{row.print, {}, {}};
+    if (const Code c = tag::skriv_tag(fs, katalog + file, recordFor(updated), noGenre,
+                                      record != nullptr ? &replaced : nullptr, &check);
         c != code::kOk) {
+        if (c == tag::kChangedOnDisk) {
+            browse::setTagColumns(row, std::move(check.found));
+            row.print = check.now;
+            showFailures(boxes, {{shown + ending, c}});
+            return SaveOutcome::Refreshed;
+        }
         if (c == code::kAccess) {
             showReadOnly(boxes);
         } else {
-            showFailures(boxes, {{row.name + ending, c}});
+            showFailures(boxes, {{shown + ending, c}});
         }
         return SaveOutcome::NotSaved;
     }
+    updated.print = check.now;
     if (record != nullptr)
-        recordWrite(*record, row.name, row.name, replaced);
+        recordWrite(*record, file, file, replaced);
 
     SaveOutcome outcome = SaveOutcome::Saved;
-    if (txtFilnamn != row.name) {
+    if (txtFilnamn != shown) {
         const Boxes::Answer answer =
             boxes.show(QStringLiteral("Ändra filnamn?"),
-                       QStringLiteral("Vill du ändra filnamnet från ") + row.name + ending +
+                       QStringLiteral("Vill du ändra filnamnet från ") + shown + ending +
                            QStringLiteral(" till ") + txtFilnamn + QStringLiteral(".mp3 ?"),
                        Boxes::Icon::None, Boxes::Buttons::OkCancel);
         if (answer == Boxes::Answer::Ok) {
-            if (const Code c = platform::renameMp3(fs, katalog, row.name, txtFilnamn);
+            if (const Code c = platform::renameMp3(fs, katalog, file, txtFilnamn);
                 c != code::kOk) {
                 showRenameFailure(boxes, c, txtFilnamn);
             } else {
+                const QString renamed = txtFilnamn + ending;
                 if (record != nullptr)
-                    recordRename(fs, *record, katalog, row.name, txtFilnamn);
-                updated.name = txtFilnamn;
+                    recordRename(fs, *record, katalog, file, renamed);
+                browse::setFileName(updated, renamed);
                 outcome = SaveOutcome::SavedAndRenamed;
             }
         }

@@ -51,7 +51,7 @@ protected:
     std::vector<QString> withoutTag() const {
         std::vector<QString> names;
         for (const Row& r : rows) {
-            if (r == Row{r.name, {}, {}, {}, {}, {}, {}})
+            if (r == Row{r.name, {}, {}, {}, {}, {}, {}, r.ending, {}})
                 names.push_back(r.name);
         }
         std::sort(names.begin(), names.end());
@@ -92,9 +92,11 @@ TEST_F(Scan, ThreeFilesReportInTheOrderTheUserSees) {
     std::sort(rows.begin(), rows.end(), [](const Row& x, const Row& y) { return x.name < y.name; });
     EXPECT_EQ(rows,
               (std::vector<Row>{
-                  Row{u"Song"_s, u"A"_s, u"T"_s, {}, {}, {}, {}},  // byte 0: no genre
-                  Row{u"a"_s, u"Artist"_s, u"Titel"_s, u"Album"_s, u"1999"_s, u"Rock"_s, u"Kul"_s},
-                  Row{u"kort"_s, {}, {}, {}, {}, {}, {}},  // too short to hold a trailer
+                  // byte 0: no genre; the ending as listed
+                  Row{u"Song"_s, u"A"_s, u"T"_s, {}, {}, {}, {}, Row::kCapitalM | Row::kCapitalP, {}},
+                  Row{u"a"_s, u"Artist"_s, u"Titel"_s, u"Album"_s, u"1999"_s, u"Rock"_s, u"Kul"_s,
+                      0, {}},
+                  Row{u"kort"_s, {}, {}, {}, {}, {}, {}, 0, {}},  // too short to hold a trailer
               }));
 }
 

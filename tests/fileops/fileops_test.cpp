@@ -22,8 +22,12 @@ QString s(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
+/// A row of the file `name`, or of `name` + ".mp3" where it has no such ending.
 browse::Row makeRow(const QString& name, const QString& artist = {}, const QString& title = {}) {
-    return {name, artist, title, {}, {}, {}, {}};
+    browse::Row row{{}, artist, title, {}, {}, {}, {}, 0, {}};
+    browse::setFileName(row, name.endsWith(u".mp3"_s, Qt::CaseInsensitive) ? name
+                                                                            : name + u".mp3"_s);
+    return row;
 }
 
 const QString kBadName =
@@ -79,7 +83,8 @@ TEST_F(FileOps, EachRefusedRenameShowsItsMessageAndKeepsTheFile) {
     };
     for (const auto& c : cases) {
         ajfan = 0;
-        EXPECT_FALSE(Byt_Filnamn(fs, boxes, dir.path(), s(c.old), s(c.nytt), ajfan)) << c.nytt;
+        EXPECT_FALSE(Byt_Filnamn(fs, boxes, dir.path(), s(c.old) + u".mp3"_s, s(c.nytt), ajfan))
+            << c.nytt;
         EXPECT_EQ(ajfan, 1);
         expectError(s(c.title), c.text);
     }
@@ -90,15 +95,18 @@ TEST_F(FileOps, EachRefusedRenameShowsItsMessageAndKeepsTheFile) {
 
 TEST_F(FileOps, ARenameFindsTheOldFileAsItselfAndLeavesTheFlagAlone) {
     dir.write(u"Gammal.MP3"_s, "G");
+    dir.write(u"Gammal.mp3"_s, "g");
     ajfan = 1;  // left by an earlier failure: a success does not clear it
-    EXPECT_TRUE(Byt_Filnamn(fs, boxes, dir.path(), u"Gammal"_s, u"Ny"_s, ajfan));
+    EXPECT_TRUE(Byt_Filnamn(fs, boxes, dir.path(), u"Gammal.MP3"_s, u"Ny"_s, ajfan));
     EXPECT_EQ(ajfan, 1);
     EXPECT_EQ(test::readAll(dir.file(u"Ny.mp3"_s)), "G");
+    EXPECT_EQ(test::readAll(dir.file(u"Gammal.mp3"_s)), "g");
 
     // A name that is not UTF-8 is renamed as itself, and keeps its odd byte in the new name.
     mp3(kOddName, "L");
     mp3(kLookAlike, "look-alike");
-    EXPECT_TRUE(Byt_Filnamn(fs, boxes, dir.path(), kOddName, kOddName + u" ny"_s, ajfan));
+    EXPECT_TRUE(Byt_Filnamn(fs, boxes, dir.path(), kOddName + u".mp3"_s, kOddName + u" ny"_s,
+                            ajfan));
     EXPECT_EQ(test::readAll(dir.path() + platform::decodeName("lat\xe5 ny.mp3")), "L");
     EXPECT_EQ(test::readAll(dir.file(kLookAlike + u".mp3"_s)), "look-alike");
     EXPECT_TRUE(boxes.shown.empty());
@@ -129,6 +137,7 @@ TEST_F(FileOps, TagToFileNameRenamesTheSelectedRowsAndGoesOnAfterAFailure) {
     };
     for (const browse::Row& r : rows)
         mp3(r.name, r.name.toUtf8());
+    dir.write(u"r4.MP3"_s, "other");  // alike but for its ending: left alone
     ajfan = 1;
     EXPECT_EQ(cmdTag2Filnamn_Click(fs, boxes, dir.path(), rows,
                                    {true, true, true, false, true, true, true}, ajfan),
@@ -143,6 +152,7 @@ TEST_F(FileOps, TagToFileNameRenamesTheSelectedRowsAndGoesOnAfterAFailure) {
         names << rows[i].name;
         EXPECT_EQ(test::readAll(dir.file(rows[i].name + u".mp3"_s)), "r" + QByteArray::number(i));
     }
+    EXPECT_EQ(test::readAll(dir.file(u"r4.MP3"_s)), "other");
     EXPECT_EQ(names, QStringList({u"ACDC - Back in Black"_s, u"Intro"_s, u"r2"_s, u"r3"_s, u"r4"_s,
                                   u"r5"_s, u"Z - W"_s}));
 }
@@ -150,7 +160,7 @@ TEST_F(FileOps, TagToFileNameRenamesTheSelectedRowsAndGoesOnAfterAFailure) {
 TEST_F(FileOps, DeleteForGoodAsksFirstRemovesTheFileItselfOrAsksForARescan) {
     dir.write(kOddName + u".MP3"_s, "L");
     mp3(kLookAlike, "look-alike");
-    const browse::Row row = makeRow(kOddName);
+    const browse::Row row = makeRow(kOddName + u".MP3"_s);
     boxes.answers = {Boxes::Answer::Cancel, Boxes::Answer::Ok};
     EXPECT_EQ(remove(&row, 1), DeleteOutcome::Nothing);
     EXPECT_TRUE(test::present(dir.path() + kOddName + u".MP3"_s));
@@ -185,7 +195,7 @@ TEST_F(FileOps, DeleteForGoodAsksFirstRemovesTheFileItselfOrAsksForARescan) {
 
 TEST_F(FileOps, AnyOtherModeSendsTheRealFileToTheTrash) {
     const QString real = dir.write(u"Låt.MP3"_s, "L");
-    const browse::Row row = makeRow(u"Låt"_s);
+    const browse::Row row = makeRow(u"Låt.MP3"_s);
     for (int mode : {0, 2, 3, 4})  // no mode yet, Ctrl, Shift+Ctrl, Alt
         EXPECT_EQ(remove(&row, mode), DeleteOutcome::RemoveRow);
     EXPECT_EQ(trash.trashed, std::vector<QString>(4, real));
@@ -197,7 +207,7 @@ TEST_F(FileOps, AnyOtherModeSendsTheRealFileToTheTrash) {
 
 TEST_F(FileOps, PlayOpensTheRealFileByItsPath) {
     const QString real = dir.write(u"Låt.MP3"_s, "L");
-    const browse::Row row = makeRow(u"Låt"_s);
+    const browse::Row row = makeRow(u"Låt.MP3"_s);
     ListView1_DblClick(fs, boxes, opener, dir.path(), &row);
     EXPECT_EQ(opener.opened, std::vector<QString>{real});
 
@@ -223,7 +233,7 @@ TEST_F(FileOps, PlayThroughTheDesktopsOpenCommandStartsItsPlayerWithTheFilesPath
         if (!base.isValidUtf16())
             desktop.withoutMimeInfoTool();
         const QString path = dir.write(base + u".MP3"_s, mpeg);
-        const browse::Row row = makeRow(base);
+        const browse::Row row = makeRow(base + u".MP3"_s);
         ListView1_DblClick(fs, boxes, xdgOpen, dir.path(), &row);
         EXPECT_EQ(desktop.waitForProgram(), platform::encodeName(path));
     }

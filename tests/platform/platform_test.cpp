@@ -117,17 +117,21 @@ TEST_F(Files, RenameNeverReplacesAnythingAndARefusalIsAnAccessFailure) {
     }
 }
 
-TEST_F(Files, RenameFindsAnyCaseOfTheEndingAndChangesLetterCase) {
-    dir.write(u"Gammal.MP3"_s, "G");
-    ASSERT_EQ(renameMp3(fs, dir.path(), u"Gammal"_s, u"Ny"_s), code::kOk);
-    ASSERT_EQ(renameMp3(fs, dir.path(), u"Ny"_s, u"NY"_s), code::kOk);
-    EXPECT_EQ(test::readAll(dir.file(u"NY.mp3"_s)), "G");
+TEST_F(Files, RenameReachesTheFileByItsOwnEndingAndChangesLetterCase) {
+    dir.write(u"Dubbel.mp3"_s, "d");
+    dir.write(u"Dubbel.MP3"_s, "D");
+    ASSERT_EQ(renameMp3(fs, dir.path(), u"Dubbel.MP3"_s, u"Ny"_s), code::kOk);
+    EXPECT_EQ(test::readAll(dir.file(u"Ny.mp3"_s)), "D");
+    EXPECT_EQ(test::readAll(dir.file(u"Dubbel.mp3"_s)), "d");
+    EXPECT_EQ(renameMp3(fs, dir.path(), u"Dubbel.MP3"_s, u"Nytt"_s), code::kFileNotFound);
+    ASSERT_EQ(renameMp3(fs, dir.path(), u"Ny.mp3"_s, u"NY"_s), code::kOk);
+    EXPECT_EQ(test::readAll(dir.file(u"NY.mp3"_s)), "D");
     // A name that differs from another file only in the case of its ending is taken.
     dir.write(u"Annan.MP3"_s, "A");
-    EXPECT_EQ(renameMp3(fs, dir.path(), u"NY"_s, u"Annan"_s), code::kFileExists);
+    EXPECT_EQ(renameMp3(fs, dir.path(), u"NY.mp3"_s, u"Annan"_s), code::kFileExists);
     // Renaming to its own name is a quiet success.
-    EXPECT_EQ(renameMp3(fs, dir.path(), u"NY"_s, u"NY"_s), code::kOk);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(renameMp3(fs, dir.path(), u"NY.mp3"_s, u"NY"_s), code::kOk);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 3);
 }
 
 TEST_F(Files, ACaseOnlyRenameThatFailsKeepsTheOldName) {
@@ -143,7 +147,7 @@ TEST_F(Files, ACaseOnlyRenameThatFailsKeepsTheOldName) {
     for (bool einval : {false, true}) {
         test::FaultyFileSystem faulty;
         faulty.renameAnswersEinval = einval;
-        EXPECT_EQ(renameMp3(faulty, dir.path(), lower, upper), code::kFileExists);
+        EXPECT_EQ(renameMp3(faulty, dir.path(), lower + u".mp3"_s, upper), code::kFileExists);
         EXPECT_EQ(test::readAll(lowerPath), "N");
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }

@@ -160,6 +160,7 @@ TEST_F(Overlap, ManyFilesInFlightWriteWhatOneFileAfterTheOtherWrites) {
               u"Följande filer kunde inte skrivas:\n"
               u"borta.mp3 (finns inte)\n"
               u"fifo.mp3 (skrivskyddad eller låst)\n"
+              u"krymper.mp3 (ändrad sedan listan lästes)\n"
               u"låst.mp3 (skrivskyddad eller låst)\n"
               u"mapp.mp3 (skrivskyddad eller låst)"_s);
     EXPECT_TRUE(many.seen == single.seen);

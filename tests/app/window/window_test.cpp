@@ -260,7 +260,7 @@ private Q_SLOTS:
             std::vector<browse::Row> rows;
             for (int i = 0; i < n; ++i, ++made) {
                 rows.push_back({pick(names), pick(pieces), pick(pieces), pick(pieces), pick(pieces),
-                                pick(pieces), u"#%1"_s.arg(made)});
+                                pick(pieces), u"#%1"_s.arg(made), 0, {}});
             }
             return rows;
         };
