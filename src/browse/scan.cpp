@@ -131,8 +131,8 @@ Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& 
         ++done;
         Row row;
         setTagColumns(row, tag::tagOfTail(tail));
-        row.print = tail.code == code::kOk ? tag::fingerprintOf(tail.tail(), tail.size)
-                                           : tag::kUnreadable;
+        row.print =
+            tail.code == code::kOk ? tag::fingerprintOf(tail.tail(), tail.size) : tag::kUnreadable;
         // Until the next name is taken, the status still names the file read last.
         status.truncate(laddar.size());
         status += listedName;

@@ -61,9 +61,8 @@ public:
     virtual Code close(int fd) = 0;
 
     /// Renames within the file system and never replaces anything: an existing target of either
-    /// kind, or a file whose name differs from the target only in the letter case of its ".mp3",
-    /// gives code::kFileExists. A rename that changes only the letter case of a name works on file
-    /// systems that ignore case too.
+    /// kind gives code::kFileExists. A rename that changes only the letter case of a name works on
+    /// file systems that ignore case too.
     virtual Code rename(const QString& from, const QString& to) = 0;
     /// Removes a file for good.
     virtual Code remove(const QString& path) = 0;
@@ -186,7 +185,8 @@ namespace sorvel::platform {
 Code checkNewName(const QString& base);
 
 /// Renames the file `katalog` + `oldFile` (its name with its ending as listed) to `katalog` +
-/// `newBase` + ".mp3" after checkNewName(), never replacing anything.
+/// `newBase` + ".mp3" after checkNewName(), never replacing anything; a file named `newBase` with
+/// ".mp3" in other letter case counts as taking the name (code::kFileExists).
 Code renameMp3(FileSystem& fs, const QString& katalog, const QString& oldFile,
                const QString& newBase);
 

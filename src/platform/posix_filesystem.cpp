@@ -22,28 +22,6 @@ bool endsWithMp3(std::string_view name) {
            e[3] == '3';
 }
 
-// The four spellings of the ending that a case-sensitive file system may hold for one row.
-constexpr std::array<const char*, 4> kEndings = {".mp3", ".MP3", ".Mp3", ".mP3"};
-
-// Finds the spelling of a path's ".mp3" ending that exists; leaves `path` alone when none does.
-bool resolveEnding(QByteArray& path) {
-    struct stat st {};
-    if (::lstat(path.constData(), &st) == 0)
-        return true;
-    if (errno != ENOENT || !endsWithMp3(std::string_view(path.constData(), path.size()))) {
-        return false;
-    }
-    QByteArray candidate = path;
-    for (const char* ending : kEndings) {
-        candidate.replace(candidate.size() - 4, 4, ending);
-        if (::lstat(candidate.constData(), &st) == 0) {
-            path = candidate;
-            return true;
-        }
-    }
-    return false;
-}
-
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -146,12 +124,10 @@ Code PosixFileSystem::rename(const QString& from, const QString& to) {
         return code::kOk;  // a file renamed to its own name is already done
 
     struct stat dstStat {};
-    QByteArray existing = dst;
-    if (resolveEnding(existing) && ::lstat(existing.constData(), &dstStat) == 0) {
+    if (::lstat(dst.constData(), &dstStat) == 0) {
         // The source itself under a name that differs only in letter case: a file system that
-        // ignores case, or the ".mp3" ending spelled anew. Go through a temporary name so that
-        // nothing is replaced. Anything else of that name, in any spelling of ".mp3", is in the
-        // way.
+        // ignores case. Go through a temporary name so that nothing is replaced. Anything else of
+        // that name is in the way.
         if (!sameFile(srcStat, dstStat) || QString::compare(from, to, Qt::CaseInsensitive) != 0) {
             return code::kFileExists;
         }

@@ -47,6 +47,14 @@ Code renameMp3(FileSystem& fs, const QString& katalog, const QString& oldFile,
                const QString& newBase) {
     if (const Code c = checkNewName(newBase); c != code::kOk)
         return c;
+    // A file whose name differs from the new one only in the letter case of its ending would be
+    // listed under the same name: it is in the way too, unless it may be the file itself on a
+    // medium that ignores case (the file system tells those apart).
+    for (const char* ending : {".MP3", ".Mp3", ".mP3"}) {
+        const QString other = newBase + QLatin1StringView(ending);
+        if (other.compare(oldFile, Qt::CaseInsensitive) != 0 && fs.exists(katalog + other))
+            return code::kFileExists;
+    }
     return fs.rename(katalog + oldFile, katalog + newBase + QStringLiteral(".mp3"));
 }
 

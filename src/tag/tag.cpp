@@ -212,7 +212,8 @@ bool unchanged(std::span<const std::byte> tail, std::uint64_t size, Check* check
     check->now = now;
     check->found.reset();
     if (hasTrailer(tail, size))
-        check->found = parseTrailer(std::span<const std::byte, kTrailerSize>(tail.last<kTrailerSize>()));
+        check->found =
+            parseTrailer(std::span<const std::byte, kTrailerSize>(tail.last<kTrailerSize>()));
     return false;
 }
 

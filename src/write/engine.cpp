@@ -179,7 +179,11 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
                 break;
             }
         }
-        jobs.push_back({browse::fileName(row), recordFor(updated), noGenre, code::kOk, {},
+        jobs.push_back({browse::fileName(row),
+                        recordFor(updated),
+                        noGenre,
+                        code::kOk,
+                        {},
                         {row.print, {}, {}}});
         rowOf.push_back(i);
         if (jobs.size() == kBatch) {

@@ -144,8 +144,7 @@ void recordRename(platform::FileSystem& fs, Command& command, const QString& kat
     }
     int fd = -1;
     std::uint64_t size = 0;
-    if (fs.open(katalog + after, platform::FileSystem::Access::Read, fd, size) !=
-        code::kOk) {
+    if (fs.open(katalog + after, platform::FileSystem::Access::Read, fd, size) != code::kOk) {
         return;
     }
     platform::FileGuard guard(fs, fd);

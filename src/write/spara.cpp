@@ -74,8 +74,7 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& box
                            QStringLiteral(" till ") + txtFilnamn + QStringLiteral(".mp3 ?"),
                        Boxes::Icon::None, Boxes::Buttons::OkCancel);
         if (answer == Boxes::Answer::Ok) {
-            if (const Code c = platform::renameMp3(fs, katalog, file, txtFilnamn);
-                c != code::kOk) {
+            if (const Code c = platform::renameMp3(fs, katalog, file, txtFilnamn); c != code::kOk) {
                 showRenameFailure(boxes, c, txtFilnamn);
             } else {
                 const QString renamed = txtFilnamn + ending;

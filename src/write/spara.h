@@ -18,7 +18,7 @@
 namespace sorvel::write {
 
 enum class SaveOutcome {
-    NotSaved,         ///< the tag could not be written; file and row are as they were
+    NotSaved,  ///< the tag could not be written; file and row are as they were
     /// another program changed the file since the row was read: nothing is written, and the row
     /// now shows what the file holds
     Refreshed,

@@ -90,14 +90,14 @@ TEST_F(Scan, ThreeFilesReportInTheOrderTheUserSees) {
     expected.insert(expected.end(), {u"progress 0"_s, u"status Klar"_s});
     EXPECT_EQ(events, expected);
     std::sort(rows.begin(), rows.end(), [](const Row& x, const Row& y) { return x.name < y.name; });
-    EXPECT_EQ(rows,
-              (std::vector<Row>{
-                  // byte 0: no genre; the ending as listed
-                  Row{u"Song"_s, u"A"_s, u"T"_s, {}, {}, {}, {}, Row::kCapitalM | Row::kCapitalP, {}},
-                  Row{u"a"_s, u"Artist"_s, u"Titel"_s, u"Album"_s, u"1999"_s, u"Rock"_s, u"Kul"_s,
-                      0, {}},
-                  Row{u"kort"_s, {}, {}, {}, {}, {}, {}, 0, {}},  // too short to hold a trailer
-              }));
+    EXPECT_EQ(
+        rows,
+        (std::vector<Row>{
+            // byte 0: no genre; the ending as listed
+            Row{u"Song"_s, u"A"_s, u"T"_s, {}, {}, {}, {}, Row::kCapitalM | Row::kCapitalP, {}},
+            Row{u"a"_s, u"Artist"_s, u"Titel"_s, u"Album"_s, u"1999"_s, u"Rock"_s, u"Kul"_s, 0, {}},
+            Row{u"kort"_s, {}, {}, {}, {}, {}, {}, 0, {}},  // too short to hold a trailer
+        }));
 }
 
 TEST_F(Scan, AFolderWithoutMp3FilesReportsOnlyThat) {

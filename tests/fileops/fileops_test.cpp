@@ -25,8 +25,8 @@ QString s(const char* utf8) {
 /// A row of the file `name`, or of `name` + ".mp3" where it has no such ending.
 browse::Row makeRow(const QString& name, const QString& artist = {}, const QString& title = {}) {
     browse::Row row{{}, artist, title, {}, {}, {}, {}, 0, {}};
-    browse::setFileName(row, name.endsWith(u".mp3"_s, Qt::CaseInsensitive) ? name
-                                                                            : name + u".mp3"_s);
+    browse::setFileName(row,
+                        name.endsWith(u".mp3"_s, Qt::CaseInsensitive) ? name : name + u".mp3"_s);
     return row;
 }
 
@@ -105,8 +105,8 @@ TEST_F(FileOps, ARenameFindsTheOldFileAsItselfAndLeavesTheFlagAlone) {
     // A name that is not UTF-8 is renamed as itself, and keeps its odd byte in the new name.
     mp3(kOddName, "L");
     mp3(kLookAlike, "look-alike");
-    EXPECT_TRUE(Byt_Filnamn(fs, boxes, dir.path(), kOddName + u".mp3"_s, kOddName + u" ny"_s,
-                            ajfan));
+    EXPECT_TRUE(
+        Byt_Filnamn(fs, boxes, dir.path(), kOddName + u".mp3"_s, kOddName + u" ny"_s, ajfan));
     EXPECT_EQ(test::readAll(dir.path() + platform::decodeName("lat\xe5 ny.mp3")), "L");
     EXPECT_EQ(test::readAll(dir.file(kLookAlike + u".mp3"_s)), "look-alike");
     EXPECT_TRUE(boxes.shown.empty());

@@ -5,10 +5,12 @@
 #include "support/files.h"
 #include "write/editor.h"
 #include "write/engine.h"
+#include "write/journal.h"
 #include "write/spara.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <ostream>
@@ -379,4 +381,110 @@ TEST(EditorText, DropsWhatATagCannotHoldAndKeepsTheCursorOnItsCharacter) {
     EXPECT_EQ(write::dropUnholdable(filled, end, u"Łódź😀"), 3);
     EXPECT_EQ(filled, QString::fromUtf16(u"Łódź😀!"));
     EXPECT_EQ(end, filled.size());
+}
+
+// Another program (or a second window) changed files after the list was read: every writer
+// leaves those alone, shows them as they are now and names them; the others are written, and
+// the next command writes the refreshed rows.
+TEST_F(Writer, AFileChangedSinceTheListWasReadIsLeftShownAsItIsAndNamed) {
+    const QByteArray tagged = audio(300) + trailer("T", "A", "Alb", "1999", "K", 17);
+    const std::pair<const char*, QByteArray> changes[] = {
+        {"a.mp3", audio(300) + trailer("Annan", "B", "", "", "", 13)},  // trailer rewritten
+        {"b.mp3", tagged},                                              // trailer appended
+        {"c.mp3", audio(100)},                                          // file cut
+    };
+    const auto lay = [&] {
+        dir.write(u"a.mp3"_s, tagged);
+        dir.write(u"b.mp3"_s, audio(300));
+        dir.write(u"c.mp3"_s, tagged);
+        dir.write(u"d.mp3"_s, tagged);
+        scan();
+        for (const auto& [name, bytes] : changes)
+            dir.write(QString::fromUtf8(name), bytes);
+    };
+    const QString named =
+        u"Följande filer kunde inte skrivas:\na.mp3 (ändrad sedan listan lästes)\n"
+        u"b.mp3 (ändrad sedan listan lästes)\nc.mp3 (ändrad sedan listan lästes)"_s;
+    editor = {u"Ny"_s, u"Ny"_s, u"Ny"_s, u"2000"_s, u"Jazz"_s, u"Ny"_s};
+    for (int typ = 1; typ <= 7; ++typ) {
+        lay();
+        const auto result = run(static_cast<Typ>(typ), {true, true, true, true}, editor);
+        EXPECT_EQ(write::failureText(result.failures), named) << typ;
+        EXPECT_EQ(result.written, 1u) << typ;
+        EXPECT_NE(bytes("d.mp3"), tagged) << typ;
+        const std::vector<browse::Row> refreshed = rows;
+        scan();
+        EXPECT_EQ(refreshed, rows) << typ;
+        for (const auto& [name, now] : changes)
+            EXPECT_EQ(bytes(name), now) << typ << name;
+        // The rows know the files again: the same command now writes every one.
+        EXPECT_TRUE(run(static_cast<Typ>(typ), {true, true, true, true}, editor).failures.empty())
+            << typ;
+    }
+
+    // "&Spara tag": the row is refreshed and the user's typing is still there to save again.
+    for (const auto& [name, now] : changes) {
+        lay();
+        row = rows.at(static_cast<std::size_t>(name[0] - 'a'));
+        boxes.shown.clear();
+        EXPECT_EQ(save(row.name), SaveOutcome::Refreshed) << name;
+        EXPECT_EQ(bytes(name), now) << name;
+        EXPECT_EQ(boxes.shown,
+                  (std::vector<Shown>{{u"Fel"_s, u"Följande filer kunde inte skrivas:\n"_s +
+                                                     QString::fromUtf8(name) +
+                                                     u" (ändrad sedan listan lästes)"_s}}));
+        scan();
+        EXPECT_EQ(row, rows.at(static_cast<std::size_t>(name[0] - 'a'))) << name;
+        EXPECT_EQ(save(row.name), SaveOutcome::Saved) << name;
+    }
+}
+
+// "Dubbel.mp3" and "Dubbel.MP3" are two files where letter case counts, both listed as
+// "Dubbel": each command on one row reaches its own file and never the other.
+TEST_F(Writer, TwoFilesAlikeButForTheCaseOfTheirEndingAreEachTheirOwn) {
+    const QByteArray lower = audio(300) + trailer("Liten", "L", "", "", "", 17);
+    const QByteArray upper = audio(400) + trailer("Stor", "S", "", "", "", 13);
+    const auto lay = [&] {
+        for (const QString& n : QDir(dir.path()).entryList(QDir::Files))
+            QFile::remove(dir.file(n));
+        dir.write(u"Dubbel.mp3"_s, lower);
+        dir.write(u"Dubbel.MP3"_s, upper);
+        scan();
+        std::sort(rows.begin(), rows.end(), [](auto& x, auto& y) { return x.ending > y.ending; });
+        ASSERT_EQ(browse::fileName(rows[0]), u"Dubbel.MP3"_s);
+    };
+    for (int typ = 1; typ <= 7; ++typ) {
+        lay();
+        write::Command record;
+        editor = {u"Ny"_s, u"Ny"_s, u"Ny"_s, u"2000"_s, u"Rock"_s, u"Ny"_s};
+        const auto result = write::spara_tag(fs, static_cast<Typ>(typ), rows, {true, false},
+                                             dir.path(), editor, 1, *this, &record);
+        EXPECT_EQ(result.written, 1u) << typ;
+        EXPECT_NE(bytes("Dubbel.MP3"), upper) << typ;
+        EXPECT_EQ(bytes("Dubbel.mp3"), lower) << typ;
+        write::Journal journal;
+        journal.push(std::move(record));
+        EXPECT_TRUE(journal.undo(fs, dir.path(), rows, *this).failures.empty()) << typ;
+        EXPECT_EQ(bytes("Dubbel.MP3"), upper) << typ;
+        EXPECT_EQ(bytes("Dubbel.mp3"), lower) << typ;
+    }
+    // The whole tag and a new name, and the name back again with its own ending.
+    lay();
+    row = rows[0];
+    editor = {u"Ny"_s, u"Ny"_s, {}, {}, {}, {}};
+    boxes.answers = {Boxes::Answer::Ok};
+    write::Command record;
+    EXPECT_EQ(write::cmdSpara_Click(fs, boxes, dir.path(), row, editor, u"Ny"_s, &record),
+              SaveOutcome::SavedAndRenamed);
+    EXPECT_EQ(boxes.shown.at(0).text, u"Vill du ändra filnamnet från Dubbel.mp3 till Ny.mp3 ?"_s);
+    EXPECT_EQ(bytes("Dubbel.mp3"), lower);
+    EXPECT_EQ(bytes("Ny.mp3").left(400), upper.left(400));
+    EXPECT_EQ(browse::fileName(row), u"Ny.mp3"_s);
+    rows[0] = row;
+    write::Journal journal;
+    journal.push(std::move(record));
+    EXPECT_TRUE(journal.undo(fs, dir.path(), rows, *this).failures.empty());
+    EXPECT_EQ(bytes("Dubbel.MP3"), upper);
+    EXPECT_EQ(bytes("Dubbel.mp3"), lower);
+    EXPECT_EQ(browse::fileName(rows[0]), u"Dubbel.MP3"_s);
 }
