@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QSignalSpy>
 
@@ -190,6 +191,80 @@ private Q_SLOTS:
         QCOMPARE(t.child<QLineEdit>("txtAr")->maxLength(), 4);
         t.type("txtFilnamn", u"Łódź"_s);
         QCOMPARE(t.text("txtFilnamn"), u"Łódź"_s);
+    }
+
+    // The questions in the real message boxes, answered as a user answers them.
+    void theRenameAndDeleteQuestionsDoWhatTheUserAnswered() {
+        using Act = BoxAnswerer::Act;
+        WindowFixture t;
+        t.realBoxes = true;
+        t.start();
+        const int r = t.row("a");
+        t.click(r);
+        const QByteArray a = t.bytes("a");
+        t.type("txtFilnamn", u"Abba - Waterloo"_s);
+        t.user.acts = {Act::Cancel, Act::Escape, Act::Enter};
+        for (int i = 0; i < 2; ++i) {
+            t.press("cmdSpara");
+            QVERIFY(present(t.path(u"a"_s)));
+            QCOMPARE(t.row("a"), r);
+        }
+        QCOMPARE(t.user.seen.size(), std::size_t{2});
+        QCOMPARE(t.user.seen.at(0).title, u"Ändra filnamn?"_s);
+        QCOMPARE(t.user.seen.at(0).text,
+                 u"Vill du ändra filnamnet från a.mp3 till Abba - Waterloo.mp3 ?"_s);
+        QCOMPARE(t.user.seen.at(0).icon, QMessageBox::NoIcon);
+        t.press("cmdSpara");  // Enter: OK, the default
+        QVERIFY(!present(t.path(u"a"_s)));
+        QCOMPARE(t.bytes("Abba - Waterloo"), a);
+        QCOMPARE(t.row("Abba - Waterloo"), r);
+
+        t.click(t.row("b"));
+        const int rows = t.rows().rowCount();
+        t.user.acts = {Act::CloseBox, Act::Escape, Act::Ok};
+        for (int i = 0; i < 2; ++i) {
+            QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);
+            QVERIFY(present(t.path(u"b"_s)));
+        }
+        QCOMPARE(t.user.seen.back().title, u"Bekräfta borttagning av fil"_s);
+        QCOMPARE(t.user.seen.back().text, u"Är du säker på att du vill radera \"b.mp3\" ?"_s);
+        QTest::keyClick(t.list, Qt::Key_Delete, Qt::ShiftModifier);
+        QVERIFY(!present(t.path(u"b"_s)));
+        QCOMPARE(t.rows().rowCount(), rows - 1);
+        QVERIFY(t.trash.trashed.empty());
+        QCOMPARE(t.user.seen.size(), std::size_t{6});
+    }
+
+    // Names a Mac wrote (decomposed: a letter and its combining mark) are listed and taken as
+    // the letters they stand for; the file is still reached by its own bytes.
+    void decomposedNamesAreShownComposedAndReachTheirFile() {
+        WindowFixture t;
+        const QString nfd = u"A\u030asa O\u0308berg - La\u030at"_s;
+        const QString nfc = u"\u00c5sa \u00d6berg - L\u00e5t"_s;
+        t.mp3(t.music, nfd + u".mp3"_s);
+        t.start();
+        const int r = t.row(nfd);
+        QVERIFY(r >= 0);
+        QCOMPARE(t.rows().data(t.rows().index(r, 0), Qt::DisplayRole).toString(), nfc);
+        t.click(r);
+        QCOMPARE(t.text("txtFilnamn"), nfc);
+        t.press("cmdFilnamn2Tag");
+        QVERIFY(t.boxes.shown.empty());
+        QCOMPARE(t.bytes(nfd.toUtf8().constData()).right(128).mid(3, 60),
+                 QByteArray("L\xe5t").leftJustified(30, ' ') + QByteArray("\xc5sa \xd6"
+                                                                          "berg")
+                                                                   .leftJustified(30, ' '));
+        QCOMPARE(t.text("txtArtist"), u"\u00c5sa \u00d6berg"_s);
+        // Saved with the name as shown: no question, the file keeps its own name.
+        t.type("txtAlbum", u"Album"_s);
+        t.press("cmdSpara");
+        QVERIFY(t.boxes.shown.empty());
+        QVERIFY(present(t.path(nfd)));
+        t.type("txtFilnamn", nfc + u" (ny)"_s);
+        t.press("cmdFilnamn");
+        QVERIFY(t.boxes.shown.empty());
+        QVERIFY(!present(t.path(nfd)));
+        QVERIFY(present(t.path(nfc + u" (ny)"_s)));
     }
 
     void renameButtonRenamesTheCurrentRowInPlaceOrShowsWhyNot() {

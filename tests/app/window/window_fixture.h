@@ -5,6 +5,8 @@
 #include "app/frmMain.h"
 #include "app/scripted_settings.h"
 #include "app/settings.h"
+#include "platform/message_boxes_qt.h"
+#include "support/box_answerer.h"
 #include "support/fake_desktop.h"
 #include "support/files.h"
 
@@ -42,11 +44,15 @@ public:
         mp3(music, QStringLiteral("c.mp3"), "Cher", "Believe", "Believe", "1998", 17, '\0');
     }
 
-    /// The window, with the fake trash unless a real one is given.
+    /// The window, with the fake trash unless a real one is given, and the scripted message boxes
+    /// unless `realBoxes` is set: then the real ones, which `user` answers.
     app::frmMain& make(platform::Trash* realTrash = nullptr) {
         platform::Trash& bin = realTrash != nullptr ? *realTrash : trash;
+        platform::MessageBoxes& shown = realBoxes ? static_cast<platform::MessageBoxes&>(qtBoxes)
+                                                  : static_cast<platform::MessageBoxes&>(boxes);
         window = std::make_unique<app::frmMain>(
-            app::frmMain::Services{fs, boxes, opener, clock, registry, folder, drives, bin});
+            app::frmMain::Services{fs, shown, opener, clock, registry, folder, drives, bin});
+        qtBoxes.setOwner(window.get());
         w = window.get();
         list = child<app::FileListView>("ListView1");
         return *window;
@@ -125,6 +131,9 @@ public:
     TempFolder music;
     platform::PosixFileSystem fs;
     FakeMessageBoxes boxes;
+    bool realBoxes = false;
+    platform::QtMessageBoxes qtBoxes;
+    BoxAnswerer user;
     FakeOpener opener;
     FakeClock clock;
     FakeRegistry registry;
