@@ -159,6 +159,7 @@ TEST_F(FileOps, TagToFileNameRenamesTheSelectedRowsAndGoesOnAfterAFailure) {
 
 TEST_F(FileOps, DeleteForGoodAsksFirstRemovesTheFileItselfOrAsksForARescan) {
     dir.write(kOddName + u".MP3"_s, "L");
+    mp3(kOddName, "alike but for its ending");
     mp3(kLookAlike, "look-alike");
     const browse::Row row = makeRow(kOddName + u".MP3"_s);
     boxes.answers = {Boxes::Answer::Cancel, Boxes::Answer::Ok};
@@ -167,6 +168,7 @@ TEST_F(FileOps, DeleteForGoodAsksFirstRemovesTheFileItselfOrAsksForARescan) {
     EXPECT_EQ(remove(&row, 1), DeleteOutcome::RemoveRow);
     EXPECT_FALSE(test::present(dir.path() + kOddName + u".MP3"_s));
     EXPECT_TRUE(test::present(dir.file(kLookAlike + u".mp3"_s)));
+    EXPECT_TRUE(test::present(dir.file(kOddName + u".mp3"_s)));
     ASSERT_EQ(boxes.shown.size(), 2u);
     EXPECT_EQ(boxes.shown[0],
               (Shown{u"Bekräfta borttagning av fil"_s,
@@ -195,6 +197,7 @@ TEST_F(FileOps, DeleteForGoodAsksFirstRemovesTheFileItselfOrAsksForARescan) {
 
 TEST_F(FileOps, AnyOtherModeSendsTheRealFileToTheTrash) {
     const QString real = dir.write(u"Låt.MP3"_s, "L");
+    dir.write(u"Låt.mp3"_s, "l");
     const browse::Row row = makeRow(u"Låt.MP3"_s);
     for (int mode : {0, 2, 3, 4})  // no mode yet, Ctrl, Shift+Ctrl, Alt
         EXPECT_EQ(remove(&row, mode), DeleteOutcome::RemoveRow);
