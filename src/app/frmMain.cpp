@@ -656,6 +656,16 @@ void frmMain::Form_Resize() {
 // ---- Keys ----
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        // A field claims Ctrl+Z for its own typing. With none left to take back, the press is
+        // the user asking to undo the last command, so it goes on to "&Ångra".
+        auto* edit = qobject_cast<QLineEdit*>(watched);
+        if (edit != nullptr && edit->window() == this && !edit->isUndoAvailable() &&
+            static_cast<QKeyEvent*>(event)->matches(QKeySequence::Undo)) {
+            return true;
+        }
+        return false;
+    }
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) {
         return false;
     }
@@ -895,6 +905,15 @@ void frmMain::showButtonsFor(int selectedCount) {
     for (QPushButton* b : {cmdArtist, cmdTitel, cmdAlbum, cmdAr, cmdGenre, cmdKommentarer}) {
         b->setVisible(!one);
     }
+}
+
+void frmMain::forgetTyping() {
+    // A field's own undo would otherwise take back typing that a command has already written,
+    // leaving it showing what neither the file nor the row holds.
+    for (QLineEdit* field : {txtArtist, txtTitel, txtAlbum, txtAr, txtKommentarer}) {
+        TagTextValidator::fill(*field, field->text());
+    }
+    txtFilnamn->setText(txtFilnamn->text());
 }
 
 void frmMain::ListView1_Click() {

@@ -195,6 +195,8 @@ private:
     void place(QWidget* w, double left, double top, double width, double height);
     void setEditorEnabled(bool enabled);
     void clearEditor();
+    /// Drops the editor fields' typing history, keeping what they show.
+    void forgetTyping();
     void showButtonsFor(int selectedCount);
     void waitForSplash();
     void paintStatus(bool now);

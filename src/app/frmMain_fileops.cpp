@@ -33,6 +33,7 @@ bool frmMain::Byt_Filnamn(const QString& gammalt, const QString& nytt, int klick
         browse::Row row = model_->row(current);
         browse::setFileName(row, txtFilnamn->text() + QStringLiteral(".mp3"));
         model_->setRow(current, std::move(row));
+        forgetTyping();
     }
     return true;
 }

@@ -94,6 +94,7 @@ void frmMain::spara_tag(int typ) {
                                   editor, fil2tagNr, status, &command);
     });
     keepForUndo(std::move(command));
+    forgetTyping();
     // "Klar" and the empty bar are on screen before any failure message waits for an answer.
     flushStatus();
     write::showFailures(s_.boxes, result.failures);
@@ -122,6 +123,7 @@ void frmMain::mnuAngra_Click() {
     });
     showUndoState();
     ListView1_Click();
+    forgetTyping();
     flushStatus();
     write::showUndoFailures(s_.boxes, result.failures);
 }
@@ -181,6 +183,8 @@ void frmMain::cmdSpara_Click() {
         model_->setRow(current, std::move(row));
     }
     keepForUndo(std::move(command));
+    if (outcome == write::SaveOutcome::Saved || outcome == write::SaveOutcome::SavedAndRenamed)
+        forgetTyping();
 }
 
 }  // namespace sorvel::app

@@ -193,6 +193,36 @@ private Q_SLOTS:
         QCOMPARE(t.text("txtFilnamn"), u"Łódź"_s);
     }
 
+    // Ctrl+Z in a field takes back typing while there is some; after a command has written the
+    // typing there is none, and Ctrl+Z takes back the command.
+    void ctrlZTakesBackTheTypingOrTheSaveThatWroteIt() {
+        WindowFixture t;
+        t.start();
+        // Access keys and shortcuts reach the active window only; the offscreen platform leaves
+        // the focus with the splash's window once it has gone.
+        QApplication::setActiveWindow(t.w);
+        t.click(t.row("a"));
+        const QByteArray before = t.bytes("a");
+        auto* artist = t.child<QLineEdit>("txtArtist");
+        t.type("txtArtist", u"Ny"_s);
+        QTest::keyClick(artist, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(artist->text(), u"Abba"_s);
+        QCOMPARE(t.bytes("a"), before);
+
+        t.type("txtArtist", u"Ny"_s);
+        QTest::keyClick(artist, Qt::Key_S, Qt::AltModifier);
+        QTRY_COMPARE(t.bytes("a"),
+                     withField(before, kArtistAt, 30, "Ny"));  // a button's click comes late
+        QCOMPARE(artist->text(), u"Ny"_s);
+        QTest::keyClick(artist, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(t.bytes("a"), before);
+        QCOMPARE(artist->text(), u"Abba"_s);
+        QCOMPARE(t.rows().row(t.row("a")).artist, u"Abba"_s);
+        QTest::keyClick(artist, Qt::Key_Z, Qt::ControlModifier);  // nothing left to take back
+        QCOMPARE(t.bytes("a"), before);
+        QCOMPARE(artist->text(), u"Abba"_s);
+    }
+
     // The questions in the real message boxes, answered as a user answers them.
     void theRenameAndDeleteQuestionsDoWhatTheUserAnswered() {
         using Act = BoxAnswerer::Act;
