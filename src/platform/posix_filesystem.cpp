@@ -26,6 +26,56 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Whether the folder lists an entry of exactly this name. A file system that ignores case finds a
+// file under every case of its name but lists it under one; FUSE daemons that number files by
+// name (exfat-fuse) even give each spelling an inode of its own, so the numbers cannot tell.
+bool listedAs(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : path.left(slash + 1);
+    const QByteArray name = path.mid(slash + 1);
+    DIR* dir = ::opendir(folder.constData());
+    if (dir == nullptr)
+        return true;  // unknown, so taken: nothing is renamed over it
+    bool listed = false;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (name == entry->d_name) {
+            listed = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return listed;
+}
+
+// Whether link() answered that the file system keeps no hard links at all (exFAT and FAT through
+// FUSE answer EPERM), rather than refusing this one move as a rename would too.
+bool noHardLinks(int err) {
+    return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EMLINK;
+}
+
+// For file systems with neither a no-replace rename nor hard links: the new name is taken first by
+// an empty file of our own, which succeeds only while the name is free, and the rename then
+// replaces nothing but that file. Answers 0 or an errno value.
+int moveOverReservation(const char* from, const char* to) {
+    const int fd = ::open(to, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return errno;
+    struct stat reserved {};
+    const bool known = ::fstat(fd, &reserved) == 0;
+    ::close(fd);
+    if (::rename(from, to) == 0)
+        return 0;
+    const int err = errno;
+    // Only our own file goes, and only while it is still empty: should the rename have been made
+    // after all, or anyone have written there, what stands under the name is kept.
+    struct stat now {};
+    if (known && ::lstat(to, &now) == 0 && sameFile(now, reserved) && S_ISREG(now.st_mode) &&
+        now.st_size == 0) {
+        ::unlink(to);
+    }
+    return err;
+}
+
 }  // namespace
 
 Code PosixFileSystem::listMp3(const QString& folder, std::vector<QString>* names,
@@ -127,10 +177,11 @@ Code PosixFileSystem::rename(const QString& from, const QString& to) {
     if (::lstat(dst.constData(), &dstStat) == 0) {
         // The source itself under a name that differs only in letter case: a file system that
         // ignores case. Go through a temporary name so that nothing is replaced. Anything else of
-        // that name is in the way.
-        if (!sameFile(srcStat, dstStat) || QString::compare(from, to, Qt::CaseInsensitive) != 0) {
+        // that name is in the way. exfat-fuse gives each spelling of a name an inode number of
+        // its own; that the folder does not list the exact name tells it is the source.
+        const bool itself = sameFile(srcStat, dstStat) || !listedAs(dst);
+        if (!itself || QString::compare(from, to, Qt::CaseInsensitive) != 0)
             return code::kFileExists;
-        }
         return codeFromErrno(moveThroughTemporary(src, dst));
     }
 
@@ -165,7 +216,7 @@ int PosixFileSystem::moveNoReplace(const char* from, const char* to) {
     // Some file systems (NFS, FUSE) know no RENAME_NOREPLACE; a hard link cannot replace anything
     // either, and the old name goes only once the new one stands.
     if (::link(from, to) != 0)
-        return errno;
+        return noHardLinks(errno) ? moveOverReservation(from, to) : errno;
     if (::unlink(from) != 0) {
         const int unlinkErr = errno;
         ::unlink(to);

@@ -5,13 +5,21 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/statfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
+#include <QThread>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace sorvel::test {
 
@@ -30,33 +38,19 @@ inline QString privateMounts() {
 }
 
 /// A small real file system of `bytes`, mounted on a temporary folder for as long as the object
-/// lives: a tmpfs, or an ext4 image (4 KiB blocks, none reserved for root) on a loop device, the
-/// file system of a real disk, whose trash the desktop uses.
+/// lives: a tmpfs; an ext4 image (4 KiB blocks, none reserved for root) on a loop device, the file
+/// system of a real disk, whose trash the desktop uses; or the exFAT or NTFS of a USB stick or
+/// memory card, served as such media are on the desktop: by a FUSE daemon (exfat-fuse, ntfs-3g),
+/// never by the kernel's own driver.
 class Medium {
 public:
-    enum class Kind { Tmpfs, Ext4 };
+    enum class Kind { Tmpfs, Ext4, Exfat, Ntfs };
 
     explicit Medium(std::size_t bytes, Kind kind = Kind::Tmpfs, const char* more = "") {
         why_ = privateMounts();
         if (!why_.isEmpty())
             return;
-        if (kind == Kind::Ext4) {
-            const QString image = store_.file(QStringLiteral("disk.img"));
-            const QString size = QString::number(bytes / 1024) + u'k';
-            if (QProcess::execute(QStringLiteral("mkfs.ext4"),
-                                  {QStringLiteral("-q"), QStringLiteral("-F"), QStringLiteral("-m"),
-                                   QStringLiteral("0"), QStringLiteral("-b"),
-                                   QStringLiteral("4096"), image, size}) != 0) {
-                why_ = QStringLiteral("mkfs.ext4 cannot make an image");
-                return;
-            }
-            if (QProcess::execute(QStringLiteral("mount"),
-                                  {QStringLiteral("-o"), QStringLiteral("loop"), image,
-                                   dir_.path().chopped(1)}) != 0) {
-                why_ = QStringLiteral("cannot mount an ext4 image on a loop device");
-                return;
-            }
-        } else {
+        if (kind == Kind::Tmpfs) {
             const QByteArray options = "size=" + QByteArray::number(qulonglong(bytes)) + more;
             if (::mount("sorvel-test", target().constData(), "tmpfs", 0, options.constData()) !=
                 0) {
@@ -64,22 +58,36 @@ public:
                            .arg(QString::fromUtf8(strerror(errno)));
                 return;
             }
+        } else {
+            why_ = mountImage(bytes, kind);
+            if (!why_.isEmpty())
+                return;
         }
         mounted_ = true;
     }
     Medium(const Medium&) = delete;
     Medium& operator=(const Medium&) = delete;
     ~Medium() {
-        // The loop device of an image goes with its last mount.
-        if (mounted_)
+        if (!mounted_)
+            return;
+        // The loop device of an image goes with its last mount. A FUSE daemon writes the image to
+        // the end while the unmount waits, then exits; it is waited for (and reaped, having been
+        // adopted at the mount) so that nothing of it outlives the medium.
+        if (daemon_ <= 0 || ::umount2(target().constData(), 0) != 0)
             ::umount2(target().constData(), MNT_DETACH);
+        for (int i = 0; daemon_ > 0 && i < 100; ++i) {
+            const pid_t reaped = ::waitpid(daemon_, nullptr, WNOHANG);
+            if (reaped == daemon_ || (reaped < 0 && !running(daemon_)))
+                break;
+            QThread::msleep(50);
+        }
     }
     bool mounted() const { return mounted_; }
     /// Why there is no mount, for the skip message.
     QString whyNot() const { return why_; }
     /// The mount point, ending in "/".
     QString path() const { return dir_.path(); }
-    /// Remounts it read-only (or writable again); answers errno.
+    /// Remounts it read-only (or writable again), FUSE media too; answers errno.
     int remount(bool readOnly) const {
         const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
         return ::mount(nullptr, target().constData(), nullptr, flags, nullptr) == 0 ? 0 : errno;
@@ -88,9 +96,101 @@ public:
 private:
     QByteArray target() const { return platform::encodeName(dir_.path().chopped(1)); }
 
+    // Makes the image and mounts it; gives why that failed, else empty.
+    QString mountImage(std::size_t bytes, Kind kind) {
+        const bool fuse = kind != Kind::Ext4;
+        if (fuse && ::access("/dev/fuse", R_OK | W_OK) != 0)
+            return QStringLiteral("no FUSE here: /dev/fuse: %1")
+                .arg(QString::fromUtf8(strerror(errno)));
+        const QString image = store_.file(QStringLiteral("disk.img"));
+        QFile file(image);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(qint64(bytes)))
+            return QStringLiteral("cannot make an image file");
+        file.close();
+        QStringList mkfs;
+        QString type;
+        QString package;
+        switch (kind) {
+            case Kind::Exfat:
+                mkfs = {QStringLiteral("mkfs.exfat")};
+                type = QStringLiteral("exfat-fuse");
+                package = QStringLiteral("exfat-fuse");
+                break;
+            case Kind::Ntfs:
+                mkfs = {QStringLiteral("mkntfs"), QStringLiteral("-F"), QStringLiteral("-Q")};
+                type = package = QStringLiteral("ntfs-3g");
+                break;
+            default:
+                mkfs = {QStringLiteral("mkfs.ext4"), QStringLiteral("-q"), QStringLiteral("-F"),
+                        QStringLiteral("-m"),        QStringLiteral("0"),  QStringLiteral("-b"),
+                        QStringLiteral("4096")};
+                type = QStringLiteral("ext4");
+        }
+        if (const QString why = run(mkfs << image); !why.isEmpty())
+            return why;
+        if (fuse && !QFileInfo(QStringLiteral("/sbin/mount.") + type).isExecutable())
+            return QStringLiteral("no /sbin/mount.%1 (package %2)").arg(type, package);
+        // The daemon that the mount leaves behind becomes this process's child, to be reaped.
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+        const QString failed =
+            run({QStringLiteral("mount"), QStringLiteral("-t"), type, QStringLiteral("-o"),
+                 QStringLiteral("loop"), image, dir_.path().chopped(1)});
+        ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+        if (!failed.isEmpty())
+            return failed;
+        if (fuse) {
+            struct statfs st {};
+            if (::statfs(target().constData(), &st) != 0 || st.f_type != kFuseMagic) {
+                ::umount2(target().constData(), MNT_DETACH);
+                return QStringLiteral("%1 was not mounted through FUSE").arg(type);
+            }
+            daemon_ = daemonServing(target());
+        }
+        return QString();
+    }
+
+    // Runs a tool to its end with its chatter kept; gives the failure, else empty.
+    static QString run(const QStringList& command) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(command.first(), command.mid(1));
+        if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit ||
+            p.exitCode() != 0) {
+            return QStringLiteral("%1 failed (%2): %3")
+                .arg(command.first(), p.errorString(), QString::fromLocal8Bit(p.readAll()));
+        }
+        return QString();
+    }
+
+    // The FUSE daemon that serves `mountPoint`: the process named with it on its command line.
+    static pid_t daemonServing(const QByteArray& mountPoint) {
+        const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+        for (const QString& pid : pids) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (pid.toInt() > 0 && cmdline.open(QIODevice::ReadOnly) &&
+                cmdline.readAll().split('\0').contains(mountPoint)) {
+                return pid.toInt();
+            }
+        }
+        return 0;
+    }
+
+    // A daemon that has ended but is not reaped yet counts as ended.
+    static bool running(pid_t pid) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray line = stat.readAll();
+        const qsizetype state = line.lastIndexOf(')') + 2;
+        return state > 1 && state < line.size() && line.at(state) != 'Z';
+    }
+
+    static constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
+
     TempFolder store_;
     TempFolder dir_;
     bool mounted_ = false;
+    pid_t daemon_ = 0;
     QString why_;
 };
 
