@@ -9,7 +9,9 @@
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <map>
 #include <utility>
 
@@ -203,6 +205,57 @@ private Q_SLOTS:
         QCOMPARE(readAll(t.iniPath()), before);
         // Nothing but the old file and the filler is left on the disk.
         QCOMPARE(snapshot(platform::encodeName(disk.path().chopped(1))).size(), std::size_t{2});
+    }
+
+    // The renaming commands on the exFAT and NTFS of USB sticks, through their FUSE daemons, each
+    // taken back with "&Ångra"; exFAT ignores letter case, NTFS keeps it.
+    void renamesOnSticksWorkAndComeBack() {
+        for (const auto kind : {Medium::Kind::Exfat, Medium::Kind::Ntfs}) {
+            Medium stick(std::size_t{16} << 20, kind);
+            if (!stick.mounted())
+                QSKIP(qPrintable(stick.whyNot()));
+            WindowFixture t;
+            const QByteArray a = audio(400) + trailer("Waterloo", "Abba", "", "1974", "", 13);
+            const QByteArray c = audio(300) + trailer("Believe", "Cher", "", "", "", 17);
+            writeAll(stick.path() + u"a.mp3"_s, a);
+            writeAll(stick.path() + u"cher - believe.mp3"_s, c);
+            t.saveIni(stick.path().chopped(1));
+            t.make().Form_Load();
+            t.w->show();
+            const auto names = [&] {
+                QStringList files = QDir(stick.path()).entryList(QDir::Files);
+                files.sort();
+                return files;
+            };
+            const auto undo = [&] { t.child<QAction>("mnuAngra")->trigger(); };
+
+            t.select({"a"});
+            t.type("txtFilnamn", u"Ny"_s);
+            t.press("cmdFilnamn");
+            QCOMPARE(names(), QStringList({u"Ny.mp3"_s, u"cher - believe.mp3"_s}));
+            undo();
+            QCOMPARE(readAll(stick.path() + u"a.mp3"_s), a);
+
+            t.select({"cher - believe"});
+            t.press("cmdTag2Filnamn");  // a change of letter case alone
+            QCOMPARE(names(), QStringList({u"Cher - Believe.mp3"_s, u"a.mp3"_s}));
+            QCOMPARE(readAll(stick.path() + u"Cher - Believe.mp3"_s), c);
+            undo();
+            QCOMPARE(names(), QStringList({u"a.mp3"_s, u"cher - believe.mp3"_s}));
+
+            t.select({"a"});
+            t.type("txtTitel", u"SOS"_s);
+            t.type("txtFilnamn", u"Abba - SOS"_s);
+            t.press("cmdSpara");  // OK to the rename question
+            QCOMPARE(names(), QStringList({u"Abba - SOS.mp3"_s, u"cher - believe.mp3"_s}));
+            QCOMPARE(readAll(stick.path() + u"Abba - SOS.mp3"_s),
+                     withField(a, kTitleAt, 30, "SOS"));
+            undo();
+            QCOMPARE(names(), QStringList({u"a.mp3"_s, u"cher - believe.mp3"_s}));
+            QCOMPARE(readAll(stick.path() + u"a.mp3"_s), a);
+            QCOMPARE(t.boxes.shown.size(), std::size_t{1});  // the rename question alone
+            t.w->close();
+        }
     }
 
     void onAReadOnlyMediumEveryWriteCommandReportsAndNothingChanges() {
