@@ -153,6 +153,12 @@ void FileListView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void FileListView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Menu ||
+        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        event->accept();
+        Q_EMIT menuKey();
+        return;
+    }
     QTreeView::keyPressEvent(event);
     Q_EMIT keyDown(event->key(), shiftState(event->modifiers()));
 }

@@ -33,6 +33,8 @@ Q_SIGNALS:
     void mouseDown(int button, int shift, QPoint pos);
     /// A key went down, with the modifier state as shiftState().
     void keyDown(int key, int shift);
+    /// The Menu key or Shift+F10: the pop-up menu is asked for from the keyboard.
+    void menuKey();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -181,6 +181,12 @@ int FolderTreeModel::columnCount(const QModelIndex&) const {
     return 1;
 }
 
+QVariant FolderTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return QStringLiteral("Mappar");
+    return QAbstractItemModel::headerData(section, orientation, role);
+}
+
 QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) {
         return {};

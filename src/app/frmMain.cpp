@@ -102,6 +102,7 @@ frmMain::frmMain(Services services, QWidget* parent)
     createControls();
     createMenus();
     createStatusBar();
+    nameForScreenReaders();
     setTabOrderOfControls();
     connectHandlers();
     fillDrives();
@@ -135,6 +136,12 @@ void frmMain::createControls() {
     Drive1->setToolTip(QStringLiteral("Välj en enhet."));
     Drive1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     place(Drive1, 120, 120, 2655, 315);
+    // A screen reader on this platform names a chooser by the label that is its buddy, and
+    // otherwise by its current value; the drive chooser's label is heard, not seen.
+    auto* driveLabel = new QLabel(QStringLiteral("Enhet:"), area);
+    driveLabel->setObjectName(QStringLiteral("lblEnhet"));
+    driveLabel->setBuddy(Drive1);
+    driveLabel->hide();
 
     Dir1 = new FolderList(area);
     Dir1->setObjectName(QStringLiteral("Dir1"));
@@ -146,6 +153,29 @@ void frmMain::createControls() {
     createList(area);
     area->setFont(
         fittingFont(area->font(), {Label9, Label2, Label3, Label4, Label7, Label1, Label8}));
+}
+
+void frmMain::nameForScreenReaders() {
+    // Controls without a caption of their own are otherwise announced by their content (the
+    // chooser by its current genre) or not at all.
+    const std::pair<QWidget*, const char*> names[] = {
+        {Drive1, "Enhet"},
+        {Dir1, "Katalog"},
+        {ListView1, "Filer"},
+        {Combo1, "Genre"},
+        {statusPanel1_, "Status"},
+        {ProgressBar1, "Förlopp"},
+        {cmdArtist, "Spara artist i markerade filer"},
+        {cmdTitel, "Spara titel i markerade filer"},
+        {cmdAlbum, "Spara album i markerade filer"},
+        {cmdAr, "Spara årtal i markerade filer"},
+        {cmdGenre, "Spara genre i markerade filer"},
+        {cmdKommentarer, "Spara kommentarer i markerade filer"},
+    };
+    for (const auto& [widget, name] : names) {
+        widget->setAccessibleName(QString::fromUtf8(name));
+        widget->setAccessibleDescription(widget->toolTip());
+    }
 }
 
 void frmMain::createEditor(QWidget* area) {
@@ -170,13 +200,10 @@ void frmMain::createEditor(QWidget* area) {
         place(e, left, top, width, 285);
         return e;
     };
-    // The "S" buttons write one field into every selected file; with the same caption each,
-    // their tooltip is what tells them apart, to a screen reader too.
     auto sButton = [&](const char* name, const QString& tip, double left, double top) {
         auto* b = new QPushButton(QStringLiteral("S"), area);
         b->setObjectName(QString::fromLatin1(name));
         b->setToolTip(tip);
-        b->setAccessibleName(tip);
         b->setAutoDefault(false);
         place(b, left, top, 255, 255);
         return b;
@@ -363,6 +390,12 @@ void frmMain::connectHandlers() {
     connect(ListView1, &FileListView::listClicked, this, &frmMain::ListView1_Click);
     connect(ListView1, &FileListView::keyDown, this, &frmMain::ListView1_KeyDown);
     connect(ListView1, &FileListView::mouseDown, this, &frmMain::ListView1_MouseDown);
+    connect(ListView1, &FileListView::menuKey, this, [this] {
+        // At the current row, as the right button opens it at the pointer.
+        const QModelIndex current = ListView1->currentIndex();
+        const QPoint at = current.isValid() ? ListView1->visualRect(current).center() : QPoint();
+        ListView1_MouseDown(2, 0, at);
+    });
     connect(ListView1->header(), &QHeaderView::sectionClicked, this,
             [this](int section) { ListView1_ColumnClick(section + 1); });
     connect(mnuAvsluta, &QAction::triggered, this, &frmMain::mnuAvsluta_Click);
@@ -954,6 +987,10 @@ void frmMain::ListView1_KeyDown(int keyCode, int shift) {
         return;
     }
     ListView1_Click();
+    // Enter plays the row, as a double click does, so that a keyboard reaches "Spela upp" too.
+    if (keyCode == Qt::Key_Return || keyCode == Qt::Key_Enter) {
+        ListView1_DblClick();
+    }
 }
 
 void frmMain::ListView1_MouseDown(int button, int /*shift*/, QPoint pos) {

@@ -176,6 +176,7 @@ private:
     void createList(QWidget* area);
     void createMenus();
     void createStatusBar();
+    void nameForScreenReaders();
     void setTabOrderOfControls();
     void connectHandlers();
     /// Takes the drive list afresh, keeping the drive shown.

@@ -51,7 +51,8 @@ public:
         platform::MessageBoxes& shown = realBoxes ? static_cast<platform::MessageBoxes&>(qtBoxes)
                                                   : static_cast<platform::MessageBoxes&>(boxes);
         window = std::make_unique<app::frmMain>(
-            app::frmMain::Services{fs, shown, opener, clock, registry, folder, drives, bin});
+            app::frmMain::Services{fs, shown, realOpener != nullptr ? *realOpener : opener, clock,
+                                   registry, folder, drives, bin});
         qtBoxes.setOwner(window.get());
         w = window.get();
         list = child<app::FileListView>("ListView1");
@@ -135,6 +136,7 @@ public:
     platform::QtMessageBoxes qtBoxes;
     BoxAnswerer user;
     FakeOpener opener;
+    platform::Opener* realOpener = nullptr;  ///< when set, the window opens files through it
     FakeClock clock;
     FakeRegistry registry;
     FakeProgramFolder folder;

@@ -5,10 +5,13 @@
 #include "app/folder_list.h"
 #include "app/resources.h"
 #include "app/twips.h"
+#include "platform/desktop_posix.h"
 #include "platform/names.h"
+#include "support/test_desktop.h"
 #include "tag/genre.h"
 
 #include <sys/stat.h>
+#include <QAccessible>
 #include <QAction>
 #include <QCollator>
 #include <QComboBox>
@@ -20,6 +23,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QStatusBar>
 
 using namespace sorvel;
@@ -62,10 +66,8 @@ private Q_SLOTS:
         QVERIFY(f.child("frmSplash")->isVisible());  // no scan found files to hide it
         QCOMPARE(w.width(), tw().x(11790));          // the design's client area
         QCOMPARE(f.child<QComboBox>("Combo1")->count(), tag::kGenreCount);
-        // Labels name their fields; the "S" buttons are told apart by their names.
+        // Labels name their fields.
         QCOMPARE(f.child<QLabel>("Label8")->buddy(), f.child("txtKommentarer"));
-        QCOMPARE(f.child("cmdAr")->accessibleName(),
-                 u"Spara det inskrivna årtalet i smatliga markerade filer."_s);
         // Qt's own texts are Swedish too, such as a text field's context menu.
         app::installQtTexts();
         const std::unique_ptr<QMenu> menu(
@@ -259,8 +261,15 @@ private Q_SLOTS:
         auto makeRows = [&](int n) {
             std::vector<browse::Row> rows;
             for (int i = 0; i < n; ++i, ++made) {
-                rows.push_back({pick(names), pick(pieces), pick(pieces), pick(pieces), pick(pieces),
-                                pick(pieces), u"#%1"_s.arg(made), 0, {}});
+                rows.push_back({pick(names),
+                                pick(pieces),
+                                pick(pieces),
+                                pick(pieces),
+                                pick(pieces),
+                                pick(pieces),
+                                u"#%1"_s.arg(made),
+                                0,
+                                {}});
             }
             return rows;
         };
@@ -357,6 +366,91 @@ private Q_SLOTS:
             QCOMPARE(t.text("txtFilnamn"), t.rows().row(2).name);
         }
         QVERIFY(t.opener.opened.empty());
+    }
+
+    // A user without a mouse: the pop-up menu from the Menu key and Shift+F10 at the current
+    // row, and Enter plays the row with the desktop's player.
+    void theKeyboardOpensTheMenuAndPlays() {
+        if (QStandardPaths::findExecutable(u"xdg-open"_s).isEmpty())
+            QSKIP("xdg-open is not installed");
+        TestDesktop desktop("audio/mpeg");
+        platform::XdgOpener xdgOpen;
+        WindowFixture t;
+        t.realOpener = &xdgOpen;
+        // An ID3v2 header and an MPEG frame header: audio/mpeg by content as well as by name.
+        const QByteArray mpeg =
+            QByteArray("ID3\x03\0\0\0\0\0\0\xff\xfb\x90\0", 14) + QByteArray(400, '\0');
+        for (const char* base : {"a", "b", "c"})
+            writeAll(t.path(QString::fromLatin1(base)), mpeg + t.bytes(base));
+        t.start();
+        t.list->setFocus();
+        QTest::keyClick(t.list, Qt::Key_Down);
+        const int current = t.w->currentRow();
+        auto* menu = t.child<QMenu>("mnuHoger");
+        for (const auto& [key, mods] :
+             {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Menu, Qt::NoModifier}}) {
+            QTest::keyClick(t.list, key, mods);
+            QTRY_VERIFY(menu->isVisible());
+            const QRect row = t.list->visualRect(t.rows().index(current, 0));
+            QVERIFY(menu->geometry().contains(t.list->viewport()->mapToGlobal(row.center())) ||
+                    menu->pos() == t.list->viewport()->mapToGlobal(row.center()));
+            QTest::keyClick(menu, Qt::Key_Escape);
+            QTRY_VERIFY(!menu->isVisible());
+        }
+        QCOMPARE(t.w->currentRow(), current);
+        QTest::keyClick(t.list, Qt::Key_Return);
+        QCOMPARE(desktop.waitForProgram(),
+                 platform::encodeName(t.music.file(browse::fileName(t.rows().row(current)))));
+        QVERIFY(t.boxes.shown.empty());
+    }
+
+    // What a screen reader says of each control: a Swedish name, its role, and the tooltip as
+    // its description.
+    void everyControlHasANameAScreenReaderSays() {
+        WindowFixture t;
+        t.start();
+        const struct {
+            const char* control;
+            QString name;
+            QAccessible::Role role;
+        } controls[] = {
+            {"Drive1", u"Enhet:"_s, QAccessible::ComboBox},
+            {"Dir1", u"Katalog"_s, QAccessible::Tree},
+            {"ListView1", u"Filer"_s, QAccessible::Tree},
+            {"Combo1", u"Genre:"_s, QAccessible::ComboBox},
+            {"StatusBar1Panel1", u"Status"_s, QAccessible::StaticText},
+            {"ProgressBar1", u"Förlopp"_s, QAccessible::ProgressBar},
+            {"cmdArtist", u"Spara artist i markerade filer"_s, QAccessible::Button},
+            {"cmdTitel", u"Spara titel i markerade filer"_s, QAccessible::Button},
+            {"cmdAlbum", u"Spara album i markerade filer"_s, QAccessible::Button},
+            {"cmdAr", u"Spara årtal i markerade filer"_s, QAccessible::Button},
+            {"cmdGenre", u"Spara genre i markerade filer"_s, QAccessible::Button},
+            {"cmdKommentarer", u"Spara kommentarer i markerade filer"_s, QAccessible::Button},
+            {"cmdFilnamn", u"Byt filnamn"_s, QAccessible::Button},
+            {"txtArtist", u"Artist:"_s, QAccessible::EditableText},
+            {"cmdSpara", u"Spara tag"_s, QAccessible::Button},
+        };
+        for (const auto& c : controls) {
+            QWidget* w = t.child(c.control);
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            QVERIFY2(a != nullptr, c.control);
+            if (c.role == QAccessible::ComboBox) {
+                // Named by the label it is the buddy of; its own name is its current value.
+                const auto labels = a->relations(QAccessible::Label);
+                QCOMPARE(labels.size(), 1);
+                QCOMPARE(labels[0].first->text(QAccessible::Name), c.name);
+            } else {
+                QCOMPARE(a->text(QAccessible::Name), c.name);
+            }
+            QCOMPARE(a->role(), c.role);
+            QCOMPARE(a->text(QAccessible::Description), w->toolTip());
+        }
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(t.child("cmdAr"))->text(QAccessible::Description),
+            u"Spara det inskrivna årtalet i smatliga markerade filer."_s);
+        // The folder tree's one column is named, not numbered.
+        QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(t.child("Dir1"));
+        QCOMPARE(tree->tableInterface()->columnDescription(0), u"Mappar"_s);
     }
 
     void statusIsPaintedAtMostEvery20Milliseconds() {
