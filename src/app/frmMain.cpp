@@ -110,7 +110,7 @@ frmMain::frmMain(Services services, QWidget* parent)
 
     // The design's client area holds everything below the menu bar.
     resize(tw_.x(11790), tw_.y(7080) + menuBar()->sizeHint().height());
-    move(tw_.x(2130), tw_.y(3270));
+    move(tw_.x(kFirstLeft), tw_.y(kFirstTop));
 
     // Key preview: the window sees every key before the control that has the focus.
     qApp->installEventFilter(this);
@@ -551,9 +551,47 @@ void frmMain::applyRestoredPlace() {
     if (restored_.height) {
         outer.setHeight(tw_.y(restored_.heightTw));
     }
+    outer = onScreen(outer);
     move(outer.topLeft());
     resize(outer.size() - frame);
     restoredOuter_ = outer;
+}
+
+namespace {
+
+// How far a rectangle lies from a screen's area: 0 when they overlap, less the more they do.
+qint64 distance(const QRect& r, const QRect& area) {
+    const QRect common = r.intersected(area);
+    if (!common.isEmpty())
+        return -qint64{common.width()} * common.height();
+    const qint64 dx = std::max({area.left() - r.right(), r.left() - area.right(), 0});
+    const qint64 dy = std::max({area.top() - r.bottom(), r.top() - area.bottom(), 0});
+    return dx * dx + dy * dy;
+}
+
+}  // namespace
+
+QRect frmMain::onScreen(QRect outer) const {
+    // A monitor unplugged since, or a size from a larger one, would bring the window up where
+    // the user can neither see nor reach it, and it would be saved there again.
+    QRect area;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect available = screen->availableGeometry();
+        if (area.isNull() || distance(outer, available) < distance(outer, area))
+            area = available;
+    }
+    if (area.isEmpty())
+        return outer;
+    outer.setWidth(std::min(outer.width(), area.width()));
+    outer.setHeight(std::min(outer.height(), area.height()));
+    outer.moveLeft(std::clamp(outer.left(), area.left(), area.right() - outer.width() + 1));
+    outer.moveTop(std::clamp(outer.top(), area.top(), area.bottom() - outer.height() + 1));
+    return outer;
+}
+
+bool frmMain::positionKnown() {
+    // A Wayland client can neither learn nor choose where its window stands.
+    return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
 }
 
 void frmMain::showEvent(QShowEvent* event) {
@@ -611,6 +649,11 @@ void frmMain::saveSettingsOnce() {
                                                    : normalGeometry().marginsAdded(frame);
     st.top = std::round(tw_.fromY(outer.top()));
     st.left = std::round(tw_.fromX(outer.left()));
+    if (!positionKnown()) {
+        // Where the place cannot be told, the one loaded stands, or the first-start place.
+        st.top = restored_.top ? restored_.topTw : kFirstTop;
+        st.left = restored_.left ? restored_.leftTw : kFirstLeft;
+    }
     st.width = std::round(tw_.fromX(outer.width()));
     st.height = std::round(tw_.fromY(outer.height()));
     st.fil2tagNr = fil2tagNr;

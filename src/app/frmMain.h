@@ -188,6 +188,13 @@ private:
     void saveSettingsOnce();
     void applyRestoredGeometry();
     void applyRestoredPlace();
+    /// `outer` moved onto the available area of the nearest screen, and cut to fit it.
+    QRect onScreen(QRect outer) const;
+    /// Whether the window system tells (and lets the program choose) where the window stands.
+    static bool positionKnown();
+    /// Where the window first stands, in twips from the screen's top left corner.
+    static constexpr double kFirstLeft = 2130;
+    static constexpr double kFirstTop = 3270;
     void fitRestoredFrameSoon();
     /// Puts the window where the settings placed it once its frame is known; `last` gives up
     /// on a frame that never shows.

@@ -68,7 +68,8 @@ public:
     QString iniPath() const { return app::settingsPath(folder.folder); }
     /// Writes id3.ini as a previous run would have left it.
     void saveIni(const QString& dir, int state = 0, int fil2tagNr = 1) const {
-        const app::Settings s{dir, state, 1500, 3000, 12000, 8250, fil2tagNr};
+        // A place that lies on the offscreen platform's screen of 800 x 600 pixels.
+        const app::Settings s{dir, state, 1500, 750, 11250, 7500, fil2tagNr};
         QCOMPARE_EQ(app::saveSettings(iniPath(), s), code::kOk);
     }
 

@@ -25,6 +25,7 @@
 #include <QProgressBar>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <cstring>
 
 using namespace sorvel;
 using namespace sorvel::test;
@@ -88,7 +89,7 @@ private Q_SLOTS:
         QCOMPARE(f.rows().rowCount(), 3);
         QCOMPARE(f.w->fil2tagNr, 4);
         QVERIFY(!f.child("frmSplash")->isVisible());
-        QCOMPARE(f.w->frameGeometry(), tw().rect(3000, 1500, 12000, 8250));
+        QCOMPARE(f.w->frameGeometry(), tw().rect(750, 1500, 11250, 7500));
 
         f.w->fil2tagNr = 2;
         byMenu ? f.child<QAction>("mnuAvsluta")->trigger() : void(f.w->close());
@@ -97,7 +98,7 @@ private Q_SLOTS:
         QCOMPARE(app::loadSettings(f.iniPath(), back), 2);
         const std::string folder = f.music.path().chopped(1).toStdString();
         QCOMPARE(back.calls, (Calls{"drive " + folder, "folder " + folder, "state 0", "top 1500",
-                                    "left 3000", "width 12000", "height 8250"}));
+                                    "left 750", "width 11250", "height 7500"}));
         // Whatever happens to the window now, the file is not written a second time.
         QVERIFY(QFile::remove(f.iniPath()));
         f.w->close();
@@ -120,7 +121,7 @@ private Q_SLOTS:
         app::frmMain& w = f.make();
         w.Form_Load();
         // As such window systems do: the window itself where its frame was asked for.
-        const QRect asked = tw().rect(3000, 1500, 12000, 8250);
+        const QRect asked = tw().rect(750, 1500, 11250, 7500);
         w.setGeometry(asked);
         w.setWindowState(state == 2 ? Qt::WindowMaximized : Qt::WindowNoState);
         w.show();
@@ -133,7 +134,55 @@ private Q_SLOTS:
         ScriptedSettings back;
         QCOMPARE(app::loadSettings(f.iniPath(), back), 1);
         QCOMPARE(Calls(back.calls.end() - 4, back.calls.end()),
-                 (Calls{"top 1500", "left 3000", "width 12000", "height 8250"}));
+                 (Calls{"top 1500", "left 750", "width 11250", "height 7500"}));
+    }
+
+    // A place saved on a monitor since unplugged, or a size from a larger one: the window comes
+    // up on the screen, fitted to it, and is saved so.
+    void placeOffEveryScreenOrLargerThanItComesBackOnIt_data() {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QRectF>("saved");  // left, top, width, height in twips
+        QTest::newRow("right of the screen") << 0 << QRectF(60000, 1500, 12000, 8250);
+        QTest::newRow("above and left of it") << 0 << QRectF(-30000, -30000, 12000, 8250);
+        QTest::newRow("larger than it") << 0 << QRectF(0, 0, 60000, 40000);
+        QTest::newRow("maximised, right of it") << 2 << QRectF(60000, 1500, 12000, 8250);
+    }
+    void placeOffEveryScreenOrLargerThanItComesBackOnIt() {
+        QFETCH(int, state);
+        QFETCH(QRectF, saved);
+        WindowFixture f;
+        QCOMPARE(app::saveSettings(f.iniPath(), {f.music.path().chopped(1), state, saved.top(),
+                                                 saved.left(), saved.width(), saved.height(), 1}),
+                 code::kOk);
+        f.make().Form_Load();
+        f.w->show();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(f.w->isMaximized(), state == 2);
+        if (state == 0)
+            QVERIFY(screen.contains(f.w->frameGeometry()));
+        f.w->close();
+        ScriptedSettings back;
+        QCOMPARE(app::loadSettings(f.iniPath(), back), 1);
+        QRectF place;
+        for (const std::string& call : back.calls) {
+            const auto value = [&](const char* what) {
+                return call.rfind(what, 0) == 0 ? std::stod(call.substr(std::strlen(what))) : -1.0;
+            };
+            if (value("top ") != -1.0)
+                place.setTop(value("top "));
+            if (value("left ") != -1.0)
+                place.moveLeft(value("left "));
+            if (value("width ") != -1.0)
+                place.setWidth(value("width "));
+            if (value("height ") != -1.0)
+                place.setHeight(value("height "));
+        }
+        QVERIFY2(
+            screen.contains(tw().rect(place.left(), place.top(), place.width(), place.height())),
+            qPrintable(u"%1 %2 %3 %4"_s.arg(place.left())
+                           .arg(place.top())
+                           .arg(place.width())
+                           .arg(place.height())));
     }
 
     void layoutAtTheMinimumSizeAboveItMaximisedAndMinimised() {
