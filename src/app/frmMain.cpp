@@ -9,6 +9,7 @@
 #include "app/frmSplash.h"
 #include "app/resources.h"
 #include "app/tag_text_validator.h"
+#include "app/undo_accessible.h"
 #include "browse/scan.h"
 #include "platform/names.h"
 #include "tag/genre.h"
@@ -100,6 +101,7 @@ frmMain::frmMain(Services services, QWidget* parent)
     setWindowIcon(icon);
 
     createControls();
+    describeUndoForScreenReaders();
     createMenus();
     createStatusBar();
     nameForScreenReaders();

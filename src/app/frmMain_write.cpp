@@ -6,6 +6,7 @@
 #include "write/engine.h"
 #include "write/spara.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
@@ -110,6 +111,9 @@ void frmMain::showUndoState() {
     mnuAngra->setEnabled(!text.isEmpty());
     mnuAngra->setToolTip(text.isEmpty() ? QStringLiteral("Inget att ångra") : text);
     mnuAngra->setStatusTip(text);
+    // A screen reader hears the tip as the command's description (see undo_accessible.h).
+    QAccessibleEvent changed(mnuAngra, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 void frmMain::mnuAngra_Click() {

@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QStandardPaths>
@@ -497,6 +498,23 @@ private Q_SLOTS:
         QCOMPARE(
             QAccessible::queryAccessibleInterface(t.child("cmdAr"))->text(QAccessible::Description),
             u"Spara det inskrivna årtalet i smatliga markerade filer."_s);
+        // "&Ångra" tells what it will take back, and a screen reader can press it.
+        t.click(t.row("a"));
+        const QByteArray a = t.bytes("a");
+        t.type("txtArtist", u"Ny"_s);
+        t.press("cmdSpara");
+        QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(t.w->menuBar());
+        QAccessibleInterface* undo = nullptr;
+        for (int i = 0; i < bar->childCount(); ++i) {
+            if (bar->child(i)->text(QAccessible::Name) == u"Ångra"_s)
+                undo = bar->child(i);
+        }
+        QVERIFY(undo != nullptr);
+        QCOMPARE(undo->role(), QAccessible::MenuItem);
+        QCOMPARE(undo->text(QAccessible::Description), u"Ångra: Spara tag till 1 fil"_s);
+        undo->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(t.bytes("a"), a);
+        QVERIFY(undo->state().disabled);
         // The folder tree's one column is named, not numbered.
         QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(t.child("Dir1"));
         QCOMPARE(tree->tableInterface()->columnDescription(0), u"Mappar"_s);
