@@ -62,7 +62,7 @@ void FolderList::openHighlighted() {
     if (p.isEmpty()) {
         return;
     }
-    if (const Code c = setPath(model_.root(), p); c != code::kOk) {
+    if (const Code c = openInTree(p); c != code::kOk) {
         Q_EMIT openFailed(p, c);
     }
 }

@@ -21,6 +21,8 @@ public:
     /// the path differs from the one open. A path that is no folder that can be listed fails with
     /// its code and changes nothing.
     Code setPath(const QString& driveRoot, const QString& path);
+    /// Opens `path` in the tree on show, as a double click on it does.
+    Code openInTree(const QString& path) { return setPath(model_.root(), path); }
 
 Q_SIGNALS:
     void pathChanged();

@@ -386,8 +386,16 @@ void frmMain::connectHandlers() {
     connect(Drive1, &QComboBox::currentIndexChanged, this, &frmMain::Drive1_Change);
     connect(Drive1, &DriveChooser::aboutToShowPopup, this, &frmMain::fillDrives);
     connect(Dir1, &FolderList::pathChanged, this, &frmMain::Dir1_Change);
-    connect(Dir1, &FolderList::openFailed, this, [this](const QString&, int c) {
-        s_.boxes.show(QStringLiteral("Fel"), errorText(c), Icon::Critical, Buttons::Ok);
+    connect(Dir1, &FolderList::openFailed, this, [this](const QString& path, int c) {
+        while (c == code::kDeviceUnavailable) {
+            if (!retryDrive(s_.drives.driveOf(path).root)) {
+                return;
+            }
+            c = Dir1->openInTree(path);
+        }
+        if (c != code::kOk) {
+            s_.boxes.show(QStringLiteral("Fel"), errorText(c), Icon::Critical, Buttons::Ok);
+        }
     });
     connect(ListView1, &FileListView::listClicked, this, &frmMain::ListView1_Click);
     connect(ListView1, &FileListView::keyDown, this, &frmMain::ListView1_KeyDown);
@@ -818,17 +826,20 @@ void frmMain::Drive1_Change() {
             s_.boxes.show(QStringLiteral("Fel"), errorText(c), Icon::Critical, Buttons::Ok);
             return;
         }
-        const Answer a = s_.boxes.show(
-            QStringLiteral("Fel"),
-            QStringLiteral("Enhet ") + drive.root + QStringLiteral(" går inte att komma åt."),
-            Icon::None, Buttons::RetryCancel);
-        if (a == Answer::Retry) {
+        if (retryDrive(drive.root)) {
             continue;
         }
         // Both choosers agree again on the folder on show.
         selectDrive(s_.drives.driveOf(Dir1->path()).root);
         return;
     }
+}
+
+bool frmMain::retryDrive(const QString& root) {
+    return s_.boxes.show(
+               QStringLiteral("Fel"),
+               QStringLiteral("Enhet ") + root + QStringLiteral(" går inte att komma åt."),
+               Icon::None, Buttons::RetryCancel) == Answer::Retry;
 }
 
 QString frmMain::dir1Path() const {
@@ -850,11 +861,15 @@ void frmMain::Dir1_Change() {
         journal_.clear();
         showUndoState();
     }
-    driveFolders_[s_.drives.driveOf(Dir1->path()).root] = Dir1->path();
+    const QString root = s_.drives.driveOf(Dir1->path()).root;
+    driveFolders_[root] = Dir1->path();
 
     RowSink sink(*this);
     std::size_t found = 0;
-    const Code c = browse::scanFolder(s_.fs, katalog, sink, found);
+    Code c = browse::scanFolder(s_.fs, katalog, sink, found);
+    while (c == code::kDeviceUnavailable && retryDrive(root)) {
+        c = browse::scanFolder(s_.fs, katalog, sink, found);
+    }
     model_->append(std::move(sink.rows));
     flushStatus();
     if (c != code::kOk) {
@@ -864,7 +879,9 @@ void frmMain::Dir1_Change() {
             QStringLiteral("Katalogen %1 går inte att läsa (fel av typen %2).").arg(katalog).arg(c);
         setStatus(text);
         flushStatus();
-        s_.boxes.show(QStringLiteral("Fel"), text, Icon::Critical, Buttons::Ok);
+        if (c != code::kDeviceUnavailable) {
+            s_.boxes.show(QStringLiteral("Fel"), text, Icon::Critical, Buttons::Ok);
+        }
         return;
     }
     if (found == 0) {

@@ -211,6 +211,8 @@ private:
     void flushStatus();
     int selectDrive(const QString& root);
     Code openFolder(const QString& folder);
+    /// Says that the drive of `root` cannot be reached; true when the user asks to try again.
+    bool retryDrive(const QString& root);
 
     Services s_;
     Twips tw_;

@@ -85,6 +85,10 @@ QString katalogFor(const QString& folder) {
 Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& observer,
                 std::size_t& rows) {
     rows = 0;
+    // Asked once, so that a folder whose server has gone ends the scan instead of holding it.
+    if (const Code c = fs.probeFolder(katalog); c != code::kOk) {
+        return c;
+    }
     std::size_t count = 0;
     if (const Code c = fs.listMp3(katalog, nullptr, count); c != code::kOk) {
         return c;

@@ -2,6 +2,7 @@
 
 #include "platform/folders.h"
 #include "platform/names.h"
+#include "platform/probe.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -213,11 +215,33 @@ std::vector<Drives::Drive> PosixDrives::list() {
         }
     }
     std::vector<Drive> all = drivesFromMounts(mounts, labels);
+    // Every root is asked at once, each on a thread of its own, so that mounts that do not answer
+    // cost the list one wait together, and that only the first time: while a root's question is
+    // still unanswered from before, the list does not wait for it again.
+    std::vector<Probe> probes;
+    probes.reserve(all.size());
+    for (const Drive& d : all) {
+        std::string native = encodeName(d.root).toStdString();
+        std::string key = "stat " + native;
+        probes.emplace_back(std::move(key), [native = std::move(native)] {
+            Finding f;
+            struct stat st {};
+            if (::stat(native.c_str(), &st) != 0) {
+                f.code = codeFromErrno(errno);
+            } else if (!S_ISDIR(st.st_mode)) {
+                f.code = code::kPathNotFound;
+            }
+            return f;
+        });
+    }
+    const auto now = std::chrono::steady_clock::now();
     std::vector<Drive> drives;
-    for (Drive& d : all) {
-        struct stat st {};
-        if (::stat(encodeName(d.root).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            drives.push_back(std::move(d));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const std::optional<Finding> found =
+            probes[i].answerBy(probes[i].wasWaiting() ? now : now + kAnswerTime);
+        // A root that does not answer stays in the list: choosing it says it cannot be reached.
+        if (!found || found->code == code::kOk) {
+            drives.push_back(std::move(all[i]));
         }
     }
     return drives;

@@ -38,9 +38,11 @@ Drives::Drive driveOfPath(const std::vector<Drives::Drive>& drives, const QStrin
 /// The mounted file systems of this machine, read afresh on every call.
 class PosixDrives : public Drives {
 public:
+    /// A mount whose root does not answer within kAnswerTime (probe.h) is listed all the same.
     std::vector<Drive> list() override;
     Drive driveOf(const QString& path) override;
-    /// A drive whose mount has gone, or whose root cannot be reached, is code::kDeviceUnavailable.
+    /// A drive whose mount has gone, or whose root cannot be reached or does not answer within
+    /// kAnswerTime, is code::kDeviceUnavailable.
     Code check(const Drive& drive) override;
 };
 

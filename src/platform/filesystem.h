@@ -46,6 +46,11 @@ public:
     /// Appends to `names` in the order the system lists them; with `names` null only counts.
     virtual Code listMp3(const QString& folder, std::vector<QString>* names,
                          std::size_t& count) = 0;
+    /// Whether `folder` can be listed, asked so that a file system that never answers (a server
+    /// gone, a stopped FUSE daemon) cannot hold the caller: code::kDeviceUnavailable when there is
+    /// no answer within kAnswerTime (probe.h), else as listMp3() would begin. Costs a thread: ask
+    /// once before a listing, not per file. Here code::kOk, for file systems that always answer.
+    virtual Code probeFolder(const QString& folder);
 
     /// Opens an existing regular file and gives its length in bytes; never creates a file and never
     /// blocks on a FIFO or device (anything but a regular file is code::kAccess). The path is taken
@@ -115,6 +120,7 @@ public:
     PosixFileSystem& operator=(const PosixFileSystem&) = delete;
 
     Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override;
+    Code probeFolder(const QString& folder) override;
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override;
     Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override;
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override;

@@ -1,23 +1,21 @@
 #pragma once
 
 #include "platform/errors.h"
-#include "platform/names.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
-#include <QString>
 #include <cerrno>
 #include <string_view>
 
 namespace sorvel::platform {
 
-/// Walks the entries of `folder` whose names do not begin with "." (hidden ones, "." and ".."),
-/// in the order the system lists them. `wanted(name)` picks names by their text; for each of
-/// those that is of file type `kind` (S_IFREG or S_IFDIR, links followed) `found(name)` is called.
-/// Only entries the directory does not type are looked at with a stat.
+/// Walks the entries of `folder` (as the system names it) whose names do not begin with "." (hidden
+/// ones, "." and ".."), in the order the system lists them. `wanted(name)` picks names by their
+/// text; for each of those that is of file type `kind` (S_IFREG or S_IFDIR, links followed)
+/// `found(name)` is called. Only entries the directory does not type are looked at with a stat.
 template <class Wanted, class Found>
-Code forEachEntry(const QString& folder, mode_t kind, Wanted&& wanted, Found&& found) {
-    DIR* dir = ::opendir(encodeName(folder).constData());
+Code forEachEntry(const char* folder, mode_t kind, Wanted&& wanted, Found&& found) {
+    DIR* dir = ::opendir(folder);
     if (dir == nullptr) {
         return codeFromErrno(errno);
     }

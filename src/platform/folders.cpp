@@ -2,6 +2,7 @@
 
 #include "platform/folder_entries.h"
 #include "platform/names.h"
+#include "platform/probe.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -11,19 +12,38 @@
 namespace sorvel::platform {
 
 Code listFolders(const QString& folder, std::vector<QString>& names) {
-    return forEachEntry(
-        folder, S_IFDIR, [](std::string_view) { return true; },
-        [&](std::string_view name) { names.push_back(decodeName(name)); });
+    std::string native = encodeName(folder).toStdString();
+    std::string key = "list " + native;
+    const std::optional<Finding> found = ask(std::move(key), [native = std::move(native)] {
+        Finding f;
+        f.code = forEachEntry(
+            native.c_str(), S_IFDIR, [](std::string_view) { return true; },
+            [&](std::string_view name) { f.names.emplace_back(name); });
+        return f;
+    });
+    if (!found) {
+        return code::kDeviceUnavailable;
+    }
+    for (const std::string& name : found->names) {
+        names.push_back(decodeName(name));
+    }
+    return found->code;
 }
 
 Code checkFolder(const QString& path) {
-    const QByteArray p = encodeName(path);
-    DIR* dir = ::opendir(p.constData());
-    if (dir == nullptr) {
-        return codeFromErrno(errno);
-    }
-    ::closedir(dir);
-    return code::kOk;
+    std::string native = encodeName(path).toStdString();
+    std::string key = "open " + native;
+    const std::optional<Finding> found = ask(std::move(key), [native = std::move(native)] {
+        Finding f;
+        DIR* dir = ::opendir(native.c_str());
+        if (dir == nullptr) {
+            f.code = codeFromErrno(errno);
+        } else {
+            ::closedir(dir);
+        }
+        return f;
+    });
+    return found ? found->code : code::kDeviceUnavailable;
 }
 
 }  // namespace sorvel::platform

@@ -9,10 +9,12 @@ namespace sorvel::platform {
 
 /// Names (not paths) of the folders directly inside `folder`, links to folders included, in the
 /// order the system lists them. Hidden folders (a name beginning with ".") are left out. Names are
-/// decoded with decodeName(), so every one of them reaches its folder again.
+/// decoded with decodeName(), so every one of them reaches its folder again. A folder whose file
+/// system does not answer within kAnswerTime (probe.h) is code::kDeviceUnavailable.
 Code listFolders(const QString& folder, std::vector<QString>& names);
 
-/// Whether `path` names a folder that can be listed now; code::kOk or the failure's code.
+/// Whether `path` names a folder that can be listed now; code::kOk or the failure's code, which is
+/// code::kDeviceUnavailable where the file system does not answer within kAnswerTime.
 Code checkFolder(const QString& path);
 
 }  // namespace sorvel::platform

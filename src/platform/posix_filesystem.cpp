@@ -1,5 +1,6 @@
 #include "platform/filesystem.h"
 #include "platform/folder_entries.h"
+#include "platform/folders.h"
 #include "platform/names.h"
 
 #include <dirent.h>
@@ -81,12 +82,21 @@ int moveOverReservation(const char* from, const char* to) {
 Code PosixFileSystem::listMp3(const QString& folder, std::vector<QString>* names,
                               std::size_t& count) {
     count = 0;
-    return forEachEntry(folder, S_IFREG, endsWithMp3, [&](std::string_view name) {
-        ++count;
-        if (names != nullptr) {
-            names->push_back(decodeName(name));
-        }
-    });
+    return forEachEntry(encodeName(folder).constData(), S_IFREG, endsWithMp3,
+                        [&](std::string_view name) {
+                            ++count;
+                            if (names != nullptr) {
+                                names->push_back(decodeName(name));
+                            }
+                        });
+}
+
+Code FileSystem::probeFolder(const QString&) {
+    return code::kOk;
+}
+
+Code PosixFileSystem::probeFolder(const QString& folder) {
+    return checkFolder(folder);
 }
 
 Code PosixFileSystem::open(const QString& path, Access access, int& fd, std::uint64_t& size) {

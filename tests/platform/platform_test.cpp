@@ -4,6 +4,7 @@
 #include "platform/drives_posix.h"
 #include "platform/filesystem.h"
 #include "platform/names.h"
+#include "platform/probe.h"
 #include "support/faulty_filesystem.h"
 #include "support/files.h"
 
@@ -20,6 +21,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 using namespace sorvel;
@@ -213,6 +215,28 @@ TEST(Drives, DriveOfAPathMatchesWholeFolderNamesAndAGoneDriveCannotBeReached) {
     EXPECT_EQ(drives.check(drives.driveOf(u"/"_s)), code::kOk);
     EXPECT_EQ(drives.check({u"/media/sorvel-no-such-drive"_s, QString()}),
               code::kDeviceUnavailable);
+}
+
+TEST(Probe, AQuestionWithoutAnswerIsGivenUpAskedOnceAndAnsweredLateWithoutHarm) {
+    // The question waits at the gate, as a call into a file system whose server has gone.
+    std::promise<void> opening;
+    const std::shared_future<void> gate = opening.get_future().share();
+    const auto question = [gate] {
+        gate.wait();
+        return Finding{code::kAccess, {"svar"}};
+    };
+    {
+        EXPECT_FALSE(ask("test gate", question, std::chrono::milliseconds(50)));
+        const Probe again("test gate", question);
+        EXPECT_TRUE(again.wasWaiting());
+        EXPECT_FALSE(again.answerBy(std::chrono::steady_clock::now()));
+    }
+    // No one waits any more when the answer comes.
+    opening.set_value();
+    const std::optional<Finding> late = ask("test gate", question, std::chrono::seconds(10));
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->code, code::kAccess);
+    EXPECT_EQ(late->names, std::vector<std::string>{"svar"});
 }
 
 TEST(ProgramFolder, IsTheFolderTheProgramRunsFromByteForByte) {

@@ -5,6 +5,7 @@
 #include "desktop_home.h"
 #include "mounts.h"
 #include "platform/gio_trash.h"
+#include "watchdog.h"
 #include "window/window_fixture.h"
 
 #include <fcntl.h>
@@ -14,10 +15,7 @@
 #include <unistd.h>
 #include <QLabel>
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 using namespace sorvel;
@@ -25,36 +23,6 @@ using namespace sorvel::test;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-/// Ends the process with a message when a case runs longer than it may.
-class Watchdog {
-public:
-    Watchdog(QByteArray what, std::chrono::seconds limit)
-        : thread_([this, what = std::move(what), limit] {
-              std::unique_lock lock(mutex_);
-              if (!done_.wait_for(lock, limit, [this] { return over_; })) {
-                  std::fprintf(stderr, "%s hangs: still running after %lld s\n", what.constData(),
-                               static_cast<long long>(limit.count()));
-                  std::_Exit(124);
-              }
-          }) {}
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-    ~Watchdog() {
-        {
-            const std::lock_guard lock(mutex_);
-            over_ = true;
-        }
-        done_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable done_;
-    bool over_ = false;
-    std::thread thread_;
-};
 
 /// Takes from this thread the capabilities by which root reads and writes what its mode forbids,
 /// for as long as the object lives, so that a mode of 000 refuses it as it refuses a user.

@@ -44,15 +44,17 @@ public:
         mp3(music, QStringLiteral("c.mp3"), "Cher", "Believe", "Believe", "1998", 17, '\0');
     }
 
-    /// The window, with the fake trash unless a real one is given, and the scripted message boxes
-    /// unless `realBoxes` is set: then the real ones, which `user` answers.
-    app::frmMain& make(platform::Trash* realTrash = nullptr) {
+    /// The window, with the fake trash and drives unless real ones are given, and the scripted
+    /// message boxes unless `realBoxes` is set: then the real ones, which `user` answers.
+    app::frmMain& make(platform::Trash* realTrash = nullptr,
+                       platform::Drives* realDrives = nullptr) {
         platform::Trash& bin = realTrash != nullptr ? *realTrash : trash;
+        platform::Drives& mounts = realDrives != nullptr ? *realDrives : drives;
         platform::MessageBoxes& shown = realBoxes ? static_cast<platform::MessageBoxes&>(qtBoxes)
                                                   : static_cast<platform::MessageBoxes&>(boxes);
         window = std::make_unique<app::frmMain>(
             app::frmMain::Services{fs, shown, realOpener != nullptr ? *realOpener : opener, clock,
-                                   registry, folder, drives, bin});
+                                   registry, folder, mounts, bin});
         qtBoxes.setOwner(window.get());
         w = window.get();
         list = child<app::FileListView>("ListView1");
