@@ -211,10 +211,10 @@ TEST_F(Scan, ManyFilesInFlightGiveTheRowsAndReportsOfOneAfterTheOther) {
         const auto at = [&](const char* n) { return dir.file(QString::fromUtf8(n)).toUtf8(); };
         ::unlink(at("borta.mp3"));
         ::unlink(at("fifo.mp3"));
-        ::mkfifo(at("fifo.mp3"), 0644);
+        EXPECT_EQ(::mkfifo(at("fifo.mp3"), 0644), 0);
         ::unlink(at("mapp.mp3"));
-        ::mkdir(at("mapp.mp3"), 0755);
-        ::truncate(at("krymper.mp3"), 100);
+        EXPECT_EQ(::mkdir(at("mapp.mp3"), 0755), 0);
+        EXPECT_EQ(::truncate(at("krymper.mp3"), 100), 0);
     };
     const WithoutReadOverride plainUser;
     if (const int fd = ::open(locked.toUtf8().constData(), O_RDONLY); fd >= 0 && ::close(fd) == 0)

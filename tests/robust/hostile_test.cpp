@@ -185,17 +185,17 @@ private Q_SLOTS:
             {"a",
              [](const QByteArray& p) {
                  ::unlink(p);
-                 ::mkfifo(p, 0644);
+                 QCOMPARE(::mkfifo(p, 0644), 0);
              }},
             {"b",
              [](const QByteArray& p) {
                  ::unlink(p);
-                 ::symlink("b.mp3", p);
+                 QCOMPARE(::symlink("b.mp3", p), 0);
              }},
             {"c",
              [](const QByteArray& p) {
                  ::unlink(p);
-                 ::mkdir(p, 0755);
+                 QCOMPARE(::mkdir(p, 0755), 0);
              }},
         };
         for (const auto& swap : swaps) {

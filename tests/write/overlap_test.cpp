@@ -103,10 +103,10 @@ TEST_F(Overlap, ManyFilesInFlightWriteWhatOneFileAfterTheOtherWrites) {
         const auto at = [&](const char* n) { return dir.file(QString::fromUtf8(n)).toUtf8(); };
         ::unlink(at("borta.mp3"));
         ::unlink(at("fifo.mp3"));
-        ::mkfifo(at("fifo.mp3"), 0644);
+        EXPECT_EQ(::mkfifo(at("fifo.mp3"), 0644), 0);
         ::unlink(at("mapp.mp3"));
-        ::mkdir(at("mapp.mp3"), 0755);
-        ::truncate(at("krymper.mp3"), 100);
+        EXPECT_EQ(::mkdir(at("mapp.mp3"), 0755), 0);
+        EXPECT_EQ(::truncate(at("krymper.mp3"), 100), 0);
     };
     const auto clear = [&] {
         const auto at = [&](const char* n) { return dir.file(QString::fromUtf8(n)).toUtf8(); };
