@@ -2,6 +2,7 @@
 
 #include "platform/filesystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 
@@ -25,6 +26,9 @@ public:
     /// What close() answers, as NFS reports there a write the server refused; the descriptor is
     /// closed all the same.
     Code closeFailure = code::kOk;
+    /// openTails() finds no descriptor free for any file, so that a batched caller falls back to
+    /// taking each one by one.
+    bool batchesFindNoDescriptor = false;
 
     Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override {
         const Code c = PosixFileSystem::listMp3(folder, names, count);
@@ -64,7 +68,10 @@ public:
     /// As readTails(); writes and closes likewise meet their faults one after the other.
     void openTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                    std::span<platform::FileTail> tails, std::span<int> fds) override {
-        if (!failOpenPath.isEmpty() || failReadNumber != 0) {
+        if (batchesFindNoDescriptor) {
+            std::fill(tails.begin(), tails.end(), platform::FileTail{code::kTooManyFiles});
+            std::fill(fds.begin(), fds.end(), -1);
+        } else if (!failOpenPath.isEmpty() || failReadNumber != 0) {
             FileSystem::openTails(folder, names, bytes, tails, fds);
         } else {
             PosixFileSystem::openTails(folder, names, bytes, tails, fds);

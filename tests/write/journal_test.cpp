@@ -25,7 +25,7 @@ class Undo : public ::testing::Test, public browse::ScanObserver {
 protected:
     void setStatus(const QString& text) override { seen << text; }
     void setProgressMax(int max) override { seen << u"max %1"_s.arg(max); }
-    void setProgress(int) override {}
+    void setProgress(int value) override { seen << u"value %1"_s.arg(value); }
     void addRow(browse::Row&& r) override { scanned.push_back(std::move(r)); }
 
     /// The folder as a scan lists it, by name.
@@ -190,6 +190,101 @@ TEST_F(Undo, FilesChangedGoneTakenOrFailingAreNamedAndTheOthersRestored) {
     EXPECT_EQ(u.failures[0].code, code::kFileExists);
     EXPECT_EQ(readAll(dir.file(u"g.mp3"_s)), original.at(u"f.mp3"_s));
     EXPECT_EQ(readAll(dir.file(u"f.mp3"_s)), "annan");
+}
+
+// Many files at a time, or each one by one as when no descriptor is free for a batch, undo leaves
+// the same bytes, failures, reports and rows: over three batches of files with and without
+// trailers, broken up by renames (one to the name another gave up), with files changed since,
+// gone and read-only, and one whose restore meets a full disk.
+TEST_F(Undo, BatchesRestoreWhatOneFileAfterTheOtherRestores) {
+    struct Outcome {
+        write::UndoResult result;
+        QStringList seen;
+        std::vector<browse::Row> rows;
+        std::map<QString, QByteArray> files;
+    };
+    std::map<QString, QByteArray> original;
+    bool locks = false;
+    const auto run = [&](bool oneByOne) {
+        for (const QString& name : QDir(dir.path()).entryList(QDir::Files))
+            QFile::remove(dir.file(name));
+        for (int i = 0; i < 300; ++i)
+            dir.write(
+                u"fil %1.mp3"_s.arg(i, 3, 10, QChar(u'0')),
+                audio(200 + i) + (i % 3 ? trailer("T", "A", "", "", "", i % 256) : QByteArray()));
+        rows = scan();
+        original = files();
+        write::Command c{u"Artist"_s, {}};
+        write::spara_tag(fs, Typ::Artist, rows, all(), dir.path(), {u"Ny"_s, {}, {}, {}, {}, {}}, 1,
+                         *this, &c);
+        for (const auto& [i, to] : std::vector<std::pair<int, QString>>{
+                 {100, u"x"_s}, {150, u"fil 100"_s}, {200, u"y"_s}}) {
+            const QString from = browse::fileName(rows[i]);
+            EXPECT_EQ(platform::renameMp3(fs, dir.path(), from, to), code::kOk);
+            write::recordRename(fs, c, dir.path(), from, to + u".mp3"_s);
+            rows[i].name = to;
+        }
+        journal.push(std::move(c));
+        const auto written = files();
+        writeAll(dir.file(u"fil 010.mp3"_s),
+                 withField(written.at(u"fil 010.mp3"_s), kArtistAt, 30, "Annan"));
+        writeAll(dir.file(u"fil 011.mp3"_s), written.at(u"fil 011.mp3"_s) + "x");
+        QFile::remove(dir.file(u"fil 020.mp3"_s));
+        const ReadOnly locked(dir.file(u"fil 030.mp3"_s));
+        locks = locked.effective();
+        fs.writes = 0;
+        fs.failWriteNumber = 1;  // the newest file's, fil 299
+        fs.batchesFindNoDescriptor = oneByOne;
+        seen.clear();
+        Outcome o{undo(), {}, {}, {}};
+        fs.failWriteNumber = 0;
+        fs.batchesFindNoDescriptor = false;
+        o.seen = seen;
+        o.rows = rows;
+        o.files = files();
+        return o;
+    };
+    const Outcome many = run(false);
+    const Outcome single = run(true);
+
+    EXPECT_EQ(many.result.restored, single.result.restored);
+    ASSERT_EQ(many.result.failures.size(), single.result.failures.size());
+    for (std::size_t i = 0; i < single.result.failures.size(); ++i) {
+        EXPECT_EQ(many.result.failures[i].file, single.result.failures[i].file);
+        EXPECT_EQ(many.result.failures[i].code, single.result.failures[i].code) << i;
+    }
+    EXPECT_TRUE(many.seen == single.seen);
+    EXPECT_TRUE(many.rows == single.rows);
+    EXPECT_TRUE(many.files == single.files);
+
+    QStringList failed = {u"fil 010.mp3 (ändrad sedan dess)"_s,
+                          u"fil 011.mp3 (ändrad sedan dess)"_s, u"fil 020.mp3 (finns inte)"_s,
+                          u"fil 299.mp3 (disken är full)"_s};
+    if (locks)
+        failed.insert(3, u"fil 030.mp3 (skrivskyddad eller låst)"_s);
+    EXPECT_EQ(write::failureText(many.result.failures, {}).split(u'\n').mid(1), failed);
+    auto restored = many.files;
+    for (const write::Failure& f : many.result.failures) {
+        restored.erase(f.file);
+        original.erase(f.file);
+    }
+    EXPECT_TRUE(restored == original);
+}
+
+// A file a command wrote twice is checked against its older write only once the newer is taken
+// back.
+TEST_F(Undo, AFileWrittenTwiceByOneCommandComesBackWhole) {
+    dir.write(u"a.mp3"_s, audio(300));
+    dir.write(u"b.mp3"_s, audio(300) + trailer("T", "A", "", "", "", 1));
+    rows = scan();
+    const auto before = files();
+    write::Command c{u"Artist"_s, {}};
+    for (const QString& artist : {u"Ett"_s, u"Två"_s})
+        write::spara_tag(fs, Typ::Artist, rows, all(), dir.path(), {artist, {}, {}, {}, {}, {}}, 1,
+                         *this, &c);
+    journal.push(std::move(c));
+    EXPECT_EQ(undo().restored, 4u);
+    EXPECT_EQ(files(), before);
 }
 
 TEST_F(Undo, RecordsAreBoundedTo64MegabytesOldestFirst) {
