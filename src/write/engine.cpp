@@ -3,6 +3,7 @@
 #include "tag/genre.h"
 #include "write/journal.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <climits>
 #include <functional>
@@ -296,6 +297,25 @@ void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& fai
         return;
     boxes.show(QStringLiteral("Fel"), failureText(failures, heading),
                platform::MessageBoxes::Icon::Critical, platform::MessageBoxes::Buttons::Ok);
+}
+
+void showImportOutcome(platform::MessageBoxes& boxes, const WriteResult& result) {
+    if (result.failures.empty() && result.nothingToWrite == 0)
+        return;
+    QStringList parts;
+    if (!result.failures.empty())
+        parts << failureText(result.failures);
+    if (result.nothingToWrite == 1)
+        parts << QStringLiteral("1 fil saknar ID3v2- och APEv2-tag och lämnades som den var.");
+    else if (result.nothingToWrite > 1)
+        parts << QStringLiteral("%1 filer saknar ID3v2- och APEv2-tag och lämnades som de var.")
+                     .arg(result.nothingToWrite);
+    const QString text = parts.join(QStringLiteral("\n\n"));
+    const bool failed = !result.failures.empty();
+    boxes.show(
+        failed ? QStringLiteral("Fel") : QStringLiteral("Tag från ID3v2"), text,
+        failed ? platform::MessageBoxes::Icon::Critical : platform::MessageBoxes::Icon::Information,
+        platform::MessageBoxes::Buttons::Ok);
 }
 
 }  // namespace sorvel::write

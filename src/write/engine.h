@@ -116,4 +116,8 @@ QString failureText(const std::vector<Failure>& failures,
 void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures,
                   const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"));
 
+/// The end message of importOtherTags(): the files not written with their reasons, and how many
+/// had no tag to take from; nothing when every selected file was written.
+void showImportOutcome(platform::MessageBoxes& boxes, const WriteResult& result);
+
 }  // namespace sorvel::write
