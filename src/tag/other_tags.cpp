@@ -12,12 +12,12 @@
 #include <tbytevectorstream.h>
 #include <textidentificationframe.h>
 #include <tfile.h>
-#include <tfilestream.h>
 #include <unistd.h>
 #include <QByteArray>
 #include <QFile>
 
 #include <algorithm>
+#include <functional>
 
 namespace sorvel::tag {
 namespace {
@@ -102,41 +102,81 @@ quint32 bigEndian(const TagLib::ByteVector& b, unsigned at, unsigned n, bool syn
     return v;
 }
 
-// TagLib keeps a frame that runs past the end of its tag (cut short, or a tag that claims more
-// than the file holds) with the text that is there, which would put a truncated artist into the
-// trailer. Walks the frame headers as TagLib does to see whether its last frame was whole.
-bool lastFrameCut(TagLib::File& file, const TagLib::ID3v2::Header& h) {
+bool wanted(const TagLib::ByteVector& id) {
+    static const char* const kIds[] = {"TIT2", "TPE1", "TALB", "TDRC", "TYER", "COMM", "TCON",
+                                       "TT2",  "TP1",  "TAL",  "TYE",  "COM",  "TCO"};
+    for (const char* k : kIds) {
+        if (id == TagLib::ByteVector(k))
+            return true;
+    }
+    return false;
+}
+
+// A file's bytes, read where asked. TagLib's own file stream asks the system for the length and
+// seeks three times for every read, which cost more than all the rest of an import; this reads
+// each piece once, 4 KB at a time around the frame headers.
+class Bytes {
+public:
+    using ReadAt = std::function<TagLib::ByteVector(long pos, unsigned n)>;
+    Bytes(long length, ReadAt readAt) : length_(length), readAt_(std::move(readAt)) {}
+    long length() const { return length_; }
+
+    TagLib::ByteVector at(long pos, unsigned n) {
+        if (pos < 0 || pos >= length_)
+            return {};
+        if (pos < chunkAt_ || pos + static_cast<long>(n) > chunkAt_ + chunk_.size()) {
+            if (n > kChunk)
+                return readAt_(pos, n);
+            chunkAt_ = pos;
+            chunk_ = readAt_(pos, kChunk);
+        }
+        return chunk_.mid(static_cast<unsigned>(pos - chunkAt_), n);
+    }
+
+private:
+    static constexpr unsigned kChunk = 4096;
+    long length_;
+    ReadAt readAt_;
+    long chunkAt_ = 0;
+    TagLib::ByteVector chunk_;
+};
+
+// The tag at the start of the file rebuilt with only the frames the trailer's fields come from,
+// for TagLib to parse. Handing it the whole tag would have it read and copy every picture; here
+// only frame headers and the wanted frames are read. A frame that runs past the end of its tag
+// (cut short, or a tag that claims more than the file holds) is left out: TagLib would keep its
+// truncated text.
+TagLib::ByteVector wantedFrames(Bytes& file) {
+    const TagLib::ID3v2::Header h(file.at(0, 10));
     const unsigned version = h.majorVersion();
+    if (version < 2 || version > 4)
+        return {};
     const unsigned headerSize = version == 2 ? 6 : 10;
-    TagLib::ByteVector data;
     const long available = std::max(0L, file.length() - 10);
     const unsigned length = std::min<unsigned>(h.tagSize(), static_cast<unsigned>(available));
+    // A tag unsynchronised as a whole (2.3 and before) is read whole and decoded first.
     const bool whole = h.unsynchronisation() && version <= 3;
-    if (whole) {
-        file.seek(10);
-        data = TagLib::ID3v2::SynchData::decode(file.readBlock(length));
-    }
+    TagLib::ByteVector data;
+    if (whole)
+        data = TagLib::ID3v2::SynchData::decode(file.at(10, length));
     const unsigned end = whole ? data.size() : length;
     auto at = [&](unsigned pos, unsigned n) -> TagLib::ByteVector {
-        if (whole)
-            return data.mid(pos, n);
-        file.seek(10 + static_cast<long>(pos));
-        return file.readBlock(n);
+        return whole ? data.mid(pos, n) : file.at(10 + static_cast<long>(pos), n);
     };
     unsigned pos = 0;
     if (h.extendedHeader() && version >= 3) {
         const TagLib::ByteVector ext = at(0, 4);
         if (ext.size() < 4)
-            return false;
+            return {};
         pos = version == 3 ? 4 + bigEndian(ext, 0, 4, false) : bigEndian(ext, 0, 4, true);
     }
-    bool cut = false;
+    const unsigned idSize = version == 2 ? 3 : 4;
+    TagLib::ByteVector frames;
     while (pos < end && end - pos > headerSize) {
         const TagLib::ByteVector fh = at(pos, headerSize);
         if (fh.size() < headerSize)
             break;
-        // TagLib stops, keeping nothing of it, at a frame whose name is not a frame's name.
-        const unsigned idSize = version == 2 ? 3 : 4;
+        // Padding, or bytes that are no frame: TagLib stops there too.
         bool named = true;
         for (unsigned i = 0; i < idSize; ++i) {
             const char c = fh[static_cast<int>(i)];
@@ -147,26 +187,27 @@ bool lastFrameCut(TagLib::File& file, const TagLib::ID3v2::Header& h) {
         const quint32 size = version == 2   ? bigEndian(fh, 3, 3, false)
                              : version == 3 ? bigEndian(fh, 4, 4, false)
                                             : bigEndian(fh, 4, 4, true);
-        if (size == 0)
+        if (size == 0 || size > end - pos - headerSize)
             break;
-        cut = size > end - pos - headerSize;
-        if (cut)
-            break;
+        if (wanted(fh.mid(0, idSize)))
+            frames.append(fh).append(at(pos + headerSize, size));
         pos += headerSize + size;
     }
-    return cut;
+    if (frames.isEmpty())
+        return {};
+    TagLib::ByteVector out("ID3", 3);
+    out.append(static_cast<char>(version)).append('\0').append('\0');
+    for (int i = 3; i >= 0; --i)
+        out.append(static_cast<char>((frames.size() >> (7 * i)) & 0x7F));
+    return out.append(frames);
 }
 
-std::optional<OtherTag> read(TagLib::IOStream& stream) {
-    TagsOnly file(&stream);
-    if (!file.isOpen())
-        return std::nullopt;
+std::optional<OtherTag> read(Bytes& file) {
     const long length = file.length();
-    file.seek(0);
-    if (length >= 10 && file.readBlock(3) == TagLib::ByteVector("ID3", 3)) {
-        TagLib::ID3v2::Tag id3(&file, 0);
-        if (!id3.frameList().isEmpty() && lastFrameCut(file, *id3.header()))
-            id3.removeFrame(id3.frameList().back());
+    if (length >= 10 && file.at(0, 3) == TagLib::ByteVector("ID3", 3)) {
+        TagLib::ByteVectorStream stream(wantedFrames(file));
+        TagsOnly parsed(&stream);
+        const TagLib::ID3v2::Tag id3(&parsed, 0);
         OtherTag out;
         out.kind = OtherTag::Kind::Id3v2;
         fromId3v2(id3, out);
@@ -175,17 +216,21 @@ std::optional<OtherTag> read(TagLib::IOStream& stream) {
     }
     // The APEv2 footer ends where the trailer begins, or at the end of a file without one.
     long footer = length - 32;
-    if (length >= 128 + 32) {
-        file.seek(length - 128);
-        if (file.readBlock(3) == TagLib::ByteVector("TAG", 3))
-            footer = length - 128 - 32;
-    }
+    if (length >= 128 + 32 && file.at(length - 128, 3) == TagLib::ByteVector("TAG", 3))
+        footer = length - 128 - 32;
     if (footer < 0)
         return std::nullopt;
-    file.seek(footer);
-    if (file.readBlock(8) != TagLib::ByteVector("APETAGEX", 8))
+    const TagLib::ByteVector foot = file.at(footer, 32);
+    if (foot.size() < 32 || !foot.startsWith("APETAGEX"))
         return std::nullopt;
-    const TagLib::APE::Tag ape(&file, footer);
+    // The tag's items and footer, and its header where it has one: TagLib reads them from there.
+    const quint32 tagSize = foot.toUInt(12, false);
+    if (tagSize <= 32 || tagSize > static_cast<quint32>(footer + 32))
+        return std::nullopt;
+    const long start = footer + 32 - static_cast<long>(tagSize);
+    TagLib::ByteVectorStream stream(file.at(start, tagSize));
+    TagsOnly parsed(&stream);
+    const TagLib::APE::Tag ape(&parsed, static_cast<long>(tagSize) - 32);
     OtherTag out;
     out.kind = OtherTag::Kind::Ape;
     fromApe(ape, out);
@@ -207,15 +252,25 @@ std::optional<OtherTag> readOtherTag(const QString& path) {
         ::close(fd);
         return std::nullopt;
     }
-    TagLib::FileStream stream(fd, true);  // closes the descriptor
-    return read(stream);
+    Bytes file(static_cast<long>(st.st_size), [fd](long pos, unsigned n) {
+        TagLib::ByteVector b(n, '\0');
+        const ssize_t got = ::pread(fd, b.data(), n, pos);
+        b.resize(got > 0 ? static_cast<unsigned>(got) : 0);
+        return b;
+    });
+    std::optional<OtherTag> out = read(file);
+    ::close(fd);
+    return out;
 }
 
 std::optional<OtherTag> readOtherTag(std::span<const std::byte> file) {
-    TagLib::ByteVector data(reinterpret_cast<const char*>(file.data()),
-                            static_cast<unsigned>(file.size()));
-    TagLib::ByteVectorStream stream(data);
-    return read(stream);
+    Bytes bytes(static_cast<long>(file.size()), [file](long pos, unsigned n) {
+        const auto from = static_cast<std::size_t>(pos);
+        const std::size_t count = std::min<std::size_t>(n, file.size() - from);
+        return TagLib::ByteVector(reinterpret_cast<const char*>(file.data()) + from,
+                                  static_cast<unsigned>(count));
+    });
+    return read(bytes);
 }
 
 int genreNumberOf(const QString& text) {
