@@ -145,9 +145,10 @@ void frmMain::showOtherTag() {
     }
     const QString kind = other->kind == tag::OtherTag::Kind::Id3v2 ? QStringLiteral("ID3v2")
                                                                    : QStringLiteral("APEv2");
-    QString text = kind + QStringLiteral(": ") + shown.join(QStringLiteral(" – "));
-    if (differs)
-        text += QStringLiteral(" (skiljer sig från tag)");
+    // The mark comes first, so that a narrow window cuts off the fields rather than it.
+    const QString text =
+        kind + (differs ? QStringLiteral(" (skiljer sig från tag): ") : QStringLiteral(": ")) +
+        shown.join(QStringLiteral(" – "));
     statusPanel2_->setText(text);
     statusPanel2_->setToolTip(text);
 }

@@ -378,7 +378,7 @@ private Q_SLOTS:
         t.start();
         auto* panel = t.child<QLabel>("StatusBar1Panel2");
         const std::pair<const char*, QString> shown[] = {
-            {"a", u"ID3v2: ABBA – Waterloo – Arrival (skiljer sig från tag)"_s},
+            {"a", u"ID3v2 (skiljer sig från tag): ABBA – Waterloo – Arrival"_s},
             {"b", QString()},
             {"c", u"ID3v2: Abba – Waterloo – Arrival"_s}};
         for (const auto& [name, expected] : shown) {
