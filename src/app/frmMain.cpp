@@ -315,6 +315,11 @@ void frmMain::createMenus() {
     mnuAngra->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     mnuAngra->setEnabled(false);
     mnuAngra->setToolTip(QStringLiteral("Inget att ångra"));
+    mnuId3v2 = bar->addAction(QStringLiteral("Tag från ID3v&2"));
+    name(mnuId3v2, "mnuId3v2");
+    mnuId3v2->setStatusTip(
+        QStringLiteral("Skriver titel, artist, album, årtal, kommentar och genre från filernas "
+                       "ID3v2-tag (eller APEv2-tag) i de markerade filernas tag"));
 
     mnuInstallningar = bar->addMenu(QStringLiteral("&Inställningar"));
     name(mnuInstallningar, "mnuInstallningar");
@@ -345,6 +350,8 @@ void frmMain::createMenus() {
     name(mnuHoger, "mnuHoger");
     mnuHogerSpela = mnuHoger->addAction(QStringLiteral("Spela upp"));
     name(mnuHogerSpela, "mnuHogerSpela");
+    mnuHogerId3v2 = mnuHoger->addAction(QStringLiteral("Tag från ID3v&2"));
+    name(mnuHogerId3v2, "mnuHogerId3v2");
     name(mnuHoger->addSeparator(), "mnuHogerHm");
     mnuHogerRadera = mnuHoger->addAction(QStringLiteral("Radera filen"));
     name(mnuHogerRadera, "mnuHogerRadera");
@@ -361,6 +368,15 @@ void frmMain::createStatusBar() {
     statusPanel1_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusPanel1_->setMinimumWidth(1);
     StatusBar1->addWidget(statusPanel1_, 1);
+    statusPanel2_ = new QLabel(StatusBar1);
+    statusPanel2_->setObjectName(QStringLiteral("StatusBar1Panel2"));
+    statusPanel2_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusPanel2_->setMinimumWidth(1);
+    StatusBar1->addWidget(statusPanel2_, 1);
+    // Keeps the second panel clear of the progress bar, which lies over the bar's right end.
+    auto* underProgress = new QWidget(StatusBar1);
+    underProgress->setFixedWidth(tw_.x(kProgressFromRight));
+    StatusBar1->addWidget(underProgress, 0);
 
     // Not part of the status bar's own layout: it lies over the bar's right-hand part.
     ProgressBar1 = new QProgressBar(StatusBar1);
@@ -991,6 +1007,7 @@ void frmMain::clearEditor() {
     txtKommentarer->clear();
     txtKommentarer->setEnabled(false);
     cmdSpara->setEnabled(false);
+    statusPanel2_->clear();
 }
 
 void frmMain::showButtonsFor(int selectedCount) {
@@ -1030,6 +1047,7 @@ void frmMain::ListView1_Click() {
         Combo1->setCurrentIndex(tag::genre_tal2(write::shownText(r.genre)) - 1);
         fill(txtKommentarer, r.comment);
         txtFilnamn->setText(browse::shownName(r));
+        showOtherTag();
     }
     showButtonsFor(selected);
 }

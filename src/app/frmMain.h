@@ -132,9 +132,15 @@ public Q_SLOTS:
     /// `Index` 1 to 4: the hyphen at which the next file name to tag splits.
     void mnuFilnamn2tagNr_Click(int Index);
     void cmdSpara_Click();
+    /// "Tag från ID3v2": fills the trailer of every selected file from its ID3v2 (else APEv2)
+    /// tag, through the same writer as the field buttons.
+    void mnuId3v2_Click();
 
 private:
     void connectWriteCommands();
+    /// The second status panel: the current row's ID3v2 (else APEv2) artist, title and album,
+    /// read from its file now, or nothing when it has neither.
+    void showOtherTag();
     /// Keeps a finished command for "&Ångra" and updates the menu command.
     void keepForUndo(write::Command command);
     void showUndoState();
@@ -248,12 +254,14 @@ private:
     FileListModel* model_ = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* statusPanel1_ = nullptr;
+    QLabel* statusPanel2_ = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
 
     // Menus.
     QAction* mnuAvsluta = nullptr;
     QAction* mnuUppdatera = nullptr;
     QAction* mnuAngra = nullptr;
+    QAction* mnuId3v2 = nullptr;
     QMenu* mnuInstallningar = nullptr;
     QMenu* mnuFilnamn2tag = nullptr;
     std::array<QAction*, 4> mnuFilnamn2tagNr{};  // indexes 1 to 4 at positions 0 to 3
@@ -263,6 +271,7 @@ private:
     QMenu* mnuHoger = nullptr;
     QAction* mnuHogerSpela = nullptr;
     QAction* mnuHogerRadera = nullptr;
+    QAction* mnuHogerId3v2 = nullptr;
 
     frmSplash* splash_ = nullptr;
 

@@ -3,11 +3,13 @@
 #include "app/file_list_model.h"
 #include "app/file_list_view.h"
 #include "app/frmMain.h"
+#include "tag/other_tags.h"
 #include "write/engine.h"
 #include "write/spara.h"
 
 #include <QAccessible>
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
@@ -75,6 +77,8 @@ void frmMain::connectWriteCommands() {
         new MouseDownFilter(cmdFilnamn2Tag, [this](int button, int shift, QPoint pos) {
             cmdFilnamn2Tag_MouseDown(button, shift, pos);
         }));
+    connect(mnuId3v2, &QAction::triggered, this, &frmMain::mnuId3v2_Click);
+    connect(mnuHogerId3v2, &QAction::triggered, this, &frmMain::mnuId3v2_Click);
     for (QAction* item : mnuFilnamn2tagNr) {
         const int index = item->property("index").toInt();
         connect(item, &QAction::triggered, this, [this, index] { mnuFilnamn2tagNr_Click(index); });
@@ -99,6 +103,54 @@ void frmMain::spara_tag(int typ) {
     // "Klar" and the empty bar are on screen before any failure message waits for an answer.
     flushStatus();
     write::showFailures(s_.boxes, result.failures);
+}
+
+void frmMain::mnuId3v2_Click() {
+    const std::vector<bool> selected = selectedFlags();
+    WriterStatus status(*this);
+    write::WriteResult result;
+    write::Command command{QStringLiteral("Tag från ID3v2"), {}};
+    model_->changeRows([&](std::vector<browse::Row>& rows) {
+        result = write::importOtherTags(s_.fs, rows, selected, katalog, status, &command);
+    });
+    keepForUndo(std::move(command));
+    ListView1_Click();  // the editor and the second panel show what was written
+    forgetTyping();
+    flushStatus();
+    write::showImportOutcome(s_.boxes, result);
+}
+
+void frmMain::showOtherTag() {
+    const int current = currentRow();
+    if (current < 0) {
+        statusPanel2_->clear();
+        return;
+    }
+    const browse::Row& r = model_->row(current);
+    const std::optional<tag::OtherTag> other = tag::readOtherTag(katalog + browse::fileName(r));
+    if (!other) {
+        statusPanel2_->clear();
+        return;
+    }
+    QStringList shown;
+    bool differs = false;
+    const std::pair<const std::optional<QString>&, const QString&> fields[] = {
+        {other->artist, r.artist}, {other->title, r.title}, {other->album, r.album}};
+    for (const auto& [value, stored] : fields) {
+        if (!value)
+            continue;
+        shown << *value;
+        // What an import would write, against what the tag shows.
+        differs = differs || value->left(tag::kTextWidth) != write::shownText(stored);
+    }
+    const QString kind = other->kind == tag::OtherTag::Kind::Id3v2 ? QStringLiteral("ID3v2")
+                                                                   : QStringLiteral("APEv2");
+    // The mark comes first, so that a narrow window cuts off the fields rather than it.
+    const QString text =
+        kind + (differs ? QStringLiteral(" (skiljer sig från tag): ") : QStringLiteral(": ")) +
+        shown.join(QStringLiteral(" – "));
+    statusPanel2_->setText(text);
+    statusPanel2_->setToolTip(text);
 }
 
 void frmMain::keepForUndo(write::Command command) {

@@ -3,8 +3,11 @@
 #include "tag/genre.h"
 #include "write/journal.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <climits>
+#include <functional>
+#include <utility>
 
 namespace sorvel::write {
 namespace {
@@ -89,10 +92,20 @@ tag::TagRecord recordFor(const browse::Row& row) {
     return t;
 }
 
-WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row>& rows,
+namespace {
+
+/// What a command makes of one selected row: the row as it is to read after the write, or the
+/// reason the file is left alone.
+using Plan = std::function<Code(const browse::Row& row, browse::Row& updated)>;
+
+/// The answer of a Plan for a file that has nothing to write and is counted, not named.
+constexpr Code kNothingToWrite = -3;
+
+/// The loop every writing command shares: plans each selected row, hands the files to the file
+/// system a batch at a time, then reports and updates the rows in list order.
+WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                       const std::vector<bool>& selected, const QString& katalog,
-                      const EditorValues& editor, int fil2tagNr, Observer& observer,
-                      Command* record) {
+                      tag::NoGenre noGenre, const Plan& plan, Observer& observer, Command* record) {
     WriteResult result;
     if (record != nullptr) {
         // One allocation for the whole run: growing the records as they come would copy them
@@ -104,10 +117,6 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
     if (!rows.empty())
         observer.setProgressMax(clampToInt(rows.size()));
     observer.setProgress(0);
-    // The genre command sets the genre; every other command leaves a file's own no-genre byte
-    // (Blues 0, or a Winamp genre) as it was, since the row cannot tell them apart.
-    const tag::NoGenre noGenre =
-        typ == Typ::Genre ? tag::NoGenre::Write255 : tag::NoGenre::KeepFileByte;
     const QString ending = QStringLiteral(".mp3");
     const QString sparar = QStringLiteral("Sparar ");
 
@@ -116,11 +125,22 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
     std::vector<tag::WriteJob> jobs;
     std::vector<std::size_t> rowOf;
     std::vector<browse::Row> updates;
+    // Rows the plan refused, in list order, with the reason; reported in their place.
+    std::vector<std::pair<std::size_t, Code>> refused;
+    std::size_t nextRefused = 0;
     std::size_t reported = 0;
     auto report = [&](std::size_t end) {
         std::size_t j = 0;
         for (; reported < end; ++reported) {
             observer.setProgress(clampToInt(reported + 1));
+            if (nextRefused < refused.size() && refused[nextRefused].first == reported) {
+                const Code why = refused[nextRefused++].second;
+                if (why == kNothingToWrite)
+                    ++result.nothingToWrite;
+                else
+                    result.failures.push_back({browse::shownName(rows[reported]) + ending, why});
+                continue;
+            }
             if (j == rowOf.size() || rowOf[j] != reported)
                 continue;
             tag::WriteJob& job = jobs[j];
@@ -147,12 +167,49 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
         jobs.clear();
         rowOf.clear();
         updates.clear();
+        refused.clear();
+        nextRefused = 0;
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (i >= selected.size() || !selected[i])
             continue;
         const browse::Row& row = rows[i];
-        browse::Row& updated = updates.emplace_back(row);
+        browse::Row updated = row;
+        if (const Code c = plan(row, updated); c != code::kOk) {
+            refused.emplace_back(i, c);
+            continue;
+        }
+        jobs.push_back({browse::fileName(row),
+                        recordFor(updated),
+                        noGenre,
+                        code::kOk,
+                        {},
+                        {row.print, {}, {}}});
+        updates.push_back(std::move(updated));
+        rowOf.push_back(i);
+        if (jobs.size() == kBatch) {
+            tag::skriv_tags(fs, katalog, jobs);
+            report(i + 1);
+        }
+    }
+    tag::skriv_tags(fs, katalog, jobs);
+    report(rows.size());
+    observer.setProgress(0);
+    observer.setStatus(QStringLiteral("Klar"));
+    return result;
+}
+
+}  // namespace
+
+WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row>& rows,
+                      const std::vector<bool>& selected, const QString& katalog,
+                      const EditorValues& editor, int fil2tagNr, Observer& observer,
+                      Command* record) {
+    // The genre command sets the genre; every other command leaves a file's own no-genre byte
+    // (Blues 0, or a Winamp genre) as it was, since the row cannot tell them apart.
+    const tag::NoGenre noGenre =
+        typ == Typ::Genre ? tag::NoGenre::Write255 : tag::NoGenre::KeepFileByte;
+    const Plan plan = [&](const browse::Row& row, browse::Row& updated) {
         switch (typ) {
             case Typ::Artist:
                 updated.artist = storedFor(editor.artist, row.artist);
@@ -179,23 +236,45 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
                 break;
             }
         }
-        jobs.push_back({browse::fileName(row),
-                        recordFor(updated),
-                        noGenre,
-                        code::kOk,
-                        {},
-                        {row.print, {}, {}}});
-        rowOf.push_back(i);
-        if (jobs.size() == kBatch) {
-            tag::skriv_tags(fs, katalog, jobs);
-            report(i + 1);
-        }
+        return code::kOk;
+    };
+    return writeRows(fs, rows, selected, katalog, noGenre, plan, observer, record);
+}
+
+browse::Row importedRow(const browse::Row& row, const tag::OtherTag& other) {
+    browse::Row updated = row;
+    auto take = [](QString& field, const std::optional<QString>& value, qsizetype width) {
+        if (value)
+            field = storedFor(value->left(width), field);
+    };
+    take(updated.title, other.title, tag::kTextWidth);
+    take(updated.artist, other.artist, tag::kTextWidth);
+    take(updated.album, other.album, tag::kTextWidth);
+    take(updated.year, other.year, tag::kYearWidth);
+    take(updated.comment, other.comment, tag::kTextWidth);
+    if (other.genre) {
+        if (const int n = tag::genreNumberOf(*other.genre); n >= 0)
+            updated.genre = tag::tal_genre(n);
     }
-    tag::skriv_tags(fs, katalog, jobs);
-    report(rows.size());
-    observer.setProgress(0);
-    observer.setStatus(QStringLiteral("Klar"));
-    return result;
+    return updated;
+}
+
+WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& rows,
+                            const std::vector<bool>& selected, const QString& katalog,
+                            Observer& observer, Command* record, const OtherTagReader& reader) {
+    const Plan plan = [&](const browse::Row& row, browse::Row& updated) {
+        const std::optional<tag::OtherTag> other = reader(katalog + browse::fileName(row));
+        if (!other)
+            return kNothingToWrite;
+        updated = importedRow(row, *other);
+        // Refused before the file is opened: nothing of a text Windows-1252 cannot hold is
+        // written, not even the fields that could be.
+        if (!tag::renderTrailer(recordFor(updated)))
+            return code::kBadArgument;
+        return code::kOk;
+    };
+    return writeRows(fs, rows, selected, katalog, tag::NoGenre::KeepFileByte, plan, observer,
+                     record);
 }
 
 QString failureText(const std::vector<Failure>& failures, const QString& heading) {
@@ -218,6 +297,25 @@ void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& fai
         return;
     boxes.show(QStringLiteral("Fel"), failureText(failures, heading),
                platform::MessageBoxes::Icon::Critical, platform::MessageBoxes::Buttons::Ok);
+}
+
+void showImportOutcome(platform::MessageBoxes& boxes, const WriteResult& result) {
+    if (result.failures.empty() && result.nothingToWrite == 0)
+        return;
+    QStringList parts;
+    if (!result.failures.empty())
+        parts << failureText(result.failures);
+    if (result.nothingToWrite == 1)
+        parts << QStringLiteral("1 fil saknar ID3v2- och APEv2-tag och lämnades som den var.");
+    else if (result.nothingToWrite > 1)
+        parts << QStringLiteral("%1 filer saknar ID3v2- och APEv2-tag och lämnades som de var.")
+                     .arg(result.nothingToWrite);
+    const QString text = parts.join(QStringLiteral("\n\n"));
+    const bool failed = !result.failures.empty();
+    boxes.show(
+        failed ? QStringLiteral("Fel") : QStringLiteral("Tag från ID3v2"), text,
+        failed ? platform::MessageBoxes::Icon::Critical : platform::MessageBoxes::Icon::Information,
+        platform::MessageBoxes::Buttons::Ok);
 }
 
 }  // namespace sorvel::write

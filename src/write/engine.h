@@ -13,11 +13,14 @@
 #include "browse/scan.h"
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
+#include "tag/other_tags.h"
 #include "tag/tag.h"
 #include "write/editor.h"
 
 #include <QString>
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace sorvel::write {
@@ -51,6 +54,9 @@ struct Failure {
 struct WriteResult {
     std::size_t written = 0;
     std::vector<Failure> failures;  ///< in list order
+    /// Selected files the command had nothing for (importOtherTags(): neither an ID3v2 nor an
+    /// APEv2 tag); left alone and not failures.
+    std::size_t nothingToWrite = 0;
 };
 
 struct ArtistTitle {
@@ -82,6 +88,24 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
                       const EditorValues& editor, int fil2tagNr, Observer& observer,
                       Command* record = nullptr);
 
+/// The row as it reads once filled from another program's tag: each field the tag has, cut to
+/// the trailer's width (the year to its first four characters, the year of a recording time),
+/// replaces the row's; the genre only where genreNumberOf() knows it. Texts Windows-1252 cannot
+/// hold are left in, for the writer to refuse.
+browse::Row importedRow(const browse::Row& row, const tag::OtherTag& other);
+
+/// Reads another program's tag of the file at a path.
+using OtherTagReader = std::function<std::optional<tag::OtherTag>(const QString& path)>;
+
+/// "Tag från ID3v2": fills the trailer of every selected file from its ID3v2 tag (else its
+/// APEv2 tag) through importedRow(), with the writer's reports, checks and row updates. A file
+/// with neither tag is left alone and counted in `nothingToWrite`; one whose new fields a
+/// trailer cannot hold is left alone and named with code::kBadArgument.
+WriteResult importOtherTags(
+    platform::FileSystem& fs, std::vector<browse::Row>& rows, const std::vector<bool>& selected,
+    const QString& katalog, Observer& observer, Command* record = nullptr,
+    const OtherTagReader& reader = [](const QString& path) { return tag::readOtherTag(path); });
+
 /// The text of the one message that names the files a command could not write, with the reason
 /// for each; at most 20 are named, the rest counted. `heading` is the first line.
 QString failureText(const std::vector<Failure>& failures,
@@ -91,5 +115,9 @@ QString failureText(const std::vector<Failure>& failures,
 /// failures.
 void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures,
                   const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"));
+
+/// The end message of importOtherTags(): the files not written with their reasons, and how many
+/// had no tag to take from; nothing when every selected file was written.
+void showImportOutcome(platform::MessageBoxes& boxes, const WriteResult& result);
 
 }  // namespace sorvel::write

@@ -7,11 +7,13 @@
 #include "app/folder_list.h"
 
 #include "platform/names.h"
+#include "support/other_tags.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -358,6 +360,53 @@ private Q_SLOTS:
         QCOMPARE(t.child<app::FolderList>("Dir1")->setPath(u"/"_s, other.path().chopped(1)),
                  code::kOk);
         QVERIFY(!angra->isEnabled());
+    }
+
+    void theOtherTagShowsBesideTheTrailerAndFillsItFromBothMenus() {
+        using namespace sorvel::test::id3;
+        WindowFixture t;
+        auto withId3v2 = [&](const char* base, const QString& artist, const QString& year) {
+            const QByteArray frames = frame(3, "TPE1", text(Enc::Latin1, artist)) +
+                                      frame(3, "TIT2", text(Enc::Latin1, u"Waterloo"_s)) +
+                                      frame(3, "TALB", text(Enc::Latin1, u"Arrival"_s)) +
+                                      frame(3, "TYER", text(Enc::Latin1, year));
+            writeAll(t.path(QString::fromLatin1(base)), id3v2(3, frames) + t.bytes(base));
+        };
+        withId3v2("a", u"ABBA"_s, u"1974"_s);  // the trailer says "Abba"
+        t.mp3(t.music, u"c.mp3"_s, "Abba", "Waterloo", "Arrival", "1974", 13);
+        withId3v2("c", u"Abba"_s, u"1999"_s);  // the same three fields, another year
+        t.start();
+        auto* panel = t.child<QLabel>("StatusBar1Panel2");
+        const std::pair<const char*, QString> shown[] = {
+            {"a", u"ID3v2 (skiljer sig från tag): ABBA – Waterloo – Arrival"_s},
+            {"b", QString()},
+            {"c", u"ID3v2: Abba – Waterloo – Arrival"_s}};
+        for (const auto& [name, expected] : shown) {
+            t.click(t.row(name));
+            QCOMPARE(panel->text(), expected);
+        }
+        auto* menuBarItem = t.child<QAction>("mnuId3v2");
+        QCOMPARE(menuBarItem->text(), u"Tag från ID3v&2"_s);
+        QVERIFY(t.w->menuBar()->actions().contains(menuBarItem));
+        QVERIFY(t.child<QMenu>("mnuHoger")->actions().contains(t.child<QAction>("mnuHogerId3v2")));
+
+        const QByteArray a = t.bytes("a"), b = t.bytes("b"), c = t.bytes("c");
+        t.select({"a", "b"});
+        menuBarItem->trigger();
+        QCOMPARE(t.bytes("a"), withField(a, kArtistAt, 30, "ABBA"));
+        QCOMPARE(t.bytes("b"), b);
+        QCOMPARE(t.rows().row(t.row("a")).artist, u"ABBA"_s);
+        QCOMPARE(t.boxes.shown.size(), std::size_t{1});
+        QCOMPARE(t.boxes.shown[0].text,
+                 u"1 fil saknar ID3v2- och APEv2-tag och lämnades som den var."_s);
+        t.click(t.row("c"));
+        t.child<QAction>("mnuHogerId3v2")->trigger();
+        QCOMPARE(t.bytes("c"), withField(c, 93, 4, "1999"));
+        QCOMPARE(t.child<QAction>("mnuAngra")->toolTip(), u"Ångra: Tag från ID3v2 till 1 fil"_s);
+        t.child<QAction>("mnuAngra")->trigger();
+        t.child<QAction>("mnuAngra")->trigger();
+        QCOMPARE(t.bytes("a"), a);
+        QCOMPARE(t.bytes("c"), c);
     }
 
     void tagToFileNameRenamesTheSelectedRowsOnly() {

@@ -1,0 +1,119 @@
+#pragma once
+
+// Builds the ID3v2 and APEv2 tags other programs write, byte by byte, for files the tests make.
+
+#include <QByteArray>
+#include <QString>
+#include <utility>
+#include <vector>
+
+namespace sorvel::test::id3 {
+
+inline QByteArray bigEndian(quint32 n, int bytes) {
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out += static_cast<char>((n >> (8 * i)) & 0xFF);
+    return out;
+}
+
+inline QByteArray syncsafe(quint32 n) {
+    QByteArray out;
+    for (int i = 3; i >= 0; --i)
+        out += static_cast<char>((n >> (7 * i)) & 0x7F);
+    return out;
+}
+
+inline QByteArray littleEndian(quint32 n) {
+    QByteArray out;
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((n >> (8 * i)) & 0xFF);
+    return out;
+}
+
+/// One frame of a tag of `version` (2, 3 or 4): a three-letter id for 2.2, four otherwise.
+inline QByteArray frame(int version, const char* id, const QByteArray& body) {
+    if (version == 2)
+        return QByteArray(id, 3) + bigEndian(static_cast<quint32>(body.size()), 3) + body;
+    const quint32 n = static_cast<quint32>(body.size());
+    return QByteArray(id, 4) + (version == 4 ? syncsafe(n) : bigEndian(n, 4)) +
+           QByteArray(2, '\0') + body;
+}
+
+enum class Enc { Latin1 = 0, Utf16Bom = 1, Utf8 = 3 };
+
+inline QByteArray encoded(Enc enc, const QString& s) {
+    switch (enc) {
+        case Enc::Latin1:
+            return s.toLatin1();
+        case Enc::Utf16Bom: {
+            QByteArray out("\xFF\xFE", 2);
+            for (QChar c : s)
+                out += static_cast<char>(c.unicode() & 0xFF),
+                    out += static_cast<char>(c.unicode() >> 8);
+            return out;
+        }
+        case Enc::Utf8:
+            return s.toUtf8();
+    }
+    return {};
+}
+
+inline QByteArray text(Enc enc, const QString& s) {
+    return static_cast<char>(enc) + encoded(enc, s);
+}
+
+/// A comment body: encoding, language, description and text.
+inline QByteArray comment(Enc enc, const QString& description, const QString& s) {
+    const QByteArray end(enc == Enc::Utf16Bom ? 2 : 1, '\0');
+    return static_cast<char>(enc) + QByteArray("eng") + encoded(enc, description) + end +
+           encoded(enc, s);
+}
+
+/// A picture body of `size` bytes of image data.
+inline QByteArray picture(int size) {
+    return QByteArray("\0image/jpeg\0\x03\0", 14) + QByteArray(size, '\xFF');
+}
+
+/// Inserts a zero after every 0xFF, as an unsynchronised tag stores its frames.
+inline QByteArray unsynchronised(const QByteArray& frames) {
+    QByteArray out;
+    for (char c : frames) {
+        out += c;
+        if (static_cast<unsigned char>(c) == 0xFF)
+            out += '\0';
+    }
+    return out;
+}
+
+inline constexpr char kUnsynchronised = '\x80';
+inline constexpr char kExtendedHeader = '\x40';
+inline constexpr char kFooter = '\x10';
+
+/// A whole tag of `version` holding `body` (frames, an extended header before them if flagged,
+/// padding after); `size` overrides the size the header states.
+inline QByteArray id3v2(int version, const QByteArray& body, char flags = 0, qint64 size = -1) {
+    const quint32 n = static_cast<quint32>(size >= 0 ? size : body.size());
+    QByteArray out = QByteArray("ID3") + static_cast<char>(version) + '\0' + flags + syncsafe(n);
+    out += body;
+    if (flags & kFooter)
+        out += QByteArray("3DI") + static_cast<char>(version) + '\0' + flags + syncsafe(n);
+    return out;
+}
+
+/// An APEv2 tag with a header and a footer, holding text items.
+inline QByteArray ape(const std::vector<std::pair<QByteArray, QString>>& items) {
+    QByteArray body;
+    for (const auto& [key, value] : items) {
+        const QByteArray v = value.toUtf8();
+        body += littleEndian(static_cast<quint32>(v.size())) + littleEndian(0) + key + '\0' + v;
+    }
+    auto frame32 = [&](quint32 flags) {
+        return QByteArray("APETAGEX") + littleEndian(2000) +
+               littleEndian(static_cast<quint32>(body.size() + 32)) +
+               littleEndian(static_cast<quint32>(items.size())) + littleEndian(flags) +
+               QByteArray(8, '\0');
+    };
+    return frame32(0xA0000000) + body + frame32(0x80000000);
+}
+
+}  // namespace sorvel::test::id3
