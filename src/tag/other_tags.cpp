@@ -1,5 +1,6 @@
 #include "tag/other_tags.h"
 
+#include "platform/names.h"
 #include "tag/genre.h"
 
 #include <apetag.h>
@@ -14,7 +15,6 @@
 #include <tfile.h>
 #include <unistd.h>
 #include <QByteArray>
-#include <QFile>
 
 #include <algorithm>
 #include <functional>
@@ -242,7 +242,8 @@ std::optional<OtherTag> read(Bytes& file) {
 }  // namespace
 
 std::optional<OtherTag> readOtherTag(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
+    // The name's own bytes, those that are not UTF-8 included (see platform/names.h).
+    const QByteArray name = platform::encodeName(path);
     // Without O_NONBLOCK a FIFO named *.mp3 would hold the window until someone writes to it.
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace sorvel::write {
@@ -96,7 +98,8 @@ namespace {
 
 /// What a command makes of one selected row: the row as it is to read after the write, or the
 /// reason the file is left alone.
-using Plan = std::function<Code(const browse::Row& row, browse::Row& updated)>;
+/// What to write for the selected row at position `i`, into `updated` (a copy of the row).
+using Plan = std::function<Code(std::size_t i, const browse::Row& row, browse::Row& updated)>;
 
 /// The answer of a Plan for a file that has nothing to write and is counted, not named.
 constexpr Code kNothingToWrite = -3;
@@ -175,7 +178,7 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
             continue;
         const browse::Row& row = rows[i];
         browse::Row updated = row;
-        if (const Code c = plan(row, updated); c != code::kOk) {
+        if (const Code c = plan(i, row, updated); c != code::kOk) {
             refused.emplace_back(i, c);
             continue;
         }
@@ -209,7 +212,7 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
     // (Blues 0, or a Winamp genre) as it was, since the row cannot tell them apart.
     const tag::NoGenre noGenre =
         typ == Typ::Genre ? tag::NoGenre::Write255 : tag::NoGenre::KeepFileByte;
-    const Plan plan = [&](const browse::Row& row, browse::Row& updated) {
+    const Plan plan = [&](std::size_t, const browse::Row& row, browse::Row& updated) {
         switch (typ) {
             case Typ::Artist:
                 updated.artist = storedFor(editor.artist, row.artist);
@@ -259,11 +262,75 @@ browse::Row importedRow(const browse::Row& row, const tag::OtherTag& other) {
     return updated;
 }
 
+namespace {
+
+// The other tags of the selected rows, read a stretch ahead of the writer on two threads. Reading
+// them (a few system calls and a parse each) is most of what an import costs, and no file's
+// tag depends on another's; the writer still takes them one by one in list order.
+class ReadAhead {
+public:
+    ReadAhead(const std::vector<browse::Row>& rows, const std::vector<bool>& selected,
+              const QString& katalog, const OtherTagReader& reader)
+        : rows_(rows),
+          selected_(selected),
+          katalog_(katalog),
+          reader_(reader),
+          tags_(rows.size()) {}
+
+    const std::optional<tag::OtherTag>& at(std::size_t i) {
+        if (i >= readUntil_)
+            readFrom(i);
+        return tags_[i];
+    }
+
+private:
+    static constexpr std::size_t kStretch = 256;
+
+    void readFrom(std::size_t from) {
+        std::vector<std::size_t> which;
+        std::vector<QString> paths;
+        std::size_t i = from;
+        for (; i < rows_.size() && which.size() < kStretch; ++i) {
+            if (i < selected_.size() && selected_[i]) {
+                which.push_back(i);
+                paths.push_back(katalog_ + browse::fileName(rows_[i]));
+            }
+        }
+        readUntil_ = i;
+        const auto readEvery = [&](std::size_t first) {
+            for (std::size_t k = first; k < which.size(); k += 2)
+                tags_[which[k]] = reader_(paths[k]);
+        };
+        if (which.size() < 2) {
+            readEvery(0);
+            return;
+        }
+        try {
+            std::thread other(readEvery, 1);
+            readEvery(0);
+            other.join();
+        } catch (const std::system_error&) {
+            // No thread to be had: the rest is read here.
+            readEvery(1);
+        }
+    }
+
+    const std::vector<browse::Row>& rows_;
+    const std::vector<bool>& selected_;
+    const QString& katalog_;
+    const OtherTagReader& reader_;
+    std::vector<std::optional<tag::OtherTag>> tags_;
+    std::size_t readUntil_ = 0;
+};
+
+}  // namespace
+
 WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                             const std::vector<bool>& selected, const QString& katalog,
                             Observer& observer, Command* record, const OtherTagReader& reader) {
-    const Plan plan = [&](const browse::Row& row, browse::Row& updated) {
-        const std::optional<tag::OtherTag> other = reader(katalog + browse::fileName(row));
+    ReadAhead ahead(rows, selected, katalog, reader);
+    const Plan plan = [&](std::size_t i, const browse::Row& row, browse::Row& updated) {
+        const std::optional<tag::OtherTag>& other = ahead.at(i);
         if (!other)
             return kNothingToWrite;
         updated = importedRow(row, *other);

@@ -94,7 +94,7 @@ WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row
 /// hold are left in, for the writer to refuse.
 browse::Row importedRow(const browse::Row& row, const tag::OtherTag& other);
 
-/// Reads another program's tag of the file at a path.
+/// Reads another program's tag of the file at a path. Called from two threads at once.
 using OtherTagReader = std::function<std::optional<tag::OtherTag>(const QString& path)>;
 
 /// "Tag från ID3v2": fills the trailer of every selected file from its ID3v2 tag (else its

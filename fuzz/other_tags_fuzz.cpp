@@ -1,0 +1,60 @@
+// Any bytes as the start and the end of a file, with audio between: the ID3v2 tag at the start
+// or the APEv2 tag before the end is read without going outside the file, and what the import
+// makes of it fits a trailer: texts no wider than their fields, a genre of the table or none.
+// Where the trailer can hold the texts, it reads back as the row the import made.
+
+#include "fuzz_check.h"
+#include "tag/genre.h"
+#include "tag/other_tags.h"
+#include "tag/tag.h"
+#include "write/engine.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+using namespace sorvel;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The first byte says how much of the rest is the file's start; the remainder is its end.
+    if (size == 0)
+        return 0;
+    const std::size_t rest = size - 1;
+    const std::size_t startBytes = std::min<std::size_t>(data[0] * 4, rest);
+    std::vector<std::byte> file(startBytes + 64 + (rest - startBytes));
+    std::memcpy(file.data(), data + 1, startBytes);
+    std::fill_n(file.begin() + static_cast<std::ptrdiff_t>(startBytes), 64, std::byte{0x55});
+    std::memcpy(file.data() + startBytes + 64, data + 1 + startBytes, rest - startBytes);
+
+    const std::optional<tag::OtherTag> other = tag::readOtherTag(file);
+    if (!other)
+        return 0;
+    FUZZ_CHECK(!other->empty());
+    const browse::Row row = write::importedRow(browse::Row{}, *other);
+    for (const QString* text : {&row.title, &row.artist, &row.album, &row.comment})
+        FUZZ_CHECK(text->size() <= tag::kTextWidth);
+    FUZZ_CHECK(row.year.size() <= tag::kYearWidth);
+    FUZZ_CHECK(row.genre.isEmpty() || tag::genre_tal(row.genre) <= tag::kGenreCount);
+    if (const auto trailer = tag::renderTrailer(write::recordFor(row))) {
+        // The reader trims blanks at either end of a field; the rest comes back as written.
+        const auto blanksTrimmed = [](QString s) {
+            while (s.startsWith(u' '))
+                s.remove(0, 1);
+            while (s.endsWith(u' '))
+                s.chop(1);
+            return s;
+        };
+        const tag::TagRecord back = tag::parseTrailer(*trailer);
+        FUZZ_CHECK(back.title == blanksTrimmed(row.title));
+        FUZZ_CHECK(back.artist == blanksTrimmed(row.artist));
+        FUZZ_CHECK(back.album == blanksTrimmed(row.album));
+        FUZZ_CHECK(back.year == blanksTrimmed(row.year));
+        FUZZ_CHECK(back.comment == blanksTrimmed(row.comment));
+        // Genre 0 (Blues) is stored as 0, which reads as no genre.
+        const int stored = tag::genre_tal(row.genre) - 1;
+        FUZZ_CHECK(back.genre == (stored >= 1 && stored <= 115 ? stored : -1));
+    }
+    return 0;
+}
