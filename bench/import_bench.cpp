@@ -5,6 +5,7 @@
 
 #include "browse/scan.h"
 #include "platform/filesystem.h"
+#include "sample_folder.h"
 #include "write/engine.h"
 #include "write/journal.h"
 
@@ -19,6 +20,7 @@
 #include <vector>
 
 using namespace sorvel;
+using bench::seconds;
 
 namespace {
 
@@ -69,12 +71,6 @@ QByteArray fileBytes(std::size_t i) {
     trailer.replace(0, 3, "TAG");
     trailer[127] = 17;
     return out + trailer;
-}
-
-double seconds(auto&& f) {
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
-// What the scan benchmarks share: the generated folder and the observer that keeps the rows.
+// What the benchmarks share: the generated folder, the observer that keeps the rows, and a
+// stopwatch.
 
 #include "browse/scan.h"
 
@@ -8,12 +9,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace sorvel::bench {
+
+/// How long `f` takes, in seconds.
+double seconds(auto&& f) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 inline bool writeFile(const std::string& path, const std::string& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

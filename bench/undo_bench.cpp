@@ -4,6 +4,7 @@
 
 #include "browse/scan.h"
 #include "platform/filesystem.h"
+#include "sample_folder.h"
 #include "tag/tag.h"
 #include "write/engine.h"
 #include "write/journal.h"
@@ -19,6 +20,7 @@
 #include <vector>
 
 using namespace sorvel;
+using bench::seconds;
 
 namespace {
 
@@ -32,12 +34,6 @@ struct Sink : write::Observer {
     void setProgressMax(int) override {}
     void setProgress(int v) override { value = v; }
 };
-
-double seconds(auto&& f) {
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 }  // namespace
 
