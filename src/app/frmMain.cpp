@@ -166,6 +166,7 @@ void frmMain::nameForScreenReaders() {
         {ListView1, "Filer"},
         {Combo1, "Genre"},
         {statusPanel1_, "Status"},
+        {statusPanel2_, "ID3v2-tagg"},
         {ProgressBar1, "Förlopp"},
         {cmdArtist, "Spara artist i markerade filer"},
         {cmdTitel, "Spara titel i markerade filer"},

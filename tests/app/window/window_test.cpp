@@ -469,6 +469,7 @@ private Q_SLOTS:
             {"ListView1", u"Filer"_s, QAccessible::Tree},
             {"Combo1", u"Genre:"_s, QAccessible::ComboBox},
             {"StatusBar1Panel1", u"Status"_s, QAccessible::StaticText},
+            {"StatusBar1Panel2", u"ID3v2-tagg"_s, QAccessible::StaticText},
             {"ProgressBar1", u"Förlopp"_s, QAccessible::ProgressBar},
             {"cmdArtist", u"Spara artist i markerade filer"_s, QAccessible::Button},
             {"cmdTitel", u"Spara titel i markerade filer"_s, QAccessible::Button},
