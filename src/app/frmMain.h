@@ -1,18 +1,16 @@
 #pragma once
 
+#include "app/folder.h"
 #include "app/settings.h"
 #include "app/twips.h"
-#include "fileops/fileops.h"
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
 #include "write/editor.h"
-#include "write/journal.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
-#include <map>
 #include <vector>
 
 class QAction;
@@ -33,8 +31,9 @@ class FolderList;
 class frmSplash;
 
 /// The program's one working window: drive and folder choosers, the file list, the tag editor,
-/// the command buttons, menus, status bar and progress bar.
-class frmMain : public QMainWindow, public SettingsTarget {
+/// the command buttons, menus, status bar and progress bar. Its commands are the folder's; the
+/// window reads its controls for them and shows what they leave.
+class frmMain : public QMainWindow, public SettingsTarget, public browse::StatusObserver {
     Q_OBJECT
 public:
     /// The platform services the window works through; they outlive the window.
@@ -56,18 +55,6 @@ public:
     /// settings (which scans the saved folder). The caller shows the window afterwards.
     void Form_Load();
 
-    // Form-level values.
-    /// The folder on show, ending in the separator; empty until the first scan.
-    QString katalog;
-    /// At which hyphen file names are split into artist and title.
-    int fil2tagNr = 0;
-    /// The modifier state of the last Delete key press in the list (1 Shift, 2 Ctrl, 4 Alt).
-    int ingenpapperskorg = 0;
-    /// Set to 1 by a failed rename.
-    int ajfan = 0;
-    /// The clock's reading when the window began loading, in seconds.
-    double starttid = 0;
-
     /// The rows of the file list, in list order.
     FileListModel& listModel() { return *model_; }
     /// The selected rows, in list order.
@@ -83,10 +70,10 @@ public:
 
     /// The status text and the progress bar. Every value is kept at once; the bar is painted at
     /// most every 20 ms while a command runs, and with its last values when the command ends.
-    void setStatus(const QString& text);
+    void setStatus(const QString& text) override;
     QString statusText() const { return statusText_; }
-    void setProgressMax(int max);
-    void setProgress(int value);
+    void setProgressMax(int max) override;
+    void setProgress(int value) override;
     int progressValue() const { return progressValue_; }
     int progressMax() const { return progressMax_; }
 
@@ -115,7 +102,7 @@ public Q_SLOTS:
     void mnuHjalpHjalp_Click();
     void mnuOm_Click();
 
-    // Tag writing (frmMain_write.cpp): one field into every selected file, artist and title
+    // Tag writing: one field into every selected file, artist and title
     // from the file names, and the whole tag of the current row's file.
     /// Writes field `typ` (1 artist, 2 title, 3 album, 4 year, 5 genre, 6 comment, 7 artist and
     /// title from the file names) into every selected file and repaints the rows written.
@@ -138,35 +125,27 @@ public Q_SLOTS:
 
 private:
     void connectWriteCommands();
-    /// The second status panel: the current row's ID3v2 (else APEv2) artist, title and album,
-    /// read from its file now, or nothing when it has neither.
+    /// The second status panel: what the folder says of the current row's other tag.
     void showOtherTag();
-    /// Keeps a finished command for "&Ångra" and updates the menu command.
-    void keepForUndo(write::Command command);
     void showUndoState();
+    /// Shows what a command left: its status painted, the editor's typing made part of what the
+    /// fields show, the undo command, the messages one after the other, a new listing.
+    void showOutcome(const Outcome& outcome);
 
-    // File operations: rename, names from tags, delete and play (frmMain_fileops.cpp).
-public:
-    /// Renames katalog + gammalt (a file name with its ending as listed) to katalog + nytt +
-    /// ".mp3"; a failure shows its message
-    /// and sets `ajfan` to 1. With klick = 1 a success gives the current row txtFilnamn's text.
-    bool Byt_Filnamn(const QString& gammalt, const QString& nytt, int klick);
-    /// Sends the file at `FileName` to the trash and, on success, removes the current row.
-    void Recycle(const QString& FileName);
+    // File operations: rename, names from tags, delete and play.
 public Q_SLOTS:
     void cmdFilnamn_Click();
     void cmdTag2Filnamn_Click();
-    /// Deletes the current row's file: for good when `ingenpapperskorg` is 1, else to the trash.
+    /// Deletes the current row's file: for good after Shift+Delete, else to the trash.
     void mnuHogerRadera_Click();
     void ListView1_DblClick();
     void mnuHogerSpela_Click();
 
 private:
     void connectFileCommands();
-    void actOn(fileops::DeleteOutcome outcome);
-    /// Removes the current row; the row that takes its place becomes current and the editor
-    /// shows it.
-    void removeCurrentRow();
+    /// After the row at `removed` went: the row that takes its place becomes current and the
+    /// editor shows it.
+    void showRowAfterRemoval(int removed);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -217,10 +196,11 @@ private:
     void flushStatus();
     int selectDrive(const QString& root);
     Code openFolder(const QString& folder);
-    /// Says that the drive of `root` cannot be reached; true when the user asks to try again.
-    bool retryDrive(const QString& root);
 
     Services s_;
+    Folder folder_;
+    // The clock's reading when the window began loading, in seconds.
+    double starttid_ = 0;
     Twips tw_;
 
     // Controls, named as the handlers know them.
@@ -276,10 +256,6 @@ private:
     frmSplash* splash_ = nullptr;
 
     std::vector<platform::Drives::Drive> drives_;
-    // The folder last open on each drive, by root: a drive change returns there.
-    std::map<QString, QString> driveFolders_;
-    // The writing commands of the folder on show, for "&Ångra".
-    write::Journal journal_;
 
     QString statusText_;
     int progressMax_ = 100;

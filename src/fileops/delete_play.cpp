@@ -12,11 +12,6 @@ using platform::MessageBoxes;
 
 namespace {
 
-void showError(MessageBoxes& boxes, const QString& text) {
-    boxes.show(QStringLiteral("Fel"), text, MessageBoxes::Icon::Critical,
-               MessageBoxes::Buttons::Ok);
-}
-
 QString notFound() {
     return QStringLiteral("Filen hittades inte.");
 }
@@ -33,27 +28,29 @@ QString absolute(const QString& path) {
 
 }  // namespace
 
-DeleteOutcome Recycle(MessageBoxes& boxes, platform::Trash& trash, const QString& FileName) {
+DeleteOutcome Recycle(platform::Trash& trash, const QString& FileName,
+                      platform::Messages& messages) {
     if (trash.moveToTrash(FileName) == code::kOk)
         return DeleteOutcome::RemoveRow;
-    showError(boxes, QStringLiteral("Det gick inte att radera filen."));
+    messages.push_back(platform::error(QStringLiteral("Det gick inte att radera filen.")));
     return DeleteOutcome::Nothing;
 }
 
-DeleteOutcome mnuHogerRadera_Click(platform::FileSystem& fs, MessageBoxes& boxes,
+DeleteOutcome mnuHogerRadera_Click(platform::FileSystem& fs, MessageBoxes& asker,
                                    platform::Trash& trash, const QString& katalog,
-                                   const browse::Row* current, int ingenpapperskorg) {
+                                   const browse::Row* current, int ingenpapperskorg,
+                                   platform::Messages& messages) {
     // Without a current row there is nothing to delete; the rescan shows what is there.
     if (current == nullptr)
         return DeleteOutcome::Rescan;
     const QString path = katalog + browse::fileName(*current);
     if (ingenpapperskorg != 1)
-        return Recycle(boxes, trash, path);
+        return Recycle(trash, path, messages);
 
     const QString question = QStringLiteral("Är du säker på att du vill radera ") + u'"' +
                              browse::shownName(*current) + QStringLiteral(".mp3") + u'"' +
                              QStringLiteral(" ?");
-    if (boxes.show(QStringLiteral("Bekräfta borttagning av fil"), question,
+    if (asker.show(QStringLiteral("Bekräfta borttagning av fil"), question,
                    MessageBoxes::Icon::None,
                    MessageBoxes::Buttons::OkCancel) != MessageBoxes::Answer::Ok) {
         return DeleteOutcome::Nothing;
@@ -62,22 +59,22 @@ DeleteOutcome mnuHogerRadera_Click(platform::FileSystem& fs, MessageBoxes& boxes
     if (result == code::kOk)
         return DeleteOutcome::RemoveRow;
     if (result == code::kFileNotFound)
-        showError(boxes, notFound());
+        messages.push_back(platform::error(notFound()));
     return DeleteOutcome::Rescan;
 }
 
-void ListView1_DblClick(platform::FileSystem& fs, MessageBoxes& boxes, platform::Opener& opener,
-                        const QString& katalog, const browse::Row* current) {
+void ListView1_DblClick(platform::FileSystem& fs, platform::Opener& opener, const QString& katalog,
+                        const browse::Row* current, platform::Messages& messages) {
     if (current == nullptr)
         return;
     const QString path = katalog + browse::fileName(*current);
     // A player started on a file that is gone would only show an error of its own, or nothing.
     if (!fs.exists(path)) {
-        showError(boxes, notFound());
+        messages.push_back(platform::error(notFound()));
         return;
     }
     if (!opener.open(absolute(path))) {
-        showError(boxes, QStringLiteral("Det gick inte att spela upp filen."));
+        messages.push_back(platform::error(QStringLiteral("Det gick inte att spela upp filen.")));
     }
 }
 

@@ -12,27 +12,19 @@
 
 /// The file operations of the main window: rename, tag to file name, delete and play. Each takes
 /// the folder on show (`katalog`, ending in the separator), the rows it needs and the platform
-/// services, shows its own messages, and tells the window what to change in the list.
+/// services, leaves its messages for the window to show, and tells the window what to change in the
+/// list.
 namespace sorvel::fileops {
 
-/// A message of the program's: title and text.
-struct Message {
-    QString title;
-    QString text;
-    friend bool operator==(const Message&, const Message&) = default;
-};
-
-/// The message shown (critical icon, OK) when a rename fails with `failure`: 52, 58 and 75 have
+/// The message shown when a rename fails with `failure`: 52, 58 and 75 have
 /// their own; any other code is told by its number.
-Message renameMessage(Code failure);
+platform::Message renameMessage(Code failure);
 
 /// `Byt_Filnamn`: renames katalog + gammalt (the old file's name with its ending as listed,
-/// browse::fileName()) to katalog + nytt + ".mp3", never replacing anything. On failure shows
-/// renameMessage() and sets `ajfan` to 1; on success leaves `ajfan` alone. Returns whether the
-/// file was renamed; a caller that passed klick = 1 then puts the text of txtFilnamn into the
-/// current row.
-bool Byt_Filnamn(platform::FileSystem& fs, platform::MessageBoxes& boxes, const QString& katalog,
-                 const QString& gammalt, const QString& nytt, int& ajfan);
+/// browse::fileName()) to katalog + nytt + ".mp3", never replacing anything. On failure leaves
+/// renameMessage() in `messages`. Returns whether the file was renamed.
+bool Byt_Filnamn(platform::FileSystem& fs, const QString& katalog, const QString& gammalt,
+                 const QString& nytt, platform::Messages& messages);
 
 /// The base name a row's tag gives: artist + " - " + title, or the one that is not empty alone,
 /// each as the list shows it (up to a first NUL), with " \ / : * ? < > | deleted. Nothing when
@@ -40,14 +32,14 @@ bool Byt_Filnamn(platform::FileSystem& fs, platform::MessageBoxes& boxes, const 
 std::optional<QString> nameFromTag(const QString& artist, const QString& title);
 
 /// `cmdTag2Filnamn_Click`: for each selected row, in list order, renames its file to
-/// nameFromTag() of the row (rows without one are skipped), clearing `ajfan` around each rename,
-/// and gives the row its new name on success. A failed rename shows its message and the run goes
-/// on with the next row. `selected` runs parallel to `rows` (missing entries are not selected).
-/// Returns the indexes of the rows renamed.
-std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs,
-                                              platform::MessageBoxes& boxes, const QString& katalog,
+/// nameFromTag() of the row (rows without one are skipped), and gives the row its new name on
+/// success. A failed rename leaves its message and the run goes on with the next row.
+/// `selected` runs parallel to `rows` (missing entries are not selected). Returns the indexes
+/// of the rows renamed.
+std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs, const QString& katalog,
                                               std::vector<browse::Row>& rows,
-                                              const std::vector<bool>& selected, int& ajfan);
+                                              const std::vector<bool>& selected,
+                                              platform::Messages& messages);
 
 /// What the window does to its list after a delete.
 enum class DeleteOutcome {
@@ -60,21 +52,21 @@ enum class DeleteOutcome {
 /// after the question "Bekräfta borttagning av fil" (Cancel: Nothing); a missing file says
 /// "Filen hittades inte." and any failure asks for a rescan. Otherwise through Recycle().
 /// Without a current row: Rescan.
-DeleteOutcome mnuHogerRadera_Click(platform::FileSystem& fs, platform::MessageBoxes& boxes,
+DeleteOutcome mnuHogerRadera_Click(platform::FileSystem& fs, platform::MessageBoxes& asker,
                                    platform::Trash& trash, const QString& katalog,
-                                   const browse::Row* current, int ingenpapperskorg);
+                                   const browse::Row* current, int ingenpapperskorg,
+                                   platform::Messages& messages);
 
 /// `Recycle`: moves the file at the path `FileName` to the trash.
 /// RemoveRow on success; on failure "Det gick inte att radera filen." and Nothing.
-DeleteOutcome Recycle(platform::MessageBoxes& boxes, platform::Trash& trash,
-                      const QString& FileName);
+DeleteOutcome Recycle(platform::Trash& trash, const QString& FileName,
+                      platform::Messages& messages);
 
 /// `ListView1_DblClick` (and `mnuHogerSpela_Click`): opens the current row's file, by its
 /// absolute path, with the desktop's program for it, without waiting. Nothing without a current
 /// row; "Filen hittades inte." for a file that is gone; "Det gick inte att spela upp filen." when
 /// the open command cannot be started.
-void ListView1_DblClick(platform::FileSystem& fs, platform::MessageBoxes& boxes,
-                        platform::Opener& opener, const QString& katalog,
-                        const browse::Row* current);
+void ListView1_DblClick(platform::FileSystem& fs, platform::Opener& opener, const QString& katalog,
+                        const browse::Row* current, platform::Messages& messages);
 
 }  // namespace sorvel::fileops

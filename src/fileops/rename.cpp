@@ -4,9 +4,7 @@
 
 namespace sorvel::fileops {
 
-using platform::MessageBoxes;
-
-Message renameMessage(Code failure) {
+platform::Message renameMessage(Code failure) {
     switch (failure) {
         case code::kBadFileName:
             return {QStringLiteral("Felaktigt filnamn"),
@@ -30,14 +28,12 @@ Message renameMessage(Code failure) {
     }
 }
 
-bool Byt_Filnamn(platform::FileSystem& fs, MessageBoxes& boxes, const QString& katalog,
-                 const QString& gammalt, const QString& nytt, int& ajfan) {
+bool Byt_Filnamn(platform::FileSystem& fs, const QString& katalog, const QString& gammalt,
+                 const QString& nytt, platform::Messages& messages) {
     const Code result = platform::renameMp3(fs, katalog, gammalt, nytt);
     if (result == code::kOk)
         return true;
-    const Message m = renameMessage(result);
-    boxes.show(m.title, m.text, MessageBoxes::Icon::Critical, MessageBoxes::Buttons::Ok);
-    ajfan = 1;
+    messages.push_back(renameMessage(result));
     return false;
 }
 
@@ -61,10 +57,10 @@ std::optional<QString> nameFromTag(const QString& artist, const QString& title) 
     return name;
 }
 
-std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs, MessageBoxes& boxes,
-                                              const QString& katalog,
+std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs, const QString& katalog,
                                               std::vector<browse::Row>& rows,
-                                              const std::vector<bool>& selected, int& ajfan) {
+                                              const std::vector<bool>& selected,
+                                              platform::Messages& messages) {
     std::vector<std::size_t> renamed;
     for (std::size_t i = 0; i < rows.size() && i < selected.size(); ++i) {
         if (!selected[i])
@@ -73,13 +69,10 @@ std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs, MessageB
         const std::optional<QString> name = nameFromTag(row.artist, row.title);
         if (!name)
             continue;
-        ajfan = 0;
-        Byt_Filnamn(fs, boxes, katalog, browse::fileName(row), *name, ajfan);
-        if (ajfan == 0) {
+        if (Byt_Filnamn(fs, katalog, browse::fileName(row), *name, messages)) {
             browse::setFileName(row, *name + QStringLiteral(".mp3"));
             renamed.push_back(i);
         }
-        ajfan = 0;
     }
     return renamed;
 }

@@ -19,6 +19,20 @@ public:
     virtual Answer show(const QString& title, const QString& text, Icon icon, Buttons buttons) = 0;
 };
 
+/// A message a command leaves for the window to show once it is done: it asks nothing.
+struct Message {
+    QString title;
+    QString text;
+    MessageBoxes::Icon icon = MessageBoxes::Icon::Critical;
+    friend bool operator==(const Message&, const Message&) = default;
+};
+using Messages = std::vector<Message>;
+
+/// The message "Fel" with `text`, as the commands report most failures.
+inline Message error(const QString& text) {
+    return {QStringLiteral("Fel"), text};
+}
+
 /// The desktop's open command: a document with the program the desktop associates with its type,
 /// or a web address with the browser. Never waits for the program.
 class Opener {

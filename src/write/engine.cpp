@@ -358,15 +358,13 @@ QString failureText(const std::vector<Failure>& failures, const QString& heading
     return text;
 }
 
-void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures,
-                  const QString& heading) {
-    if (failures.empty())
-        return;
-    boxes.show(QStringLiteral("Fel"), failureText(failures, heading),
-               platform::MessageBoxes::Icon::Critical, platform::MessageBoxes::Buttons::Ok);
+void addFailures(platform::Messages& messages, const std::vector<Failure>& failures,
+                 const QString& heading) {
+    if (!failures.empty())
+        messages.push_back(platform::error(failureText(failures, heading)));
 }
 
-void showImportOutcome(platform::MessageBoxes& boxes, const WriteResult& result) {
+void addImportOutcome(platform::Messages& messages, const WriteResult& result) {
     if (result.failures.empty() && result.nothingToWrite == 0)
         return;
     QStringList parts;
@@ -377,12 +375,11 @@ void showImportOutcome(platform::MessageBoxes& boxes, const WriteResult& result)
     else if (result.nothingToWrite > 1)
         parts << QStringLiteral("%1 filer saknar ID3v2- och APEv2-tag och lämnades som de var.")
                      .arg(result.nothingToWrite);
-    const QString text = parts.join(QStringLiteral("\n\n"));
     const bool failed = !result.failures.empty();
-    boxes.show(
-        failed ? QStringLiteral("Fel") : QStringLiteral("Tag från ID3v2"), text,
-        failed ? platform::MessageBoxes::Icon::Critical : platform::MessageBoxes::Icon::Information,
-        platform::MessageBoxes::Buttons::Ok);
+    messages.push_back({failed ? QStringLiteral("Fel") : QStringLiteral("Tag från ID3v2"),
+                        parts.join(QStringLiteral("\n\n")),
+                        failed ? platform::MessageBoxes::Icon::Critical
+                               : platform::MessageBoxes::Icon::Information});
 }
 
 }  // namespace sorvel::write

@@ -111,13 +111,13 @@ WriteResult importOtherTags(
 QString failureText(const std::vector<Failure>& failures,
                     const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"));
 
-/// Shows failureText() with the title "Fel", the critical icon and OK; nothing when there are no
+/// Adds failureText() with the title "Fel" and the critical icon; nothing when there are no
 /// failures.
-void showFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures,
-                  const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"));
+void addFailures(platform::Messages& messages, const std::vector<Failure>& failures,
+                 const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"));
 
 /// The end message of importOtherTags(): the files not written with their reasons, and how many
 /// had no tag to take from; nothing when every selected file was written.
-void showImportOutcome(platform::MessageBoxes& boxes, const WriteResult& result);
+void addImportOutcome(platform::Messages& messages, const WriteResult& result);
 
 }  // namespace sorvel::write

@@ -352,8 +352,8 @@ UndoResult Journal::undo(platform::FileSystem& fs, const QString& katalog,
     return result;
 }
 
-void showUndoFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures) {
-    showFailures(boxes, failures, QStringLiteral("Följande filer kunde inte återställas:"));
+void addUndoFailures(platform::Messages& messages, const std::vector<Failure>& failures) {
+    addFailures(messages, failures, QStringLiteral("Följande filer kunde inte återställas:"));
 }
 
 }  // namespace sorvel::write

@@ -4,7 +4,7 @@
 //
 // For the window: each covered command fills a Command (spara_tag() and cmdSpara_Click() take one,
 // recordRename() adds a rename) and hands it to Journal::push(). Journal::undo() takes back the
-// newest command over the list's rows, reporting as the writer does; showUndoFailures() names the
+// newest command over the list's rows, reporting as the writer does; addUndoFailures() names the
 // files it left alone. Clear the journal when another folder is shown; a rescan of the same one
 // keeps it, since undo checks every file before it touches it.
 
@@ -94,6 +94,6 @@ private:
 };
 
 /// The failure message of undo: the writer's, headed for files not restored.
-void showUndoFailures(platform::MessageBoxes& boxes, const std::vector<Failure>& failures);
+void addUndoFailures(platform::Messages& messages, const std::vector<Failure>& failures);
 
 }  // namespace sorvel::write

@@ -10,27 +10,24 @@ namespace {
 
 using Boxes = platform::MessageBoxes;
 
-void showReadOnly(Boxes& boxes) {
-    boxes.show(QStringLiteral("Fel"), QStringLiteral("Filen är skrivskyddad!"),
-               Boxes::Icon::Critical, Boxes::Buttons::Ok);
+platform::Message readOnly() {
+    return platform::error(QStringLiteral("Filen är skrivskyddad!"));
 }
 
-void showRenameFailure(Boxes& boxes, Code c, const QString& newBase) {
+platform::Message renameFailure(Code c, const QString& newBase) {
     // A reserved device name is refused with the access code too, but it is the name that is at
     // fault, and the rename procedure's message for that code says so.
-    if (c == code::kAccess && platform::checkNewName(newBase) != code::kAccess) {
-        showReadOnly(boxes);
-        return;
-    }
-    const fileops::Message m = fileops::renameMessage(c);
-    boxes.show(m.title, m.text, Boxes::Icon::Critical, Boxes::Buttons::Ok);
+    if (c == code::kAccess && platform::checkNewName(newBase) != code::kAccess)
+        return readOnly();
+    return fileops::renameMessage(c);
 }
 
 }  // namespace
 
-SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& boxes,
+SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& asker,
                            const QString& katalog, browse::Row& row, const EditorValues& editor,
-                           const QString& txtFilnamn, Command* record) {
+                           const QString& txtFilnamn, platform::Messages& messages,
+                           Command* record) {
     browse::Row updated = row;
     updated.artist = storedFor(editor.artist, row.artist);
     updated.title = storedFor(editor.title, row.title);
@@ -52,13 +49,13 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& box
         if (c == tag::kChangedOnDisk) {
             browse::setTagColumns(row, std::move(check.found));
             row.print = check.now;
-            showFailures(boxes, {{shown + ending, c}});
+            addFailures(messages, {{shown + ending, c}});
             return SaveOutcome::Refreshed;
         }
         if (c == code::kAccess) {
-            showReadOnly(boxes);
+            messages.push_back(readOnly());
         } else {
-            showFailures(boxes, {{shown + ending, c}});
+            addFailures(messages, {{shown + ending, c}});
         }
         return SaveOutcome::NotSaved;
     }
@@ -69,13 +66,13 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& box
     SaveOutcome outcome = SaveOutcome::Saved;
     if (txtFilnamn != shown) {
         const Boxes::Answer answer =
-            boxes.show(QStringLiteral("Ändra filnamn?"),
+            asker.show(QStringLiteral("Ändra filnamn?"),
                        QStringLiteral("Vill du ändra filnamnet från ") + shown + ending +
                            QStringLiteral(" till ") + txtFilnamn + QStringLiteral(".mp3 ?"),
                        Boxes::Icon::None, Boxes::Buttons::OkCancel);
         if (answer == Boxes::Answer::Ok) {
             if (const Code c = platform::renameMp3(fs, katalog, file, txtFilnamn); c != code::kOk) {
-                showRenameFailure(boxes, c, txtFilnamn);
+                messages.push_back(renameFailure(c, txtFilnamn));
             } else {
                 const QString renamed = txtFilnamn + ending;
                 if (record != nullptr)

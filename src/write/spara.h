@@ -2,10 +2,8 @@
 
 // "&Spara tag": the whole tag of the editor into the current row's file, and its new name.
 //
-// For the window: cmdSpara_Click reads the editor into EditorValues and txtFilnamn's text and
-// calls cmdSpara_Click() below with the current row. Every message (the rename question, the
-// failures) is shown through the MessageBoxes handed in. Afterwards repaint the row when the
-// answer is not NotSaved; it has been updated in place.
+// The rename question is asked through the MessageBoxes handed in; the failures are left in
+// `messages` for the caller to show. The row is updated in place unless the answer is NotSaved.
 
 #include "browse/scan.h"
 #include "platform/desktop.h"
@@ -37,8 +35,9 @@ enum class SaveOutcome {
 /// är skrivskyddad!" for an access failure and the failure list otherwise; a failed rename shows
 /// the rename procedure's message for its code, and "Filen är skrivskyddad!" when the file system
 /// refused the access. `record`, when given, gets what the write and the rename replaced.
-SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& boxes,
+SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& asker,
                            const QString& katalog, browse::Row& row, const EditorValues& editor,
-                           const QString& txtFilnamn, Command* record = nullptr);
+                           const QString& txtFilnamn, platform::Messages& messages,
+                           Command* record = nullptr);
 
 }  // namespace sorvel::write

@@ -1,0 +1,148 @@
+#pragma once
+
+// The folder on show and every command on it, apart from any window: the rows and their order,
+// the undo journal, the split of file names, the delete mode and the rename failure flag. A
+// command takes plain values (the editor's texts, the selection), asks its questions through
+// MessageBoxes, reports status and progress to an observer, tells a RowListener how the rows
+// change while they change, and returns what the window is left to do.
+
+#include "app/row_order.h"
+#include "browse/scan.h"
+#include "platform/desktop.h"
+#include "platform/filesystem.h"
+#include "write/editor.h"
+#include "write/engine.h"
+#include "write/journal.h"
+
+#include <QString>
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace sorvel::app {
+
+/// What a command leaves for the window.
+struct Outcome {
+    /// Shown one after the other once the command is done.
+    platform::Messages messages;
+    /// What the editor shows is in the files now: its fields can no longer take typing back.
+    bool typingWritten = false;
+    /// The rows may no longer be what the folder holds: list it again.
+    bool listAgain = false;
+    /// The command could not do what it was asked (a listing: the folder could not be read).
+    bool failed = false;
+};
+
+/// Hears of the rows' changes, as a list model must: before and after each.
+class RowListener {
+public:
+    virtual ~RowListener() = default;
+    virtual void rowsAboutToBeReplaced() = 0;
+    virtual void rowsReplaced() = 0;
+    /// `rows` in list order, each changed in place.
+    virtual void rowsChanged(const std::vector<std::size_t>& rows) = 0;
+    virtual void rowAboutToBeRemoved(std::size_t row) = 0;
+    virtual void rowRemoved() = 0;
+    virtual void rowsAboutToMove() = 0;
+    /// `newPlace[old]` is where the row that stood at `old` stands now.
+    virtual void rowsMoved(const std::vector<int>& newPlace) = 0;
+};
+
+/// The folder on show.
+class Folder {
+public:
+    /// The platform services the commands work through; they outlive the folder.
+    struct Services {
+        platform::FileSystem& fs;
+        platform::MessageBoxes& asker;
+        platform::Opener& opener;
+        platform::Drives& drives;
+        platform::Trash& trash;
+    };
+    /// Which rows a command acts on: one flag per row, in list order.
+    using Selection = std::vector<bool>;
+
+    explicit Folder(Services services);
+
+    void setListener(RowListener* listener) { listener_ = listener; }
+
+    /// The folder listed last, ending in the separator; empty before the first listing.
+    const QString& katalog() const { return katalog_; }
+    const std::vector<browse::Row>& rows() const { return rows_; }
+    const browse::Row& row(std::size_t r) const { return rows_[r]; }
+    std::size_t size() const { return rows_.size(); }
+    const RowOrder& order() const { return order_; }
+
+    /// Lists the MP3 files of `folder` (`Dir1_Change`), in the order last chosen. Another folder
+    /// than the one on show forgets what undo remembers. A drive that cannot be reached is asked
+    /// about, and tried again for as long as the user asks to.
+    Outcome list(const QString& folder, browse::StatusObserver& observer);
+    /// The folder listed last on the drive of `root`, or nothing.
+    std::optional<QString> lastFolderOn(const QString& root) const;
+    /// Asks whether to try the drive of `root` again: true when the user asks to.
+    bool retryDrive(const QString& root);
+
+    /// Sorts by `column` (0 to 6), the other way round from last time (`ListView1_ColumnClick`).
+    void sortBy(int column);
+
+    /// Writes field `typ` into every selected row's file (`spara_tag`).
+    Outcome writeField(write::Typ typ, const Selection& selected, const write::EditorValues& editor,
+                       browse::StatusObserver& observer);
+    /// Fills the trailer of every selected file from its ID3v2 (else APEv2) tag.
+    Outcome importOtherTags(const Selection& selected, browse::StatusObserver& observer);
+    /// Writes the editor's whole tag into row `r`'s file and, when `newBase` differs from its
+    /// name and the user agrees, renames it (`cmdSpara_Click`).
+    Outcome save(std::size_t r, const write::EditorValues& editor, const QString& newBase);
+    /// Takes back the newest command (`mnuAngra_Click`).
+    Outcome undo(browse::StatusObserver& observer);
+    /// What "&Ångra" takes back, as its menu names it; empty when there is nothing.
+    QString undoText() const { return journal_.undoText(); }
+
+    /// At which hyphen file names split into artist and title (`fil2tagNr`, 1 to 4).
+    int split() const { return split_; }
+    void setSplit(int fil2tagNr) { split_ = fil2tagNr; }
+
+    /// Renames row `r`'s file to `newBase` + ".mp3" (`cmdFilnamn_Click`).
+    Outcome rename(std::size_t r, const QString& newBase);
+    /// Names every selected file from its tag (`cmdTag2Filnamn_Click`).
+    Outcome namesFromTags(const Selection& selected);
+    /// Whether the last rename failed (`ajfan`).
+    bool renameFailed() const { return renameFailed_; }
+
+    /// The modifier state of the last Delete press (`ingenpapperskorg`): 1, Shift alone, deletes
+    /// for good; anything else sends to the trash.
+    int deleteMode() const { return deleteMode_; }
+    void setDeleteMode(int shift) { deleteMode_ = shift; }
+    /// Deletes row `r`'s file as the delete mode says (`mnuHogerRadera_Click`); with no row, the
+    /// list is listed again.
+    Outcome remove(std::optional<std::size_t> r);
+    /// Opens row `r`'s file with the desktop's program for it (`ListView1_DblClick`).
+    Outcome play(std::optional<std::size_t> r);
+
+    /// What the second status panel says of row `r`: its ID3v2 (else APEv2) artist, title and
+    /// album, marked when an import would change the trailer; empty when it has neither.
+    QString otherTagText(std::size_t r) const;
+
+private:
+    void replaceRows(std::vector<browse::Row> rows);
+    template <class Change>
+    void changeRows(Change&& change);
+    void changeRow(std::size_t r, browse::Row row);
+    void removeRow(std::size_t r);
+    void keep(write::Command command);
+
+    Services s_;
+    RowListener* listener_ = nullptr;
+    QString katalog_;
+    std::vector<browse::Row> rows_;
+    RowOrder order_;
+    write::Journal journal_;
+    // The folder last listed on each drive, by root: a drive change returns there.
+    std::map<QString, QString> driveFolders_;
+    int split_ = 0;
+    int deleteMode_ = 0;
+    bool renameFailed_ = false;
+};
+
+}  // namespace sorvel::app
