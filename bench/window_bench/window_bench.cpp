@@ -220,7 +220,7 @@ Interactions interact(app::frmMain& w, int n) {
         const int section = r % 2 == 0 ? 2 : 0;
         best.sortFirst =
             std::min(best.sortFirst, timed([&] { click(header, sectionAt(section)); }));
-        check(w.listModel().isSorted() && w.listModel().sortColumn() == section);
+        check(w.folder().order().sorted() && w.folder().order().column() == section);
         best.sortSecond =
             std::min(best.sortSecond, timed([&] { click(header, sectionAt(section)); }));
 

@@ -55,6 +55,8 @@ public:
     /// settings (which scans the saved folder). The caller shows the window afterwards.
     void Form_Load();
 
+    /// The folder on show, for reading only: its commands are the window's to call.
+    const Folder& folder() const { return folder_; }
     /// The rows of the file list, in list order.
     FileListModel& listModel() { return *model_; }
     /// The selected rows, in list order.
