@@ -72,6 +72,7 @@ frmMain::frmMain(Services services, QWidget* parent)
     nameForScreenReaders();
     setTabOrderOfControls();
     connectHandlers();
+    connect(mnuAvsluta, &QAction::triggered, this, &frmMain::mnuAvsluta_Click);
     fillDrives();
     showHomeFolder();
 

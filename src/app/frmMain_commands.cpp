@@ -107,7 +107,6 @@ void frmMain::connectHandlers() {
     });
     connect(ListView1->header(), &QHeaderView::sectionClicked, this,
             [this](int section) { ListView1_ColumnClick(section + 1); });
-    connect(mnuAvsluta, &QAction::triggered, this, &frmMain::mnuAvsluta_Click);
     connect(mnuUppdatera, &QAction::triggered, this, &frmMain::mnuUppdatera_Click);
     connect(mnuAngra, &QAction::triggered, this, &frmMain::mnuAngra_Click);
     connect(mnuHjalpHjalp, &QAction::triggered, this, &frmMain::mnuHjalpHjalp_Click);
