@@ -2,13 +2,10 @@
 
 // The tag writer: one field into every selected file, or artist and title from the file names.
 //
-// For the window: spara_tag(typ) reads the editor into EditorValues and calls spara_tag() below
-// with the list's rows in list order, one selected flag per row, `katalog` and `fil2tagNr`. The
-// Observer forwards status text and progress to StatusBar1 and ProgressBar1 (painting at most
-// every 20 ms is the window's affair; every step is reported). The rows of the selected files
-// that were written are updated in place; repaint them afterwards. When the result holds
-// failures, showFailures() puts up the one message that names them. cmdFilnamn2Tag_Click runs
-// Typ::Filnamn and then ListView1_Click.
+// The folder on show (app::Folder) calls spara_tag() below with its rows in list order, one
+// selected flag per row, `katalog` and `fil2tagNr`. Every step of status and progress is
+// reported to the Observer. The rows of the selected files that were written are updated in
+// place. When the result holds failures, addFailures() makes the one message that names them.
 
 #include "browse/scan.h"
 #include "platform/desktop.h"
