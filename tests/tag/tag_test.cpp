@@ -255,6 +255,10 @@ TEST_F(Files, RefusalsAndFailuresLeaveTheFileAsItWasAndCreateNothing) {
     };
     EXPECT_EQ(write(real, u"borta.mp3"_s, record("t", "a")), code::kFileNotFound);
     EXPECT_FALSE(present(dir.file(u"borta.mp3"_s)));
+    // Another spelling of the ending is another file, even beside one of the same letters.
+    const QString upper = dir.write(u"Låt.MP3"_s, audio(300) + kTrailer);
+    EXPECT_EQ(write(real, u"Låt.Mp3"_s, record("t", "a")), code::kFileNotFound);
+    EXPECT_EQ(readAll(upper), audio(300) + kTrailer);
     ASSERT_EQ(::mkfifo(dir.file(u"fifo.mp3"_s).toUtf8().constData(), 0644), 0);
     EXPECT_FALSE(las_tag(fs, dir.file(u"fifo.mp3"_s)));  // never blocks
     EXPECT_EQ(write(real, u"fifo.mp3"_s, record("t", "a")), code::kAccess);
