@@ -3,8 +3,13 @@
 // A failed property is a finding like a crash: abort() makes libFuzzer save the input that broke
 // it.
 
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #define FUZZ_CHECK(condition)                                                                     \
     do {                                                                                          \
@@ -13,3 +18,29 @@
             std::abort();                                                                         \
         }                                                                                         \
     } while (false)
+
+namespace sorvel::fuzz {
+
+/// The path of `name` in a folder of the run's own, which goes when the run ends.
+inline QString scratchPath(const QString& name) {
+    static const auto dir = std::make_unique<QTemporaryDir>();
+    FUZZ_CHECK(dir->isValid());
+    return dir->path() + u'/' + name;
+}
+
+/// Makes scratchPath(name) hold exactly `bytes`, and gives its path.
+inline QString scratchFile(const QString& name, const QByteArray& bytes) {
+    const QString path = scratchPath(name);
+    QFile file(path);
+    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    FUZZ_CHECK(file.write(bytes) == bytes.size());
+    return path;
+}
+
+inline QByteArray readAll(const QString& path) {
+    QFile file(path);
+    FUZZ_CHECK(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
+}  // namespace sorvel::fuzz

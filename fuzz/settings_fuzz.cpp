@@ -7,21 +7,16 @@
 #include "fuzz_check.h"
 
 #include <QByteArray>
-#include <QFile>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <vector>
 
 using namespace sorvel;
 
 namespace {
-
-constexpr qsizetype kMaxLineBytes = qsizetype{64} * 1024;
 
 // What the loader handed over, step by step.
 struct Applied : app::SettingsTarget {
@@ -46,19 +41,18 @@ struct Applied : app::SettingsTarget {
         state = s;
         return code::kOk;
     }
-    Code add(double v) {
-        FUZZ_CHECK(state && geometry.size() < 4);
+    // The geometry comes in its order: the `at`th value is taken, any other refused.
+    Code add(std::size_t at, double v) {
+        if (geometry.size() != at)
+            return code::kBadArgument;
+        FUZZ_CHECK(state && at < 4);
         geometry.push_back(v);
         return code::kOk;
     }
-    Code applyTop(double v) override { return geometry.empty() ? add(v) : code::kBadArgument; }
-    Code applyLeft(double v) override { return geometry.size() == 1 ? add(v) : code::kBadArgument; }
-    Code applyWidth(double v) override {
-        return geometry.size() == 2 ? add(v) : code::kBadArgument;
-    }
-    Code applyHeight(double v) override {
-        return geometry.size() == 3 ? add(v) : code::kBadArgument;
-    }
+    Code applyTop(double v) override { return add(0, v); }
+    Code applyLeft(double v) override { return add(1, v); }
+    Code applyWidth(double v) override { return add(2, v); }
+    Code applyHeight(double v) override { return add(3, v); }
 
     bool nothing() const { return !drive; }
     bool operator==(const Applied& o) const {
@@ -75,19 +69,8 @@ struct Loaded {
     int fil2tagNr = 0;
 };
 
-const QString& folder() {
-    static const auto dir = std::make_unique<QTemporaryDir>();
-    FUZZ_CHECK(dir->isValid());
-    static const QString path = dir->path();
-    return path;
-}
-
 Loaded load(const QByteArray& bytes) {
-    const QString path = folder() + QStringLiteral("/id3.ini");
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    FUZZ_CHECK(file.write(bytes) == bytes.size());
-    file.close();
+    const QString path = fuzz::scratchFile(QStringLiteral("id3.ini"), bytes);
     Loaded out;
     out.fil2tagNr = app::loadSettings(path, out.applied);
     return out;
@@ -126,11 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Lines near the length limit are out of reach of short inputs: a first byte of 0xFF stands
     // for a run of letters around the limit at the front of the file.
     if (size >= 2 && data[0] == 0xFF) {
-        bytes = QByteArray(kMaxLineBytes - 128 + data[1], 'x') + bytes.mid(2);
+        bytes = QByteArray(app::kMaxLineBytes - 128 + data[1], 'x') + bytes.mid(2);
     }
     const Loaded first = load(bytes);
     const Lines seen = lines(bytes);
-    if (seen.longest > kMaxLineBytes)
+    if (seen.longest > app::kMaxLineBytes)
         FUZZ_CHECK(first.applied.nothing() && first.fil2tagNr == 0);
     if (!first.applied.geometry.empty() && first.applied.geometry.size() < 4)
         FUZZ_CHECK(first.fil2tagNr == 0);
@@ -152,11 +135,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         s.width = a.geometry[2];
         s.height = a.geometry[3];
         s.fil2tagNr = first.fil2tagNr;
-        const QString path = folder() + QStringLiteral("/saved.ini");
+        const QString path = fuzz::scratchPath(QStringLiteral("saved.ini"));
         FUZZ_CHECK(app::saveSettings(path, s) == code::kOk);
-        QFile saved(path);
-        FUZZ_CHECK(saved.open(QIODevice::ReadOnly));
-        const Loaded again = load(saved.readAll());
+        const Loaded again = load(fuzz::readAll(path));
         FUZZ_CHECK(again.applied == first.applied && again.fil2tagNr == first.fil2tagNr);
     }
     return 0;

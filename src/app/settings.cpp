@@ -28,9 +28,6 @@ namespace sorvel::app {
 namespace {
 
 constexpr std::size_t kLineCount = 8;
-// No line of a file this program writes comes near this; a longer one means the file is not ours,
-// and reading on would only cost memory.
-constexpr qsizetype kMaxLineBytes = qsizetype{64} * 1024;
 constexpr std::size_t kChunk = 4096;
 
 // The marker of a folder line that holds the path's bytes as the file system stores them: names

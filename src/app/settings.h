@@ -35,6 +35,10 @@ struct Settings {
     int fil2tagNr = 0;
 };
 
+/// The longest line loadSettings() reads. No line of a file this program writes comes near it; a
+/// longer one means the file is not ours, and reading on would only cost memory.
+inline constexpr qsizetype kMaxLineBytes = qsizetype{64} * 1024;
+
 /// Reads `iniPath` and applies it to `target`: drive, folder, window state, then top, left, width
 /// and height. Any failure (no file, fewer than eight lines, a value that is no number, a step the
 /// target refuses) stops at once, keeps what was applied and reports nothing. Returns fil2tagNr:

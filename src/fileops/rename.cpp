@@ -1,6 +1,6 @@
 #include "fileops/fileops.h"
 
-#include <array>
+#include "platform/names.h"
 
 namespace sorvel::fileops {
 
@@ -50,9 +50,7 @@ std::optional<QString> nameFromTag(const QString& artist, const QString& title) 
     } else {
         name = a + QStringLiteral(" - ") + t;
     }
-    static constexpr std::array<char16_t, 9> kRemoved = {u'"', u'\\', u'/', u':', u'*',
-                                                         u'?', u'<',  u'>', u'|'};
-    for (const char16_t c : kRemoved)
+    for (const char16_t c : platform::kRefusedInName)
         name.remove(QChar(c));
     return name;
 }

@@ -1,46 +1,13 @@
 #include "platform/names.h"
 
+#include "tag/utf8.h"
+
 #include <QDir>
 
 namespace sorvel::platform {
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
-
-// Length of the valid UTF-8 sequence at `p`, or 0 when the byte there cannot start one.
-// Overlong forms, surrogates and values above U+10FFFF are invalid, as the standard says.
-std::size_t validSequence(const unsigned char* p, std::size_t left, char32_t& cp) {
-    const unsigned char b0 = p[0];
-    auto cont = [&](std::size_t i) { return i < left && (p[i] & 0xC0) == 0x80; };
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        if (!cont(1))
-            return 0;
-        cp = static_cast<char32_t>(((b0 & 0x1F) << 6) | (p[1] & 0x3F));
-        return 2;
-    }
-    if (b0 >= 0xE0 && b0 <= 0xEF) {
-        if (!cont(1) || !cont(2))
-            return 0;
-        if (b0 == 0xE0 && p[1] < 0xA0)
-            return 0;  // overlong
-        if (b0 == 0xED && p[1] >= 0xA0)
-            return 0;  // surrogate
-        cp = static_cast<char32_t>(((b0 & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
-        return 3;
-    }
-    if (b0 >= 0xF0 && b0 <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3))
-            return 0;
-        if (b0 == 0xF0 && p[1] < 0x90)
-            return 0;  // overlong
-        if (b0 == 0xF4 && p[1] >= 0x90)
-            return 0;  // above U+10FFFF
-        cp = static_cast<char32_t>(((b0 & 0x07) << 18) | ((p[1] & 0x3F) << 12) |
-                                   ((p[2] & 0x3F) << 6) | (p[3] & 0x3F));
-        return 4;
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -64,7 +31,8 @@ QString decodeName(std::string_view bytes) {
             continue;
         }
         char32_t cp = 0;
-        const std::size_t len = validSequence(p + i, n - i, cp);
+        const auto at = [q = p + i](std::size_t k) { return int{q[k]}; };
+        const std::size_t len = tag::utf8Sequence(at, n - i, cp);
         if (len == 0) {
             *d++ = QChar(static_cast<char16_t>(kEscapeBase + b));
             ++i;
@@ -122,6 +90,16 @@ QByteArray encodeName(const QString& name) {
     }
     out.truncate(d - begin);
     return out;
+}
+
+bool allowedInName(QChar c) {
+    const char16_t u = c.unicode();
+    return u >= 0x20 && !(u >= 0x7F && u <= 0x9F) &&
+           kRefusedInName.find(u) == std::u16string_view::npos;
+}
+
+QString mp3Name(const QString& base) {
+    return base + QStringLiteral(".mp3");
 }
 
 QChar nativeSeparator() {

@@ -15,6 +15,17 @@ QString decodeName(std::string_view bytes);
 /// everything else is written as UTF-8.
 QByteArray encodeName(const QString& name);
 
+/// The characters that no new file name may hold, as other systems give them a meaning.
+inline constexpr std::u16string_view kRefusedInName = u"\"\\/:*?<>|";
+
+/// Whether a new file name may hold `c`: none of kRefusedInName, and no control character (C0, DEL
+/// or C1; a tag's undefined Windows-1252 bytes read as C1), which file managers and terminals show
+/// as something else or not at all.
+bool allowedInName(QChar c);
+
+/// The name of the MP3 file `base` (a name without its ending), as the program makes new ones.
+QString mp3Name(const QString& base);
+
 /// The folder separator of this platform, which ends every folder path the program keeps.
 QChar nativeSeparator();
 

@@ -1,6 +1,7 @@
 #include "platform/filesystem.h"
 #include "platform/names.h"
 
+#include <algorithm>
 #include <array>
 
 namespace sorvel::platform {
@@ -9,27 +10,9 @@ Code checkNewName(const QString& base) {
     // A name without a visible stem would leave a hidden file that the list never shows again.
     if (base.isEmpty() || base.startsWith(u'.'))
         return code::kBadFileName;
-    for (const QChar c : base) {
-        switch (c.unicode()) {
-            case u'"':
-            case u'?':
-            case u'*':
-            case u'/':
-            case u'\\':
-            case u':':
-            case u'<':
-            case u'>':
-            case u'|':
-                return code::kBadFileName;
-            default:
-                // Control characters, DEL and the C1 range included (a tag's undefined
-                // Windows-1252 bytes read as C1), make a name that file managers and terminals
-                // show as something else or not at all.
-                if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
-                    return code::kBadFileName;
-        }
-    }
-    if (encodeName(base + QStringLiteral(".mp3")).size() > 255)
+    if (!std::all_of(base.begin(), base.end(), allowedInName))
+        return code::kBadFileName;
+    if (encodeName(mp3Name(base)).size() > 255)
         return code::kBadFileName;
     static const std::array<QString, 11> kReserved = {
         QStringLiteral("CON"),  QStringLiteral("AUX"),  QStringLiteral("COM1"),
@@ -55,7 +38,7 @@ Code renameMp3(FileSystem& fs, const QString& katalog, const QString& oldFile,
         if (other.compare(oldFile, Qt::CaseInsensitive) != 0 && fs.exists(katalog + other))
             return code::kFileExists;
     }
-    return fs.rename(katalog + oldFile, katalog + newBase + QStringLiteral(".mp3"));
+    return fs.rename(katalog + oldFile, katalog + mp3Name(newBase));
 }
 
 }  // namespace sorvel::platform
