@@ -200,9 +200,10 @@ Outcome Folder::rename(std::size_t r, const QString& newBase) {
     if (r >= rows_.size())
         return outcome;
     const QString before = browse::fileName(rows_[r]);
-    renameFailed_ = !fileops::Byt_Filnamn(s_.fs, katalog_, before, newBase, outcome.messages);
-    if (renameFailed_)
+    if (!fileops::Byt_Filnamn(s_.fs, katalog_, before, newBase, outcome.messages)) {
+        renameFailed_ = true;
         return outcome;
+    }
     const QString after = newBase + QStringLiteral(".mp3");
     write::Command command{QStringLiteral("Nytt filnamn"), {}};
     write::recordRename(s_.fs, command, katalog_, before, after);
@@ -217,6 +218,7 @@ Outcome Folder::rename(std::size_t r, const QString& newBase) {
 Outcome Folder::namesFromTags(const Selection& selected) {
     Outcome outcome;
     write::Command command{QStringLiteral("Filnamn <-- tag"), {}};
+    renameFailed_ = false;
     changeRows([&](std::vector<browse::Row>& rows) {
         std::vector<QString> before;
         before.reserve(rows.size());

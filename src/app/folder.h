@@ -107,7 +107,8 @@ public:
     Outcome rename(std::size_t r, const QString& newBase);
     /// Names every selected file from its tag (`cmdTag2Filnamn_Click`).
     Outcome namesFromTags(const Selection& selected);
-    /// Whether the last rename failed (`ajfan`).
+    /// Whether a rename() has failed since the folder was made or namesFromTags() last ran
+    /// (`ajfan`): a rename that succeeds leaves it as it was.
     bool renameFailed() const { return renameFailed_; }
 
     /// The modifier state of the last Delete press (`ingenpapperskorg`): 1, Shift alone, deletes

@@ -231,12 +231,12 @@ void recordRename(platform::FileSystem& fs, Command& command, const QString& kat
                   const QString& before, const QString& after) {
     if (before == after)
         return;  // nothing to take back
-    // A rename following a write of the same file in the same command ("&Spara tag") joins it.
-    for (FileChange& f : command.files) {
-        if (f.nameAfter == before) {
-            f.nameAfter = after;
-            return;
-        }
+    // A rename right after a write of the same file ("&Spara tag") joins it. Joined to any earlier
+    // change, it would be taken back out of its turn, while other changes may have taken or freed
+    // the names since.
+    if (!command.files.empty() && command.files.back().nameAfter == before) {
+        command.files.back().nameAfter = after;
+        return;
     }
     int fd = -1;
     std::uint64_t size = 0;
