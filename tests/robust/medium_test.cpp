@@ -230,8 +230,8 @@ private:
                          qPrintable(shown[0].title + u": "_s + shown[0].text));
             }
             int applied = 0;
+            const Files now = snapshot(root);
             for (const auto& [name, bytes] : s.changes) {
-                const Files now = snapshot(root);
                 if (s.written >= 0 && now.at(name) != bytes) {
                     QVERIFY2(shown[0].text.contains(u'\n' + name + u" (disken är full)"_s),
                              qPrintable(name));
@@ -242,7 +242,7 @@ private:
                 bytes.isNull() ? void(expected.erase(name)) : void(expected[name] = bytes);
             }
             QVERIFY2(s.written < 0 || applied == s.written, what);
-            QCOMPARE(snapshot(root), expected);
+            QCOMPARE(now, expected);
             if (act == u"close")
                 break;
             // The list shows what the files hold.
