@@ -23,6 +23,12 @@ inline QString why(const char* what) {
     return QString::fromUtf8(what) + QStringLiteral(": ") + QString::fromUtf8(strerror(errno));
 }
 
+/// Whether `path` is served by a FUSE daemon.
+inline bool onFuse(const QString& path) {
+    struct statfs st {};
+    return ::statfs(platform::encodeName(path).constData(), &st) == 0 && st.f_type == 0x65735546;
+}
+
 /// Puts the process in a mount namespace of its own, once, so that whatever a test mounts is
 /// gone when the process ends, however it ends. Call it while the process has one thread only.
 /// Gives the reason when mounting is not possible here (no privilege, no namespaces), else empty.
@@ -127,8 +133,7 @@ private:
         ::prctl(PR_SET_CHILD_SUBREAPER, 0);
         if (!failed.isEmpty() || !fuse)
             return failed;
-        struct statfs st {};
-        if (::statfs(target().constData(), &st) != 0 || st.f_type != 0x65735546) {
+        if (!onFuse(dir_.path())) {
             ::umount2(target().constData(), MNT_DETACH);
             return QStringLiteral("%1 was not mounted through FUSE").arg(type);
         }
