@@ -1,6 +1,7 @@
 #include "app/folder.h"
 
 #include "fileops/fileops.h"
+#include "platform/names.h"
 #include "tag/other_tags.h"
 #include "write/spara.h"
 
@@ -204,7 +205,7 @@ Outcome Folder::rename(std::size_t r, const QString& newBase) {
         renameFailed_ = true;
         return outcome;
     }
-    const QString after = newBase + QStringLiteral(".mp3");
+    const QString after = platform::mp3Name(newBase);
     write::Command command{QStringLiteral("Nytt filnamn"), {}};
     write::recordRename(s_.fs, command, katalog_, before, after);
     keep(std::move(command));

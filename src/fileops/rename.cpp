@@ -68,7 +68,7 @@ std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs, const QS
         if (!name)
             continue;
         if (Byt_Filnamn(fs, katalog, browse::fileName(row), *name, messages)) {
-            browse::setFileName(row, *name + QStringLiteral(".mp3"));
+            browse::setFileName(row, platform::mp3Name(*name));
             renamed.push_back(i);
         }
     }

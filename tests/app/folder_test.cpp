@@ -6,13 +6,11 @@
 #include "platform/drives_posix.h"
 #include "platform/gio_trash.h"
 #include "platform/names.h"
-#include "robust/desktop_home.h"
 #include "support/fake_desktop.h"
 #include "support/faulty_filesystem.h"
 #include "support/files.h"
-#include "support/folder_snapshot.h"
 #include "support/other_tags.h"
-#include "support/recording_observer.h"
+#include "support/recorder.h"
 #include "support/test_desktop.h"
 
 #include <gtest/gtest.h>
@@ -95,7 +93,7 @@ const QByteArray kAsa =
 class Commands : public ::testing::Test {
 protected:
     Commands() {
-        DesktopHome::get();
+        desktopHome();
         folder.setListener(&events);
     }
 
@@ -133,7 +131,7 @@ protected:
     /// The rows a new listing of the folder reads.
     Rows fresh() {
         app::Folder other({fs, boxes, opener, drives, trash});
-        RecordingObserver quiet;
+        Recorder quiet;
         other.list(dir.path(), quiet);
         return rowsOf(other);
     }
@@ -153,7 +151,7 @@ protected:
     platform::PosixDrives drives;
     platform::GioTrash trash;
     app::Folder folder{{fs, boxes, opener, drives, trash}};
-    RecordingObserver seen;
+    Recorder seen;
     RowEvents events;
 };
 
@@ -1027,7 +1025,7 @@ TEST_F(Commands, DeleteAsksBeforeDeletingForGoodAndOtherwiseUsesTheTrash) {
         }
         EXPECT_EQ(boxes.shown, asked);
         EXPECT_EQ(present(file), c.fileLeft);
-        EXPECT_EQ(present(DesktopHome::get().trashed(base + u".MP3"_s)), c.inTrash);
+        EXPECT_EQ(present(desktopHome() + u"data/Trash/files/"_s + base + u".MP3"_s), c.inTrash);
         EXPECT_EQ(rowsOf(folder).count(base + u".MP3"_s), c.rowLeft ? 1u : 0u);
         EXPECT_EQ(events.seen,
                   (c.rowLeft ? QStringList() : QStringList{u"removing %1"_s.arg(r), u"removed"_s}));

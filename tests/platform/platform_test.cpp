@@ -1,4 +1,4 @@
-// The file-system layer (names, codes, listing, the rename that never replaces), the drive list
+// The file-system layer (names, listing, the rename that never replaces), the drive list
 // read from the kernel's mount table, and the program's folder and program start as bytes.
 #include "platform/desktop_posix.h"
 #include "platform/drives_posix.h"
@@ -50,24 +50,6 @@ TEST(Names, AnyByteSequenceSurvivesDecodingAndEncoding) {
     }
     EXPECT_EQ(decodeName("\xc3\xa5"), u"å"_s);
     EXPECT_EQ(decodeName("\xe5").at(0).unicode(), 0xDCE5);
-}
-
-TEST(Codes, ErrnoValuesMapToTheProgramsCodes) {
-    const std::pair<std::vector<int>, Code> cases[] = {{{0}, code::kOk},
-                                                       {{ENOENT}, 53},
-                                                       {{EEXIST}, 58},
-                                                       {{ENAMETOOLONG}, 52},
-                                                       {{ENOSPC}, 61},
-                                                       {{EIO}, 57},
-                                                       {{EXDEV}, 74},
-                                                       {{ENOTDIR}, 76},
-                                                       {{EPROTO}, 1000 + EPROTO},
-                                                       {{EACCES, EPERM, EROFS, EBUSY, ETXTBSY}, 75},
-                                                       {{ENXIO, ENODEV, ENOMEDIUM}, 68}};
-    for (const auto& [errors, expected] : cases) {
-        for (const int e : errors)
-            EXPECT_EQ(codeFromErrno(e), expected) << e;
-    }
 }
 
 TEST_F(Files, ListingKeepsRegularVisibleMp3FilesInAnyCase) {

@@ -8,11 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
 #include <QDir>
-#include <QFileInfo>
-#include <map>
-#include <string>
 
 using namespace sorvel;
 using namespace sorvel::test;
@@ -22,20 +18,6 @@ using Kind = Medium::Kind;
 namespace {
 
 class FuseRename : public ::testing::TestWithParam<Kind> {};
-
-// Every entry of `folder`, hidden ones too, by name: a digest of its bytes (or that it is a
-// folder).
-std::map<std::string, std::string> contents(const QString& folder) {
-    std::map<std::string, std::string> out;
-    for (const QString& n : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                   QDir::NoDotAndDotDot)) {
-        out[n.toStdString()] =
-            QFileInfo(folder + n).isDir()
-                ? "folder"
-                : QCryptographicHash::hash(readAll(folder + n), QCryptographicHash::Sha1).toHex();
-    }
-    return out;
-}
 
 TEST_P(FuseRename, MovesTheFileReplacesNothingAndLeavesNothingBehind) {
     const Medium medium(std::size_t{16} << 20, GetParam());
@@ -65,7 +47,7 @@ TEST_P(FuseRename, MovesTheFileReplacesNothingAndLeavesNothingBehind) {
         dir.write(u"a.mp3"_s, audio(3000) + "a");
         dir.write(u"b.mp3"_s, audio(2000) + "b");
         QDir(dir.path()).mkdir(u"m.mp3"_s);
-        const auto before = contents(dir.path());
+        const auto before = snapshot(dir.path());
         if (c.readOnly) {
             ASSERT_EQ(medium.remount(true), 0);
         }
@@ -76,9 +58,8 @@ TEST_P(FuseRename, MovesTheFileReplacesNothingAndLeavesNothingBehind) {
         EXPECT_EQ(result, c.expected);
         auto expected = before;
         if (c.expected == code::kOk)
-            expected[(c.newBase + u".mp3"_s).toStdString()] =
-                expected.extract((c.oldBase + u".mp3"_s).toStdString()).mapped();
-        EXPECT_EQ(contents(dir.path()), expected);
+            expected[c.newBase + u".mp3"_s] = expected.extract(c.oldBase + u".mp3"_s).mapped();
+        EXPECT_EQ(snapshot(dir.path()), expected);
     }
 }
 

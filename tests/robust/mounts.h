@@ -9,32 +9,38 @@
 #include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <QThread>
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace sorvel::test {
+
+inline QString why(const char* what) {
+    return QString::fromUtf8(what) + QStringLiteral(": ") + QString::fromUtf8(strerror(errno));
+}
+
+/// Whether `path` is served by a FUSE daemon.
+inline bool onFuse(const QString& path) {
+    struct statfs st {};
+    return ::statfs(platform::encodeName(path).constData(), &st) == 0 && st.f_type == 0x65735546;
+}
 
 /// Puts the process in a mount namespace of its own, once, so that whatever a test mounts is
 /// gone when the process ends, however it ends. Call it while the process has one thread only.
 /// Gives the reason when mounting is not possible here (no privilege, no namespaces), else empty.
 inline QString privateMounts() {
-    static const QString why = [] {
+    static const QString reason = [] {
         if (::unshare(CLONE_NEWNS) != 0)
-            return QStringLiteral("no mount namespace: %1").arg(QString::fromUtf8(strerror(errno)));
+            return why("no mount namespace");
         if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            return QStringLiteral("mounts not private: %1").arg(QString::fromUtf8(strerror(errno)));
+            return why("mounts not private");
         return QString();
     }();
-    return why;
+    return reason;
 }
 
 /// A small real file system of `bytes`, mounted on a temporary folder for as long as the object
@@ -48,22 +54,14 @@ public:
 
     explicit Medium(std::size_t bytes, Kind kind = Kind::Tmpfs, const char* more = "") {
         why_ = privateMounts();
-        if (!why_.isEmpty())
-            return;
-        if (kind == Kind::Tmpfs) {
+        if (why_.isEmpty() && kind == Kind::Tmpfs) {
             const QByteArray options = "size=" + QByteArray::number(qulonglong(bytes)) + more;
-            if (::mount("sorvel-test", target().constData(), "tmpfs", 0, options.constData()) !=
-                0) {
-                why_ = QStringLiteral("cannot mount a tmpfs: %1")
-                           .arg(QString::fromUtf8(strerror(errno)));
-                return;
-            }
-        } else {
+            if (::mount("sorvel-test", target().constData(), "tmpfs", 0, options.constData()) != 0)
+                why_ = why("cannot mount a tmpfs");
+        } else if (why_.isEmpty()) {
             why_ = mountImage(bytes, kind);
-            if (!why_.isEmpty())
-                return;
         }
-        mounted_ = true;
+        mounted_ = why_.isEmpty();
     }
     Medium(const Medium&) = delete;
     Medium& operator=(const Medium&) = delete;
@@ -100,51 +98,40 @@ private:
     QString mountImage(std::size_t bytes, Kind kind) {
         const bool fuse = kind != Kind::Ext4;
         if (fuse && ::access("/dev/fuse", R_OK | W_OK) != 0)
-            return QStringLiteral("no FUSE here: /dev/fuse: %1")
-                .arg(QString::fromUtf8(strerror(errno)));
+            return why("no FUSE here: /dev/fuse");
         const QString image = store_.file(QStringLiteral("disk.img"));
         QFile file(image);
         if (!file.open(QIODevice::WriteOnly) || !file.resize(qint64(bytes)))
             return QStringLiteral("cannot make an image file");
         file.close();
-        QStringList mkfs;
-        QString type;
-        QString package;
-        switch (kind) {
-            case Kind::Exfat:
-                mkfs = {QStringLiteral("mkfs.exfat")};
-                type = QStringLiteral("exfat-fuse");
-                package = QStringLiteral("exfat-fuse");
-                break;
-            case Kind::Ntfs:
-                mkfs = {QStringLiteral("mkntfs"), QStringLiteral("-F"), QStringLiteral("-Q")};
-                type = package = QStringLiteral("ntfs-3g");
-                break;
-            default:
-                mkfs = {QStringLiteral("mkfs.ext4"), QStringLiteral("-q"), QStringLiteral("-F"),
-                        QStringLiteral("-m"),        QStringLiteral("0"),  QStringLiteral("-b"),
-                        QStringLiteral("4096")};
-                type = QStringLiteral("ext4");
-        }
-        if (const QString why = run(mkfs << image); !why.isEmpty())
-            return why;
+        const QString type = kind == Kind::Exfat  ? QStringLiteral("exfat-fuse")
+                             : kind == Kind::Ntfs ? QStringLiteral("ntfs-3g")
+                                                  : QStringLiteral("ext4");
+        const QString mkfs = kind == Kind::Exfat  ? QStringLiteral("mkfs.exfat")
+                             : kind == Kind::Ntfs ? QStringLiteral("mkntfs -F -Q")
+                                                  : QStringLiteral("mkfs.ext4 -q -F -m 0 -b 4096");
+        if (const QString failed = run(mkfs.split(u' ') << image); !failed.isEmpty())
+            return failed;
         if (fuse && !QFileInfo(QStringLiteral("/sbin/mount.") + type).isExecutable())
-            return QStringLiteral("no /sbin/mount.%1 (package %2)").arg(type, package);
+            return QStringLiteral("no /sbin/mount.%1 (package %1)").arg(type);
         // The daemon that the mount leaves behind becomes this process's child, to be reaped.
         ::prctl(PR_SET_CHILD_SUBREAPER, 1);
         const QString failed =
             run({QStringLiteral("mount"), QStringLiteral("-t"), type, QStringLiteral("-o"),
                  QStringLiteral("loop"), image, dir_.path().chopped(1)});
         ::prctl(PR_SET_CHILD_SUBREAPER, 0);
-        if (!failed.isEmpty())
+        if (!failed.isEmpty() || !fuse)
             return failed;
-        if (fuse) {
-            struct statfs st {};
-            if (::statfs(target().constData(), &st) != 0 || st.f_type != kFuseMagic) {
-                ::umount2(target().constData(), MNT_DETACH);
-                return QStringLiteral("%1 was not mounted through FUSE").arg(type);
-            }
-            daemon_ = daemonServing(target());
+        if (!onFuse(dir_.path())) {
+            ::umount2(target().constData(), MNT_DETACH);
+            return QStringLiteral("%1 was not mounted through FUSE").arg(type);
+        }
+        // The daemon is the process named with the mount point on its command line.
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (pid.toInt() > 0 && cmdline.open(QIODevice::ReadOnly) &&
+                cmdline.readAll().split('\0').contains(target()))
+                daemon_ = pid.toInt();
         }
         return QString();
     }
@@ -154,38 +141,19 @@ private:
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(command.first(), command.mid(1));
-        if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit ||
-            p.exitCode() != 0) {
-            return QStringLiteral("%1 failed (%2): %3")
-                .arg(command.first(), p.errorString(), QString::fromLocal8Bit(p.readAll()));
-        }
-        return QString();
-    }
-
-    // The FUSE daemon that serves `mountPoint`: the process named with it on its command line.
-    static pid_t daemonServing(const QByteArray& mountPoint) {
-        const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-        for (const QString& pid : pids) {
-            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-            if (pid.toInt() > 0 && cmdline.open(QIODevice::ReadOnly) &&
-                cmdline.readAll().split('\0').contains(mountPoint)) {
-                return pid.toInt();
-            }
-        }
-        return 0;
+        if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+            return QString();
+        return QStringLiteral("%1 failed (%2): %3")
+            .arg(command.first(), p.errorString(), QString::fromLocal8Bit(p.readAll()));
     }
 
     // A daemon that has ended but is not reaped yet counts as ended.
     static bool running(pid_t pid) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray line = stat.readAll();
+        const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
         const qsizetype state = line.lastIndexOf(')') + 2;
         return state > 1 && state < line.size() && line.at(state) != 'Z';
     }
-
-    static constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
 
     TempFolder store_;
     TempFolder dir_;
@@ -196,11 +164,13 @@ private:
 
 }  // namespace sorvel::test
 
-/// A Qt Test main that runs the widgets offscreen, in a mount namespace of the test's own
-/// (entered before Qt starts any thread).
+/// A Qt Test main that runs the widgets offscreen, in a mount namespace of the test's own (entered
+/// before Qt starts any thread), with a desktop home of its own. A case that hangs ends the
+/// process through SIGALRM (see alarm() in the tests) instead of holding the run.
 #define SORVEL_MOUNTING_WIDGET_TEST_MAIN(TestClass) \
     int main(int argc, char** argv) {               \
         sorvel::test::privateMounts();              \
+        sorvel::test::desktopHome();                \
         qputenv("QT_QPA_PLATFORM", "offscreen");    \
         QApplication app(argc, argv);               \
         TestClass test;                             \

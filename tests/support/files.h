@@ -1,9 +1,14 @@
 #pragma once
 
+#include "platform/names.h"
+
+#include <linux/capability.h>
+#include <sys/resource.h>
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -83,5 +88,64 @@ private:
     bool immutable_ = false;
     bool effective_ = false;
 };
+
+/// Every entry of `folder` and of the folders in it ("sub/name"), hidden ones too, with its bytes;
+/// a folder as "<folder>", a FIFO as "<fifo>" (never opened), a symbolic link as "-> " and where it
+/// points. For checks that nothing changed, or only what should.
+std::map<QString, QByteArray> snapshot(const QString& folder);
+
+/// Lays borta.mp3, fifo.mp3, krymper.mp3 and mapp.mp3 in `dir` as plain files of `bytes`, in
+/// place of what meddle() made of them.
+void layMeddled(const TempFolder& dir, const QByteArray& bytes);
+/// What another program does to those files between a listing and the reading or writing:
+/// removes borta.mp3, puts a FIFO in the place of fifo.mp3 and a folder in that of mapp.mp3, and
+/// cuts krymper.mp3 to 100 bytes.
+void meddle(const TempFolder& dir);
+
+/// Few descriptors to spare: the soft limit of open files lowered to `limit` for as long as the
+/// object lives, with what it holds given back and the limit restored at the end.
+class FewDescriptors {
+public:
+    explicit FewDescriptors(rlim_t limit);
+    FewDescriptors(const FewDescriptors&) = delete;
+    FewDescriptors& operator=(const FewDescriptors&) = delete;
+    ~FewDescriptors();
+    /// Holds every free descriptor but `n`; a negative `n` gives them all back.
+    void leaveFree(int n);
+
+private:
+    rlimit saved_{};
+    std::vector<int> held_;
+};
+
+/// Takes from this thread, for as long as the object lives, root's power to read and write what a
+/// mode forbids (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH), so that a mode refuses the test as it
+/// refuses a user.
+class AsUser {
+public:
+    AsUser();
+    AsUser(const AsUser&) = delete;
+    AsUser& operator=(const AsUser&) = delete;
+    ~AsUser();
+    /// Whether `path` may not be opened for reading now. False where the test runs with a power
+    /// it cannot give up: a test of what the mode refuses then skips.
+    static bool refused(const QString& path);
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool dropped_ = false;
+};
+
+/// The desktop's data and configuration folders, with the real trash, in a temporary folder for
+/// the whole process (ending in "/"): GLib reads XDG_DATA_HOME once and keeps what it found, so
+/// every case must see the same one. Take it before the trash is first used.
+inline QString desktopHome() {
+    static const TempFolder home;
+    static const bool set =
+        qputenv("XDG_DATA_HOME", platform::encodeName(home.path() + QStringLiteral("data"))) &&
+        qputenv("XDG_CONFIG_HOME", platform::encodeName(home.path() + QStringLiteral("config")));
+    return set ? home.path() : QString();
+}
 
 }  // namespace sorvel::test
