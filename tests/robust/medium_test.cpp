@@ -250,7 +250,7 @@ private:
             platform::PosixFileSystem fs;
             QCOMPARE(scanned.scan(fs, listed), code::kOk);
             scanned.byName();
-            std::vector<browse::Row> shownRows = t.rows().rows();
+            std::vector<browse::Row> shownRows = t.w->folder().rows();
             std::sort(shownRows.begin(), shownRows.end(),
                       [](auto& x, auto& y) { return x.name < y.name; });
             QVERIFY2(shownRows == scanned.rows, what);
