@@ -70,8 +70,6 @@ TEST_F(SettingsFile, LoadAppliesInOrderAndStopsAtTheFirstFailureKeepingWhatWasAp
     const std::tuple<QByteArray, int, int> cases[] = {
         // the file, the fil2tagNr it gives, how many steps it applies
         {kOriginal, 3, 7},
-        {with("\r\n", "\n"), 3, 7},
-        {with("\r\n", "\r"), 3, 7},
         {mixed, 3, 7},
         {QByteArray(), 0, 0},
         {seven, 0, 0},

@@ -75,6 +75,15 @@ public:
         QCOMPARE_EQ(app::saveSettings(iniPath(), s), code::kOk);
     }
 
+    /// What the settings file holds now: the calls a load makes ("top 1500"), then "split" and
+    /// the split of file names it gives.
+    std::vector<std::string> saved() const {
+        ScriptedSettings back;
+        const int split = app::loadSettings(iniPath(), back);
+        back.calls.push_back("split " + std::to_string(split));
+        return back.calls;
+    }
+
     /// An MP3 file with a trailer (`pad` fills the fields), or without one when `artist` is null.
     static void mp3(const TempFolder& dir, const QString& name, const char* artist = nullptr,
                     const char* title = "", const char* album = "", const char* year = "",
@@ -94,12 +103,16 @@ public:
     QByteArray bytes(const char* base) const { return readAll(path(QString::fromUtf8(base))); }
     QStringList names() const {
         QStringList out;
-        for (const browse::Row& r : rows().rows())
+        for (const browse::Row& r : w->folder().rows())
             out << r.name;
         return out;
     }
     int row(const QString& name) const { return static_cast<int>(names().indexOf(name)); }
     int row(const char* name) const { return row(QString::fromUtf8(name)); }
+    /// What the list shows of row `r` in `column`.
+    QString cell(int r, int column) const {
+        return rows().data(rows().index(r, column), Qt::DisplayRole).toString();
+    }
     QPoint at(int r) const { return list->visualRect(rows().index(r, 0)).center(); }
     void click(int r, Qt::KeyboardModifiers mods = {}, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseClick(list->viewport(), button, mods, at(r));
