@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
+#include <map>
 
 using namespace sorvel;
 using namespace sorvel::test;
@@ -21,54 +22,50 @@ using namespace Qt::StringLiterals;
 class AboutTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // Every way a user closes each kind of box: its buttons, Enter on the default button, Escape
+    // and the close box; with the title and icon asked for, or the program's name for a title.
     void messageBoxesSpeakSwedishAndAnswerWhatTheUserChose() {
         using Boxes = platform::MessageBoxes;
+        using B = Boxes::Buttons;
+        using A = Boxes::Answer;
         using Act = BoxAnswerer::Act;
         platform::QtMessageBoxes boxes;
         BoxAnswerer user;
-        const QStringList ok{QStringLiteral("OK")};
-        const QStringList okCancel{QStringLiteral("OK"), QStringLiteral("Avbryt")};
-        const QStringList retryCancel{QStringLiteral("&Försök igen"), QStringLiteral("Avbryt")};
-        // Every way a user closes each kind of box: its buttons, Enter on the default button,
-        // Escape and the close box.
-        const struct {
-            Boxes::Buttons buttons;
-            Act act;
-            Boxes::Answer answer;
-        } cases[] = {
-            {Boxes::Buttons::Ok, Act::Ok, Boxes::Answer::Ok},
-            {Boxes::Buttons::Ok, Act::Enter, Boxes::Answer::Ok},
-            {Boxes::Buttons::Ok, Act::Escape, Boxes::Answer::Ok},
-            {Boxes::Buttons::Ok, Act::CloseBox, Boxes::Answer::Ok},
-            {Boxes::Buttons::OkCancel, Act::Ok, Boxes::Answer::Ok},
-            {Boxes::Buttons::OkCancel, Act::Enter, Boxes::Answer::Ok},
-            {Boxes::Buttons::OkCancel, Act::Cancel, Boxes::Answer::Cancel},
-            {Boxes::Buttons::OkCancel, Act::Escape, Boxes::Answer::Cancel},
-            {Boxes::Buttons::OkCancel, Act::CloseBox, Boxes::Answer::Cancel},
-            {Boxes::Buttons::RetryCancel, Act::Retry, Boxes::Answer::Retry},
-            {Boxes::Buttons::RetryCancel, Act::Enter, Boxes::Answer::Retry},
-            {Boxes::Buttons::RetryCancel, Act::Cancel, Boxes::Answer::Cancel},
-            {Boxes::Buttons::RetryCancel, Act::Escape, Boxes::Answer::Cancel},
-            {Boxes::Buttons::RetryCancel, Act::CloseBox, Boxes::Answer::Cancel},
-        };
-        for (const auto& c : cases) {
-            user.acts = {c.act};
+        // The box's own button and Enter give its answer; a box of one button answers OK
+        // however it is closed, the others Cancel.
+        std::vector<std::tuple<B, Act, A>> cases;
+        for (const auto& [buttons, own, yes] : {std::tuple{B::Ok, Act::Ok, A::Ok},
+                                                {B::OkCancel, Act::Ok, A::Ok},
+                                                {B::RetryCancel, Act::Retry, A::Retry}}) {
+            for (const Act act : {own, Act::Enter, Act::Cancel, Act::Escape, Act::CloseBox}) {
+                if (buttons != B::Ok || act != Act::Cancel)
+                    cases.emplace_back(
+                        buttons, act,
+                        act == own || act == Act::Enter || buttons == B::Ok ? yes : A::Cancel);
+            }
+        }
+        const std::pair<Boxes::Icon, QMessageBox::Icon> icons[] = {
+            {Boxes::Icon::None, QMessageBox::NoIcon},
+            {Boxes::Icon::Critical, QMessageBox::Critical},
+            {Boxes::Icon::Information, QMessageBox::Information}};
+        const std::map<B, QStringList> labels = {
+            {B::Ok, {u"OK"_s}},
+            {B::OkCancel, {u"Avbryt"_s, u"OK"_s}},
+            {B::RetryCancel, {u"&Försök igen"_s, u"Avbryt"_s}}};
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const auto& [buttons, act, answer] = cases[i];
+            const auto& [icon, qtIcon] = icons[i % 3];
+            user.acts = {act};
             user.seen.clear();
-            const Boxes::Answer got =
-                boxes.show(QString(), QStringLiteral("Text"), Boxes::Icon::None, c.buttons);
-            const QString which = QStringLiteral("buttons %1, act %2")
-                                      .arg(static_cast<int>(c.buttons))
-                                      .arg(static_cast<int>(c.act));
-            QVERIFY2(got == c.answer, qPrintable(which));
+            const QString title = i % 2 ? u"Ändra filnamn?"_s : QString();
+            QVERIFY2(boxes.show(title, u"Text"_s, icon, buttons) == answer,
+                     qPrintable(QString::number(i)));
             QCOMPARE(user.seen.size(), 1U);
-            QCOMPARE(user.seen[0].title, QStringLiteral("Sorvel"));
-            QStringList buttons = user.seen[0].buttons;
-            buttons.sort();
-            QStringList expected = c.buttons == Boxes::Buttons::Ok         ? ok
-                                   : c.buttons == Boxes::Buttons::OkCancel ? okCancel
-                                                                           : retryCancel;
-            expected.sort();
-            QCOMPARE(buttons, expected);
+            QStringList shown = user.seen[0].buttons;
+            shown.sort();
+            QCOMPARE(shown, labels.at(buttons));
+            QCOMPARE(user.seen[0].title, title.isEmpty() ? u"Sorvel"_s : title);
+            QCOMPARE(user.seen[0].icon, qtIcon);
         }
     }
 
@@ -103,40 +100,30 @@ private Q_SLOTS:
         QVERIFY(!splash->isVisible());
     }
 
-    void aboutWindowIsModalWithVersionAndLink() {
+    // Without a registry, system information is said to be unavailable.
+    void aboutWindowIsModalWithVersionLinkAndSystemInformation() {
         WindowFixture f;
         app::frmMain& w = f.make();
         w.show();
         bool seen = false;
         QTimer::singleShot(0, this, [&] {
             auto* about = qobject_cast<app::frmAbout*>(QApplication::activeModalWidget());
-            QVERIFY(about != nullptr);
+            QVERIFY(about != nullptr && about->parentWidget() == &w);
             seen = true;
             QCOMPARE(about->windowTitle(), u"Om Sorvel"_s);
-            QCOMPARE(about->parentWidget(), &w);
             QCOMPARE(about->findChild<QLabel*>(u"lblVersion"_s)->text(), u"Version 1.0.5"_s);
             auto* link = about->findChild<QLabel*>(u"Label2"_s);
             QTest::mouseClick(link, Qt::LeftButton);
-            QCOMPARE(f.opener.opened, std::vector<QString>{link->text()});
-            QVERIFY(link->text().startsWith(u"https://"_s));
+            QVERIFY(link->text().startsWith(u"https://"_s) &&
+                    f.opener.opened == std::vector<QString>{link->text()});
+            QTest::mouseClick(about->findChild<QPushButton*>(u"cmdSysInfo"_s), Qt::LeftButton);
+            QCOMPARE(f.boxes.shown.size(), std::size_t{1});
+            QVERIFY(f.boxes.shown[0].text == u"System Information Is Unavailable At This Time"_s &&
+                    f.boxes.shown[0].title == u"Sorvel"_s && f.opener.started.empty());
             QTest::mouseClick(about->findChild<QPushButton*>(u"cmdOK"_s), Qt::LeftButton);
         });
         f.child<QAction>("mnuOm")->trigger();
-        QVERIFY(seen);
-        QVERIFY(QApplication::activeModalWidget() == nullptr);
-    }
-
-    void systemInformationIsUnavailableWithoutARegistry() {
-        FakeMessageBoxes boxes;
-        FakeOpener opener;
-        FakeRegistry registry;
-        platform::PosixFileSystem fs;
-        app::frmAbout about({boxes, opener, registry, fs}, nullptr);
-        QTest::mouseClick(about.findChild<QPushButton*>(u"cmdSysInfo"_s), Qt::LeftButton);
-        QCOMPARE(boxes.shown.size(), std::size_t{1});
-        QCOMPARE(boxes.shown[0].text, u"System Information Is Unavailable At This Time"_s);
-        QCOMPARE(boxes.shown[0].title, u"Sorvel"_s);
-        QVERIFY(opener.started.empty());
+        QVERIFY(seen && QApplication::activeModalWidget() == nullptr);
     }
 
     void helpOpensThePageInTheProgramFolderWithTheDesktopsProgram() {
@@ -144,8 +131,7 @@ private Q_SLOTS:
         f.make();
         auto* help = f.child<QAction>("mnuHjalpHjalp");
         help->trigger();  // no page: said so, nothing opened
-        QCOMPARE(f.boxes.shown.size(), std::size_t{1});
-        QVERIFY(f.opener.opened.empty());
+        QVERIFY(f.boxes.shown.size() == 1 && f.opener.opened.empty());
 
         QVERIFY(QDir(f.folder.folder).mkdir(u"hjälp"_s));
         const QString page = f.folder.folder + u"/hjälp/index.html"_s;

@@ -15,46 +15,28 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-/// weston with its headless back end, for as long as the object lives; `whyNot()` says what
-/// kept it from starting.
-class Weston {
-public:
-    Weston() {
-        if (QStandardPaths::findExecutable(u"weston"_s).isEmpty()) {
-            why_ = u"weston is not installed"_s;
-            return;
-        }
-        QFile::setPermissions(runtime_.path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"XDG_RUNTIME_DIR"_s, runtime_.path());
-        weston_.setProcessEnvironment(env);
-        weston_.setProcessChannelMode(QProcess::MergedChannels);
-        weston_.start(u"weston"_s, {u"--backend=headless-backend.so"_s, u"--socket=sorvel-0"_s,
-                                    u"--idle-time=0"_s, u"--width=1024"_s, u"--height=768"_s});
-        for (int i = 0; i < 100 && !QFile::exists(runtime_.filePath(u"sorvel-0"_s)); ++i) {
-            if (weston_.state() == QProcess::NotRunning)
-                break;
-            QThread::msleep(50);
-        }
-        if (!QFile::exists(runtime_.filePath(u"sorvel-0"_s))) {
-            why_ = u"weston did not start: "_s + QString::fromLocal8Bit(weston_.readAll());
-            return;
-        }
-        qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
-        qputenv("WAYLAND_DISPLAY", "sorvel-0");
-    }
-    ~Weston() {
-        weston_.terminate();
-        weston_.waitForFinished(3000);
-    }
-    QString whyNot() const { return why_; }
-
-private:
-    QTemporaryDir runtime_;
-    QProcess weston_;
-    QString why_;
-};
+/// Starts weston with its headless back end, for as long as the process lives; says what kept it
+/// from starting, or nothing.
+QString startWeston(QProcess& weston, const QTemporaryDir& runtime) {
+    if (QStandardPaths::findExecutable(u"weston"_s).isEmpty())
+        return u"weston is not installed"_s;
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_RUNTIME_DIR"_s, runtime.path());
+    weston.setProcessEnvironment(env);
+    weston.setProcessChannelMode(QProcess::MergedChannels);
+    weston.start(u"weston"_s, {u"--backend=headless-backend.so"_s, u"--socket=sorvel-0"_s,
+                               u"--idle-time=0"_s, u"--width=1024"_s, u"--height=768"_s});
+    const QString socket = runtime.filePath(u"sorvel-0"_s);
+    for (int i = 0; i < 100 && !QFile::exists(socket) && weston.state() != QProcess::NotRunning;
+         ++i)
+        QThread::msleep(50);
+    if (!QFile::exists(socket))
+        return u"weston did not start: "_s + QString::fromLocal8Bit(weston.readAll());
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    qputenv("WAYLAND_DISPLAY", "sorvel-0");
+    return {};
+}
 
 QString whyNoWayland;
 
@@ -71,20 +53,25 @@ private Q_SLOTS:
         f.start();
         QVERIFY(QTest::qWaitForWindowExposed(f.w));
         f.w->close();
-        ScriptedSettings back;
-        QCOMPARE(app::loadSettings(f.iniPath(), back), 1);
-        QCOMPARE(Calls(back.calls.end() - 4, back.calls.end() - 2),
-                 (Calls{"top 1500", "left 750"}));
+        const Calls saved = f.saved();
+        QCOMPARE(Calls(saved.begin() + 3, saved.begin() + 5), (Calls{"top 1500", "left 750"}));
     }
 };
 
 int main(int argc, char** argv) {
-    Weston weston;
-    whyNoWayland = weston.whyNot();
+    QTemporaryDir runtime;
+    QProcess weston;
+    whyNoWayland = startWeston(weston, runtime);
     qputenv("QT_QPA_PLATFORM", whyNoWayland.isEmpty() ? "wayland" : "offscreen");
-    QApplication app(argc, argv);
-    WaylandTest test;
-    return QTest::qExec(&test, argc, argv);
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        WaylandTest test;
+        result = QTest::qExec(&test, argc, argv);
+    }
+    weston.terminate();
+    weston.waitForFinished(3000);
+    return result;
 }
 
 #include "wayland_test.moc"

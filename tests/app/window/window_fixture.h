@@ -5,8 +5,6 @@
 #include "app/frmMain.h"
 #include "app/scripted_settings.h"
 #include "app/settings.h"
-#include "platform/message_boxes_qt.h"
-#include "support/box_answerer.h"
 #include "support/fake_desktop.h"
 #include "support/files.h"
 
@@ -44,18 +42,12 @@ public:
         mp3(music, QStringLiteral("c.mp3"), "Cher", "Believe", "Believe", "1998", 17, '\0');
     }
 
-    /// The window, with the fake trash and drives unless real ones are given, and the scripted
-    /// message boxes unless `realBoxes` is set: then the real ones, which `user` answers.
+    /// The window, with the fake trash and drives unless real ones are given.
     app::frmMain& make(platform::Trash* realTrash = nullptr,
                        platform::Drives* realDrives = nullptr) {
-        platform::Trash& bin = realTrash != nullptr ? *realTrash : trash;
-        platform::Drives& mounts = realDrives != nullptr ? *realDrives : drives;
-        platform::MessageBoxes& shown = realBoxes ? static_cast<platform::MessageBoxes&>(qtBoxes)
-                                                  : static_cast<platform::MessageBoxes&>(boxes);
-        window = std::make_unique<app::frmMain>(
-            app::frmMain::Services{fs, shown, realOpener != nullptr ? *realOpener : opener, clock,
-                                   registry, folder, mounts, bin});
-        qtBoxes.setOwner(window.get());
+        window = std::make_unique<app::frmMain>(app::frmMain::Services{
+            fs, boxes, realOpener != nullptr ? *realOpener : opener, clock, registry, folder,
+            realDrives != nullptr ? *realDrives : drives, realTrash != nullptr ? *realTrash : trash});
         w = window.get();
         list = child<app::FileListView>("ListView1");
         return *window;
@@ -68,13 +60,12 @@ public:
     }
 
     QString iniPath() const { return app::settingsPath(folder.folder); }
-    /// Writes id3.ini as a previous run would have left it.
+    /// Writes id3.ini as a previous run would have left it, at a place on the offscreen
+    /// platform's screen of 800 x 600 pixels.
     void saveIni(const QString& dir, int state = 0, int fil2tagNr = 1) const {
-        // A place that lies on the offscreen platform's screen of 800 x 600 pixels.
-        const app::Settings s{dir, state, 1500, 750, 11250, 7500, fil2tagNr};
-        QCOMPARE_EQ(app::saveSettings(iniPath(), s), code::kOk);
+        QCOMPARE_EQ(app::saveSettings(iniPath(), {dir, state, 1500, 750, 11250, 7500, fil2tagNr}),
+                    code::kOk);
     }
-
     /// What the settings file holds now: the calls a load makes ("top 1500"), then "split" and
     /// the split of file names it gives.
     std::vector<std::string> saved() const {
@@ -88,10 +79,9 @@ public:
     static void mp3(const TempFolder& dir, const QString& name, const char* artist = nullptr,
                     const char* title = "", const char* album = "", const char* year = "",
                     unsigned char genre = 255, char pad = ' ') {
-        QByteArray bytes = audio(400);
-        if (artist != nullptr)
-            bytes += trailer(title, artist, album, year, "", genre, pad);
-        dir.write(name, bytes);
+        dir.write(name, audio(400) + (artist != nullptr
+                                          ? trailer(title, artist, album, year, "", genre, pad)
+                                          : QByteArray()));
     }
 
     template <class T = QWidget>
@@ -148,9 +138,6 @@ public:
     TempFolder music;
     platform::PosixFileSystem fs;
     FakeMessageBoxes boxes;
-    bool realBoxes = false;
-    platform::QtMessageBoxes qtBoxes;
-    BoxAnswerer user;
     FakeOpener opener;
     platform::Opener* realOpener = nullptr;  ///< when set, the window opens files through it
     FakeClock clock;
