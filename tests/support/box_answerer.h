@@ -52,27 +52,17 @@ protected:
 
 private:
     static void answer(QMessageBox* box, Act act) {
-        const auto click = [box](QMessageBox::StandardButton which) {
-            if (QAbstractButton* b = box->button(which)) {
-                QTest::mouseClick(b, Qt::LeftButton);
-            } else {
-                box->done(-1);  // a box without that button must not leave the test waiting
-            }
-        };
-        switch (act) {
-            case Act::Ok:
-                return click(QMessageBox::Ok);
-            case Act::Cancel:
-                return click(QMessageBox::Cancel);
-            case Act::Retry:
-                return click(QMessageBox::Retry);
-            case Act::Enter:
-                return QTest::keyClick(box, Qt::Key_Return);
-            case Act::Escape:
-                return QTest::keyClick(box, Qt::Key_Escape);
-            case Act::CloseBox:
-                box->close();
-                return;
+        const QMessageBox::StandardButton button = act == Act::Ok       ? QMessageBox::Ok
+                                                   : act == Act::Cancel ? QMessageBox::Cancel
+                                                                        : QMessageBox::Retry;
+        if (act == Act::CloseBox) {
+            box->close();
+        } else if (act == Act::Enter || act == Act::Escape) {
+            QTest::keyClick(box, act == Act::Enter ? Qt::Key_Return : Qt::Key_Escape);
+        } else if (QAbstractButton* b = box->button(button)) {
+            QTest::mouseClick(b, Qt::LeftButton);
+        } else {
+            box->done(-1);  // a box without that button must not leave the test waiting
         }
     }
 };

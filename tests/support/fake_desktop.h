@@ -11,6 +11,16 @@
 
 namespace sorvel::test {
 
+/// The front of `queue`, taken from it, or `otherwise` when it is empty.
+template <class T>
+T takeFront(std::deque<T>& queue, T otherwise) {
+    if (queue.empty())
+        return otherwise;
+    const T front = queue.front();
+    queue.pop_front();
+    return front;
+}
+
 /// Records every message and answers from a queue (OK when the queue is empty).
 class FakeMessageBoxes : public platform::MessageBoxes {
 public:
@@ -34,11 +44,7 @@ public:
         shown.push_back({title.isEmpty() ? QStringLiteral("Sorvel") : title, text, icon, buttons});
         if (whileShown)
             whileShown(shown.back());
-        if (answers.empty())
-            return Answer::Ok;
-        const Answer a = answers.front();
-        answers.pop_front();
-        return a;
+        return takeFront(answers, Answer::Ok);
     }
 };
 
@@ -46,14 +52,13 @@ class FakeOpener : public platform::Opener {
 public:
     std::vector<QString> opened;
     std::vector<QString> started;
-    bool succeed = true;
     bool open(const QString& pathOrAddress) override {
         opened.push_back(pathOrAddress);
-        return succeed;
+        return true;
     }
     bool startProgram(const QString& program) override {
         started.push_back(program);
-        return succeed;
+        return true;
     }
 };
 
@@ -102,14 +107,7 @@ public:
     std::map<QString, std::deque<Code>> checks;  // root -> answers, then kOk
     std::vector<Drive> list() override { return drives; }
     Drive driveOf(const QString& path) override { return platform::driveOfPath(drives, path); }
-    Code check(const Drive& drive) override {
-        auto& q = checks[drive.root];
-        if (q.empty())
-            return code::kOk;
-        const Code c = q.front();
-        q.pop_front();
-        return c;
-    }
+    Code check(const Drive& drive) override { return takeFront(checks[drive.root], code::kOk); }
 };
 
 }  // namespace sorvel::test

@@ -36,36 +36,26 @@ public:
             afterListing();
         return c;
     }
-
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override {
-        if (!failOpenPath.isEmpty() && path == failOpenPath) {
-            fd = -1;
-            size = 0;
-            return code::kAccess;
-        }
-        return PosixFileSystem::open(path, access, fd, size);
+        if (failOpenPath.isEmpty() || path != failOpenPath)
+            return PosixFileSystem::open(path, access, fd, size);
+        fd = -1;
+        size = 0;
+        return code::kAccess;
     }
-
     Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override {
-        ++reads;
-        if (reads == failReadNumber) {
-            return code::kDeviceIo;
-        }
-        return PosixFileSystem::readAt(fd, offset, buf);
+        return ++reads == failReadNumber ? code::kDeviceIo
+                                         : PosixFileSystem::readAt(fd, offset, buf);
     }
 
     /// Many files at a time as the real one reads them, unless a fault of open() or readAt() is
-    /// asked for: those are met one file after the other.
+    /// asked for: those are met one file after the other. Writes and closes likewise.
     void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                    std::uint64_t minSize, std::span<platform::FileTail> tails) override {
-        if (!failOpenPath.isEmpty() || failReadNumber != 0) {
-            FileSystem::readTails(folder, names, bytes, minSize, tails);
-        } else {
-            PosixFileSystem::readTails(folder, names, bytes, minSize, tails);
-        }
+        if (!failOpenPath.isEmpty() || failReadNumber != 0)
+            return FileSystem::readTails(folder, names, bytes, minSize, tails);
+        PosixFileSystem::readTails(folder, names, bytes, minSize, tails);
     }
-
-    /// As readTails(); writes and closes likewise meet their faults one after the other.
     void openTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                    std::span<platform::FileTail> tails, std::span<int> fds) override {
         if (batchesFindNoDescriptor) {
@@ -78,29 +68,21 @@ public:
         }
     }
     void writeAll(std::span<Write> batch) override {
-        if (failWriteNumber != 0) {
-            FileSystem::writeAll(batch);
-        } else {
-            PosixFileSystem::writeAll(batch);
-        }
+        if (failWriteNumber != 0)
+            return FileSystem::writeAll(batch);
+        PosixFileSystem::writeAll(batch);
     }
     void closeAll(std::span<const int> fds, std::span<Code> codes) override {
-        if (closeFailure != code::kOk) {
-            FileSystem::closeAll(fds, codes);
-        } else {
-            PosixFileSystem::closeAll(fds, codes);
-        }
+        if (closeFailure != code::kOk)
+            return FileSystem::closeAll(fds, codes);
+        PosixFileSystem::closeAll(fds, codes);
     }
-
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override {
-        ++writes;
-        if (writes == failWriteNumber) {
-            PosixFileSystem::writeAt(fd, offset, data.first(data.size() / 2));
-            return code::kDiskFull;
-        }
-        return PosixFileSystem::writeAt(fd, offset, data);
+        if (++writes != failWriteNumber)
+            return PosixFileSystem::writeAt(fd, offset, data);
+        PosixFileSystem::writeAt(fd, offset, data.first(data.size() / 2));
+        return code::kDiskFull;
     }
-
     Code close(int fd) override {
         const Code c = PosixFileSystem::close(fd);
         return closeFailure != code::kOk ? closeFailure : c;
@@ -108,9 +90,7 @@ public:
 
 protected:
     int renameNoReplace(const char* from, const char* to) override {
-        if (renameAnswersEinval)
-            return EINVAL;
-        return PosixFileSystem::renameNoReplace(from, to);
+        return renameAnswersEinval ? EINVAL : PosixFileSystem::renameNoReplace(from, to);
     }
 };
 

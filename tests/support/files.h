@@ -21,8 +21,6 @@ public:
     TempFolder();
     /// A temporary folder inside `parent` (a file system of the test's own, say).
     explicit TempFolder(const QString& parent);
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
     /// Removes names that are not UTF-8 too, which QTemporaryDir alone would leave behind.
     ~TempFolder();
     /// The folder's path, ending in "/".
@@ -61,8 +59,7 @@ QByteArray audio(int n);
 class Environment {
 public:
     Environment() = default;
-    Environment(const Environment&) = delete;
-    Environment& operator=(const Environment&) = delete;
+    Q_DISABLE_COPY(Environment)
     ~Environment();
     void set(const char* name, const std::optional<QString>& value);
 
@@ -76,8 +73,7 @@ private:
 class ReadOnly {
 public:
     explicit ReadOnly(const QString& path);
-    ReadOnly(const ReadOnly&) = delete;
-    ReadOnly& operator=(const ReadOnly&) = delete;
+    Q_DISABLE_COPY(ReadOnly)
     ~ReadOnly();
     /// False where the file system has no immutable attribute and the tests run as root.
     bool effective() const { return effective_; }
@@ -107,8 +103,7 @@ void meddle(const TempFolder& dir);
 class FewDescriptors {
 public:
     explicit FewDescriptors(rlim_t limit);
-    FewDescriptors(const FewDescriptors&) = delete;
-    FewDescriptors& operator=(const FewDescriptors&) = delete;
+    Q_DISABLE_COPY(FewDescriptors)
     ~FewDescriptors();
     /// Holds every free descriptor but `n`; a negative `n` gives them all back.
     void leaveFree(int n);
@@ -124,8 +119,7 @@ private:
 class AsUser {
 public:
     AsUser();
-    AsUser(const AsUser&) = delete;
-    AsUser& operator=(const AsUser&) = delete;
+    Q_DISABLE_COPY(AsUser)
     ~AsUser();
     /// Whether `path` may not be opened for reading now. False where the test runs with a power
     /// it cannot give up: a test of what the mode refuses then skips.

@@ -4,39 +4,30 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringEncoder>
 #include <utility>
 #include <vector>
 
 namespace sorvel::test::id3 {
 
-inline QByteArray bigEndian(quint32 n, int bytes) {
+/// `n` in `bytes` bytes of `bits` bits each, the most significant first unless `littleEndian`.
+inline QByteArray number(quint32 n, int bytes, int bits = 8, bool littleEndian = false) {
     QByteArray out;
     for (int i = bytes - 1; i >= 0; --i)
-        out += static_cast<char>((n >> (8 * i)) & 0xFF);
+        out += static_cast<char>((n >> (bits * (littleEndian ? bytes - 1 - i : i))) &
+                                 ((1u << bits) - 1));
     return out;
 }
-
 inline QByteArray syncsafe(quint32 n) {
-    QByteArray out;
-    for (int i = 3; i >= 0; --i)
-        out += static_cast<char>((n >> (7 * i)) & 0x7F);
-    return out;
-}
-
-inline QByteArray littleEndian(quint32 n) {
-    QByteArray out;
-    for (int i = 0; i < 4; ++i)
-        out += static_cast<char>((n >> (8 * i)) & 0xFF);
-    return out;
+    return number(n, 4, 7);
 }
 
 /// One frame of a tag of `version` (2, 3 or 4): a three-letter id for 2.2, four otherwise.
 inline QByteArray frame(int version, const char* id, const QByteArray& body) {
-    if (version == 2)
-        return QByteArray(id, 3) + bigEndian(static_cast<quint32>(body.size()), 3) + body;
     const quint32 n = static_cast<quint32>(body.size());
-    return QByteArray(id, 4) + (version == 4 ? syncsafe(n) : bigEndian(n, 4)) +
-           QByteArray(2, '\0') + body;
+    if (version == 2)
+        return QByteArray(id, 3) + number(n, 3) + body;
+    return QByteArray(id, 4) + number(n, 4, version == 4 ? 7 : 8) + QByteArray(2, '\0') + body;
 }
 
 enum class Enc { Latin1 = 0, Utf16Bom = 1, Utf8 = 3 };
@@ -45,13 +36,8 @@ inline QByteArray encoded(Enc enc, const QString& s) {
     switch (enc) {
         case Enc::Latin1:
             return s.toLatin1();
-        case Enc::Utf16Bom: {
-            QByteArray out("\xFF\xFE", 2);
-            for (QChar c : s)
-                out += static_cast<char>(c.unicode() & 0xFF),
-                    out += static_cast<char>(c.unicode() >> 8);
-            return out;
-        }
+        case Enc::Utf16Bom:
+            return QByteArray("\xFF\xFE", 2) + QStringEncoder(QStringConverter::Utf16LE).encode(s);
         case Enc::Utf8:
             return s.toUtf8();
     }
@@ -102,16 +88,15 @@ inline QByteArray id3v2(int version, const QByteArray& body, char flags = 0, qin
 
 /// An APEv2 tag with a header and a footer, holding text items.
 inline QByteArray ape(const std::vector<std::pair<QByteArray, QString>>& items) {
+    const auto le32 = [](quint32 n) { return number(n, 4, 8, true); };
     QByteArray body;
     for (const auto& [key, value] : items) {
         const QByteArray v = value.toUtf8();
-        body += littleEndian(static_cast<quint32>(v.size())) + littleEndian(0) + key + '\0' + v;
+        body += le32(static_cast<quint32>(v.size())) + le32(0) + key + '\0' + v;
     }
     auto frame32 = [&](quint32 flags) {
-        return QByteArray("APETAGEX") + littleEndian(2000) +
-               littleEndian(static_cast<quint32>(body.size() + 32)) +
-               littleEndian(static_cast<quint32>(items.size())) + littleEndian(flags) +
-               QByteArray(8, '\0');
+        return QByteArray("APETAGEX") + le32(2000) + le32(static_cast<quint32>(body.size() + 32)) +
+               le32(static_cast<quint32>(items.size())) + le32(flags) + QByteArray(8, '\0');
     };
     return frame32(0xA0000000) + body + frame32(0x80000000);
 }
