@@ -172,90 +172,88 @@ private Q_SLOTS:
                 qInfo("skipped: %s", qPrintable(disk.whyNot()));
                 continue;
             }
-            run(c, disk);
+            const QString root = disk.path();
+            WindowFixture t;
+            for (const auto& [name, bytes] : c.files)
+                writeAll(root + name, bytes);
+            if (c.programFolder)
+                t.folder.folder = root.chopped(1);
+            const QString listed =
+                c.programFolder && c.pagesLeft != kReadOnly ? t.music.path() : root;
+            t.saveIni(listed.chopped(1));
+            platform::GioTrash gio;
+            t.make(&gio).Form_Load();
+            t.w->show();
+            if (c.pagesLeft == kReadOnly)
+                QCOMPARE(disk.remount(true), 0);
+            else if (c.pagesLeft != kAsIs)
+                fill(root, c.pagesLeft);
+            Files expected = snapshot(root);
+            for (const Step& s : c.steps) {
+                const QByteArray what = QByteArray(c.what) + ": " + s.act + ' ' + s.select;
+                const QStringList select = split(s.select);
+                for (const QString& row : select)
+                    t.click(t.row(row), row == select[0] ? Qt::NoModifier : Qt::ControlModifier);
+                for (const QString& typed : split(s.typed)) {
+                    const QByteArray field = typed.section(u'=', 0, 0).toLatin1();
+                    if (auto* combo = t.child<QComboBox>(field.constData()))
+                        combo->setCurrentText(typed.section(u'=', 1));
+                    else
+                        t.type(field.constData(), typed.section(u'=', 1));
+                }
+                const QString act = QString::fromUtf8(s.act);
+                if (act == u"Delete" || act == u"Shift+Delete")
+                    QTest::keyClick(t.list, Qt::Key_Delete,
+                                    act == u"Delete" ? Qt::NoModifier : Qt::ShiftModifier);
+                else if (act == u"Ångra")
+                    t.child<QAction>("mnuAngra")->trigger();
+                else if (act == u"close") {
+                    t.w->move(t.w->pos() + QPoint(40, 40));
+                    t.w->close();
+                } else
+                    t.press(s.act);
+                const auto shown = std::exchange(t.boxes.shown, {});
+                const QString said =
+                    shown.empty() ? QString() : shown[0].title + u'|' + shown[0].text;
+                const QStringList message = split(s.message);
+                QVERIFY2(shown.size() == (message.isEmpty() ? 0u : 1u), what);
+                for (const QString& part : message) {
+                    QVERIFY2(
+                        said.contains(QString(part)
+                                          .replace(u"$INI"_s, t.iniPath())
+                                          .replace(u"$FULL"_s, QString::number(code::kDiskFull))),
+                        qPrintable(said));
+                }
+                QVERIFY(message.isEmpty() || said.startsWith(message[0] + u'|'));
+                int applied = 0;
+                const Files now = snapshot(root);
+                for (const auto& [name, bytes] : s.changes) {
+                    // A file left as it was is named as not written; one written is not named.
+                    const bool kept = s.written >= 0 && now.at(name) != bytes;
+                    QVERIFY2(s.written < 0 ||
+                                 said.contains(u'\n' + name + u" (disken är full)"_s) == kept,
+                             qPrintable(name));
+                    if (kept)
+                        continue;
+                    ++applied;
+                    bytes.isNull() ? void(expected.erase(name)) : void(expected[name] = bytes);
+                }
+                QVERIFY2(s.written < 0 || applied == s.written, what);
+                QCOMPARE(now, expected);
+                if (act == u"close")
+                    break;
+                // The list shows what the files hold.
+                Recorder scanned;
+                platform::PosixFileSystem fs;
+                QCOMPARE(scanned.scan(fs, listed), code::kOk);
+                scanned.byName();
+                std::vector<browse::Row> rows = t.w->folder().rows();
+                std::ranges::sort(rows, {}, &browse::Row::name);
+                QVERIFY2(rows == scanned.rows, what);
+            }
+            if (c.pagesLeft == kReadOnly)
+                QVERIFY(present(desktopHome() + u"config/sorvel/id3.ini"_s));
         }
-    }
-
-private:
-    static void run(const Case& c, const Medium& disk) {
-        const QString root = disk.path();
-        WindowFixture t;
-        for (const auto& [name, bytes] : c.files)
-            writeAll(root + name, bytes);
-        if (c.programFolder)
-            t.folder.folder = root.chopped(1);
-        const QString listed = c.programFolder && c.pagesLeft != kReadOnly ? t.music.path() : root;
-        t.saveIni(listed.chopped(1));
-        platform::GioTrash gio;
-        t.make(&gio).Form_Load();
-        t.w->show();
-        if (c.pagesLeft == kReadOnly)
-            QCOMPARE(disk.remount(true), 0);
-        else if (c.pagesLeft != kAsIs)
-            fill(root, c.pagesLeft);
-        Files expected = snapshot(root);
-        for (const Step& s : c.steps) {
-            const QByteArray what = QByteArray(c.what) + ": " + s.act + ' ' + s.select;
-            const QStringList select = split(s.select);
-            for (const QString& row : select)
-                t.click(t.row(row), row == select[0] ? Qt::NoModifier : Qt::ControlModifier);
-            for (const QString& typed : split(s.typed)) {
-                const QByteArray field = typed.section(u'=', 0, 0).toLatin1();
-                if (auto* combo = t.child<QComboBox>(field.constData()))
-                    combo->setCurrentText(typed.section(u'=', 1));
-                else
-                    t.type(field.constData(), typed.section(u'=', 1));
-            }
-            const QString act = QString::fromUtf8(s.act);
-            if (act == u"Delete" || act == u"Shift+Delete")
-                QTest::keyClick(t.list, Qt::Key_Delete,
-                                act == u"Delete" ? Qt::NoModifier : Qt::ShiftModifier);
-            else if (act == u"Ångra")
-                t.child<QAction>("mnuAngra")->trigger();
-            else if (act == u"close") {
-                t.w->move(t.w->pos() + QPoint(40, 40));
-                t.w->close();
-            } else
-                t.press(s.act);
-            const auto shown = std::exchange(t.boxes.shown, {});
-            const QString said = shown.empty() ? QString() : shown[0].title + u'|' + shown[0].text;
-            const QStringList message = split(s.message);
-            QVERIFY2(shown.size() == (message.isEmpty() ? 0u : 1u), what);
-            for (const QString& part : message) {
-                QVERIFY2(said.contains(QString(part)
-                                           .replace(u"$INI"_s, t.iniPath())
-                                           .replace(u"$FULL"_s, QString::number(code::kDiskFull))),
-                         qPrintable(said));
-            }
-            QVERIFY(message.isEmpty() || said.startsWith(message[0] + u'|'));
-            int applied = 0;
-            const Files now = snapshot(root);
-            for (const auto& [name, bytes] : s.changes) {
-                // A file left as it was is named as not written; one written is not named.
-                const bool kept = s.written >= 0 && now.at(name) != bytes;
-                QVERIFY2(
-                    s.written < 0 || said.contains(u'\n' + name + u" (disken är full)"_s) == kept,
-                    qPrintable(name));
-                if (kept)
-                    continue;
-                ++applied;
-                bytes.isNull() ? void(expected.erase(name)) : void(expected[name] = bytes);
-            }
-            QVERIFY2(s.written < 0 || applied == s.written, what);
-            QCOMPARE(now, expected);
-            if (act == u"close")
-                break;
-            // The list shows what the files hold.
-            Recorder scanned;
-            platform::PosixFileSystem fs;
-            QCOMPARE(scanned.scan(fs, listed), code::kOk);
-            scanned.byName();
-            std::vector<browse::Row> rows = t.w->folder().rows();
-            std::ranges::sort(rows, {}, &browse::Row::name);
-            QVERIFY2(rows == scanned.rows, what);
-        }
-        if (c.pagesLeft == kReadOnly)
-            QVERIFY(present(desktopHome() + u"config/sorvel/id3.ini"_s));
     }
 };
 

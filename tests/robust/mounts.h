@@ -80,7 +80,7 @@ public:
             bindfs_.kill();
         for (int i = 0; daemon_ > 0 && i < 100; ++i) {
             const pid_t reaped = ::waitpid(daemon_, nullptr, WNOHANG);
-            if (reaped == daemon_ || (reaped < 0 && !running(daemon_)))
+            if (reaped == daemon_ || (reaped < 0 && ::kill(daemon_, 0) != 0))
                 break;
             QThread::msleep(50);
         }
@@ -170,14 +170,6 @@ private:
             return QString();
         return QStringLiteral("%1 failed (%2): %3")
             .arg(command.first(), p.errorString(), QString::fromLocal8Bit(p.readAll()));
-    }
-
-    // A daemon that has ended but is not reaped yet counts as ended.
-    static bool running(pid_t pid) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-        const qsizetype state = line.lastIndexOf(')') + 2;
-        return state > 1 && state < line.size() && line.at(state) != 'Z';
     }
 
     TempFolder store_;
