@@ -76,6 +76,7 @@ const QByteArray kEdge = audio(2 * kPage - 64);  // its trailer is written in pa
 const QByteArray kAbba = audio(400) + trailer("Waterloo", "Abba", "Arrival", "1974", "", 13);
 const QByteArray kCher = audio(300) + trailer("Believe", "Cher", "", "", "", 17);
 const QByteArray kSos = withField(kAbba, kTitleAt, 30, "SOS");
+const QByteArray kRetitled = withField(kTagged, kTitleAt, 30, "Ny titel");
 
 Files moved(const char* from, const char* to, const QByteArray& bytes) {
     return {{QString::fromUtf8(from), {}}, {QString::fromUtf8(to), bytes}};
@@ -108,11 +109,7 @@ const std::vector<Step> kFull = {
     // The trash on the disk cannot be made, or note where the file came from: it stays.
     {"", "", "Delete", "Fel|Det gick inte att radera filen."},
     // Overwriting a trailer takes no new space.
-    {"har",
-     "txtTitel=Ny titel",
-     "cmdSpara",
-     "",
-     {{u"har.mp3"_s, withField(kTagged, kTitleAt, 30, "Ny titel")}}},
+    {"har", "txtTitel=Ny titel", "cmdSpara", "", {{u"har.mp3"_s, kRetitled}}},
 };
 
 // Ten files, and room for four trailers.
