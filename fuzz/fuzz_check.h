@@ -30,11 +30,10 @@ inline QString scratchPath(const QString& name) {
 
 /// Makes scratchPath(name) hold exactly `bytes`, and gives its path.
 inline QString scratchFile(const QString& name, const QByteArray& bytes) {
-    const QString path = scratchPath(name);
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    FUZZ_CHECK(file.write(bytes) == bytes.size());
-    return path;
+    QFile file(scratchPath(name));
+    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(bytes) == bytes.size());
+    return file.fileName();
 }
 
 inline QByteArray readAll(const QString& path) {

@@ -8,7 +8,7 @@
 
 #include <QByteArray>
 #include <algorithm>
-#include <cmath>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -18,88 +18,58 @@ using namespace sorvel;
 
 namespace {
 
-// What the loader handed over, step by step.
+// What the loader handed over, step by step, and what it answered.
 struct Applied : app::SettingsTarget {
-    std::optional<QString> drive;
-    std::optional<QString> folder;
+    std::optional<QString> drive, folder;
     std::optional<int> state;
-    std::vector<double> geometry;
+    std::vector<std::uint64_t> geometry;  // as bits, so that -0.0 and 0.0 differ
+    int fil2tagNr = 0;
 
     Code applyDrive(const QString& f) override {
         FUZZ_CHECK(!drive);
-        drive = f;
-        return code::kOk;
+        return drive = f, code::kOk;
     }
     Code applyFolder(const QString& f) override {
-        FUZZ_CHECK(drive && *drive == f && !folder);
-        FUZZ_CHECK(!f.contains(QChar(u'\0')));
-        folder = f;
-        return code::kOk;
+        FUZZ_CHECK(drive && *drive == f && !folder && !f.contains(QChar(u'\0')));
+        return folder = f, code::kOk;
     }
     Code applyWindowState(int s) override {
         FUZZ_CHECK(folder && !state);
-        state = s;
-        return code::kOk;
+        return state = s, code::kOk;
     }
     // The geometry comes in its order: the `at`th value is taken, any other refused.
     Code add(std::size_t at, double v) {
         if (geometry.size() != at)
             return code::kBadArgument;
         FUZZ_CHECK(state && at < 4);
-        geometry.push_back(v);
+        geometry.push_back(std::bit_cast<std::uint64_t>(v));
         return code::kOk;
     }
     Code applyTop(double v) override { return add(0, v); }
     Code applyLeft(double v) override { return add(1, v); }
     Code applyWidth(double v) override { return add(2, v); }
     Code applyHeight(double v) override { return add(3, v); }
-
-    bool nothing() const { return !drive; }
+    double at(std::size_t i) const { return std::bit_cast<double>(geometry.at(i)); }
     bool operator==(const Applied& o) const {
         return drive == o.drive && folder == o.folder && state == o.state &&
-               geometry.size() == o.geometry.size() &&
-               std::equal(
-                   geometry.begin(), geometry.end(), o.geometry.begin(),
-                   [](double a, double b) { return a == b && std::signbit(a) == std::signbit(b); });
+               geometry == o.geometry && fil2tagNr == o.fil2tagNr;
     }
 };
 
-struct Loaded {
-    Applied applied;
-    int fil2tagNr = 0;
-};
-
-Loaded load(const QByteArray& bytes) {
-    const QString path = fuzz::scratchFile(QStringLiteral("id3.ini"), bytes);
-    Loaded out;
-    out.fil2tagNr = app::loadSettings(path, out.applied);
+Applied load(const QByteArray& bytes) {
+    Applied out;
+    out.fil2tagNr = app::loadSettings(fuzz::scratchFile(QStringLiteral("id3.ini"), bytes), out);
     return out;
 }
 
-// The first eight lines as a plain reader sees them (CR LF, LF and a lone CR end a line), and the
-// length of the longest; nothing when the bytes hold fewer than eight whole lines.
-struct Lines {
-    bool eightWhole = false;
+// The first eight lines as a plain reader sees them (CR LF, LF and a lone CR end a line): whether
+// there are eight whole ones, and the length of the longest.
+std::pair<bool, qsizetype> lines(QByteArray bytes) {
+    const QList<QByteArray> all = bytes.replace("\r\n", "\n").replace('\r', '\n').split('\n');
     qsizetype longest = 0;
-};
-
-Lines lines(const QByteArray& bytes) {
-    Lines out;
-    qsizetype count = 0;
-    qsizetype length = 0;
-    for (qsizetype i = 0; i < bytes.size() && count < 8; ++i) {
-        const char c = bytes.at(i);
-        if (c == '\r' || c == '\n') {
-            ++count;
-            length = 0;
-            if (c == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n')
-                ++i;
-        } else {
-            out.longest = std::max(out.longest, ++length);
-        }
-    }
-    out.eightWhole = count == 8;
-    return out;
+    for (const QByteArray& line : all.mid(0, 8))
+        longest = std::max(longest, line.size());
+    return {all.size() > 8, longest};
 }
 
 }  // namespace
@@ -108,37 +78,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     // Lines near the length limit are out of reach of short inputs: a first byte of 0xFF stands
     // for a run of letters around the limit at the front of the file.
-    if (size >= 2 && data[0] == 0xFF) {
+    if (size >= 2 && data[0] == 0xFF)
         bytes = QByteArray(app::kMaxLineBytes - 128 + data[1], 'x') + bytes.mid(2);
-    }
-    const Loaded first = load(bytes);
-    const Lines seen = lines(bytes);
-    if (seen.longest > app::kMaxLineBytes)
-        FUZZ_CHECK(first.applied.nothing() && first.fil2tagNr == 0);
-    if (!first.applied.geometry.empty() && first.applied.geometry.size() < 4)
+    const Applied first = load(bytes);
+    const auto [eightWhole, longest] = lines(bytes);
+    if (longest > app::kMaxLineBytes)
+        FUZZ_CHECK(!first.drive && first.fil2tagNr == 0);
+    if (!first.geometry.empty() && first.geometry.size() < 4)
         FUZZ_CHECK(first.fil2tagNr == 0);
 
     // Whatever follows the eighth line is never read. (A lone CR followed by LF is one line end,
     // so what is added starts with neither.)
-    if (seen.eightWhole) {
-        const Loaded more = load(bytes + QByteArray("x\r\n\0\xFF more", 10));
-        FUZZ_CHECK(more.applied == first.applied && more.fil2tagNr == first.fil2tagNr);
-    }
+    if (eightWhole)
+        FUZZ_CHECK(load(bytes + QByteArray("x\r\n\0\xFF more", 10)) == first);
 
-    if (first.applied.geometry.size() == 4) {
-        const Applied& a = first.applied;
-        app::Settings s;
-        s.folder = *a.folder;
-        s.windowState = *a.state;
-        s.top = a.geometry[0];
-        s.left = a.geometry[1];
-        s.width = a.geometry[2];
-        s.height = a.geometry[3];
-        s.fil2tagNr = first.fil2tagNr;
+    if (first.geometry.size() == 4) {
+        const Applied& a = first;
         const QString path = fuzz::scratchPath(QStringLiteral("saved.ini"));
-        FUZZ_CHECK(app::saveSettings(path, s) == code::kOk);
-        const Loaded again = load(fuzz::readAll(path));
-        FUZZ_CHECK(again.applied == first.applied && again.fil2tagNr == first.fil2tagNr);
+        FUZZ_CHECK(app::saveSettings(path, {*a.folder, *a.state, a.at(0), a.at(1), a.at(2), a.at(3),
+                                            a.fil2tagNr}) == code::kOk);
+        FUZZ_CHECK(load(fuzz::readAll(path)) == first);
     }
     return 0;
 }

@@ -36,9 +36,8 @@ bool run(const QString& mode, const QString& where, int saves) {
     if (mode == QStringLiteral("settings")) {
         say('R');
         for (int i = 1; i <= saves; ++i) {
-            const app::Settings s{
-                QStringLiteral("/musik/%1").arg(i), 0, 1500, 3000, 12000, 8250, i % 4 + 1};
-            if (app::saveSettings(where, s) != code::kOk)
+            if (app::saveSettings(where, {QStringLiteral("/musik/%1").arg(i), 0, 1500, 3000, 12000,
+                                          8250, i % 4 + 1}) != code::kOk)
                 return false;
         }
         return true;
@@ -76,16 +75,13 @@ bool run(const QString& mode, const QString& where, int saves) {
     } else {
         return false;
     }
-    for (const platform::Message& m : outcome.messages) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(m.title), qPrintable(m.text));
-        return false;
-    }
+    // Only the rename question may be asked; anything else said is a failure.
     for (const auto& shown : boxes.shown) {
-        if (shown.title != QStringLiteral("Ändra filnamn?")) {
-            std::fprintf(stderr, "%s: %s\n", qPrintable(shown.title), qPrintable(shown.text));
-            return false;
-        }
+        if (shown.title != QStringLiteral("Ändra filnamn?"))
+            outcome.messages.push_back({shown.title, shown.text});
     }
+    for (const platform::Message& m : outcome.messages)
+        return std::fprintf(stderr, "%s: %s\n", qPrintable(m.title), qPrintable(m.text)), false;
     return true;
 }
 

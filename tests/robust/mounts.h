@@ -4,6 +4,7 @@
 #include "support/files.h"
 
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/statfs.h>
@@ -45,12 +46,13 @@ inline QString privateMounts() {
 
 /// A small real file system of `bytes`, mounted on a temporary folder for as long as the object
 /// lives: a tmpfs; an ext4 image (4 KiB blocks, none reserved for root) on a loop device, the file
-/// system of a real disk, whose trash the desktop uses; or the exFAT or NTFS of a USB stick or
+/// system of a real disk, whose trash the desktop uses; the exFAT or NTFS of a USB stick or
 /// memory card, served as such media are on the desktop: by a FUSE daemon (exfat-fuse, ntfs-3g),
-/// never by the kernel's own driver.
+/// never by the kernel's own driver; or a folder shown through bindfs, whose daemon a test may
+/// stop as a server that has gone away stops answering.
 class Medium {
 public:
-    enum class Kind { Tmpfs, Ext4, Exfat, Ntfs };
+    enum class Kind { Tmpfs, Ext4, Exfat, Ntfs, Bindfs };
 
     explicit Medium(std::size_t bytes, Kind kind = Kind::Tmpfs, const char* more = "") {
         why_ = privateMounts();
@@ -59,7 +61,7 @@ public:
             if (::mount("sorvel-test", target().constData(), "tmpfs", 0, options.constData()) != 0)
                 why_ = why("cannot mount a tmpfs");
         } else if (why_.isEmpty()) {
-            why_ = mountImage(bytes, kind);
+            why_ = kind == Kind::Bindfs ? bind() : mountImage(bytes, kind);
         }
         mounted_ = why_.isEmpty();
     }
@@ -68,14 +70,17 @@ public:
     ~Medium() {
         if (!mounted_)
             return;
-        // The loop device of an image goes with its last mount. A FUSE daemon writes the image to
-        // the end while the unmount waits, then exits; it is waited for (and reaped, having been
-        // adopted at the mount) so that nothing of it outlives the medium.
+        // The loop device of an image goes with its last mount. A FUSE daemon, woken if stopped,
+        // writes the image to the end while the unmount waits, then exits; it is waited for (and
+        // reaped, having been adopted at the mount) so that nothing of it outlives the medium.
+        signal(SIGCONT);
         if (daemon_ <= 0 || ::umount2(target().constData(), 0) != 0)
             ::umount2(target().constData(), MNT_DETACH);
+        if (bindfs_.state() != QProcess::NotRunning && !bindfs_.waitForFinished(5000))
+            bindfs_.kill();
         for (int i = 0; daemon_ > 0 && i < 100; ++i) {
             const pid_t reaped = ::waitpid(daemon_, nullptr, WNOHANG);
-            if (reaped == daemon_ || (reaped < 0 && !running(daemon_)))
+            if (reaped == daemon_ || (reaped < 0 && ::kill(daemon_, 0) != 0))
                 break;
             QThread::msleep(50);
         }
@@ -90,9 +95,29 @@ public:
         const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
         return ::mount(nullptr, target().constData(), nullptr, flags, nullptr) == 0 ? 0 : errno;
     }
+    /// SIGSTOP makes a FUSE medium stop answering, SIGCONT answer again.
+    void signal(int sig) const {
+        if (daemon_ > 0)
+            ::kill(daemon_, sig);
+    }
 
 private:
     QByteArray target() const { return platform::encodeName(dir_.path().chopped(1)); }
+
+    QString bind() {
+        if (::access("/dev/fuse", R_OK | W_OK) != 0)
+            return why("no FUSE here: /dev/fuse");
+        // A daemon left stopped by a test that died would hold its mount for good.
+        bindfs_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        bindfs_.start(QStringLiteral("bindfs"),
+                      {QStringLiteral("-f"), store_.path().chopped(1), dir_.path().chopped(1)});
+        for (int i = 0; i < 200 && !onFuse(path()) && bindfs_.state() != QProcess::NotRunning; ++i)
+            QThread::msleep(50);
+        daemon_ = pid_t(bindfs_.processId());
+        return onFuse(path()) ? QString()
+                              : QStringLiteral("bindfs did not mount: ") + bindfs_.errorString() +
+                                    QString::fromLocal8Bit(bindfs_.readAllStandardError());
+    }
 
     // Makes the image and mounts it; gives why that failed, else empty.
     QString mountImage(std::size_t bytes, Kind kind) {
@@ -104,13 +129,13 @@ private:
         if (!file.open(QIODevice::WriteOnly) || !file.resize(qint64(bytes)))
             return QStringLiteral("cannot make an image file");
         file.close();
-        const QString type = kind == Kind::Exfat  ? QStringLiteral("exfat-fuse")
-                             : kind == Kind::Ntfs ? QStringLiteral("ntfs-3g")
-                                                  : QStringLiteral("ext4");
-        const QString mkfs = kind == Kind::Exfat  ? QStringLiteral("mkfs.exfat")
-                             : kind == Kind::Ntfs ? QStringLiteral("mkntfs -F -Q")
-                                                  : QStringLiteral("mkfs.ext4 -q -F -m 0 -b 4096");
-        if (const QString failed = run(mkfs.split(u' ') << image); !failed.isEmpty())
+        const char* const tools[][2] = {{"ext4", "mkfs.ext4 -q -F -m 0 -b 4096"},
+                                        {"exfat-fuse", "mkfs.exfat"},
+                                        {"ntfs-3g", "mkntfs -F -Q"}};
+        const QString type = QString::fromLatin1(tools[int(kind) - 1][0]);
+        if (const QString failed =
+                run(QString::fromLatin1(tools[int(kind) - 1][1]).split(u' ') << image);
+            !failed.isEmpty())
             return failed;
         if (fuse && !QFileInfo(QStringLiteral("/sbin/mount.") + type).isExecutable())
             return QStringLiteral("no /sbin/mount.%1 (package %1)").arg(type);
@@ -147,23 +172,15 @@ private:
             .arg(command.first(), p.errorString(), QString::fromLocal8Bit(p.readAll()));
     }
 
-    // A daemon that has ended but is not reaped yet counts as ended.
-    static bool running(pid_t pid) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-        const qsizetype state = line.lastIndexOf(')') + 2;
-        return state > 1 && state < line.size() && line.at(state) != 'Z';
-    }
-
     TempFolder store_;
     TempFolder dir_;
+    QProcess bindfs_;
     bool mounted_ = false;
     pid_t daemon_ = 0;
     QString why_;
 };
 
 }  // namespace sorvel::test
-
 /// A Qt Test main that runs the widgets offscreen, in a mount namespace of the test's own (entered
 /// before Qt starts any thread), with a desktop home of its own. A case that hangs ends the
 /// process through SIGALRM (see alarm() in the tests) instead of holding the run.

@@ -23,12 +23,15 @@ protected:
     TempFolder dir;
 };
 
-QString describe(const write::Command& c) {
+// What a run did, as text: how many files it wrote, which failed why, and what its record holds.
+QString describe(const write::WriteResult& r, const write::Command& c) {
     const auto hex = [](const auto& bytes) {
         return QString::fromLatin1(
             QByteArray(reinterpret_cast<const char*>(bytes.data()), 128).toHex());
     };
-    QString text;
+    QString text = QString::number(r.written) + u'\n';
+    for (const write::Failure& f : r.failures)
+        text += u"%1 %2\n"_s.arg(f.file).arg(f.code);
     for (const write::FileChange& f : c.files) {
         text += u"%1 %2 %3 %4 %5 "_s.arg(f.nameBefore, f.nameAfter)
                     .arg(f.hadTrailer)
@@ -85,19 +88,13 @@ TEST_F(Overlap, ManyFilesInFlightWriteWhatOneFileAfterTheOtherWrites) {
         }
         o.reported = *this;
         o.files = snapshot(dir.path());
-        o.record = describe(record);
+        o.record = describe(o.result, record);
         return o;
     };
     const Outcome many = run(overlapped);
     const Outcome single = run(sequential);
 
-    EXPECT_EQ(many.result.written, single.result.written);
     EXPECT_GT(single.result.written, 300u);
-    ASSERT_EQ(many.result.failures.size(), single.result.failures.size());
-    for (std::size_t i = 0; i < single.result.failures.size(); ++i) {
-        EXPECT_EQ(many.result.failures[i].file, single.result.failures[i].file);
-        EXPECT_EQ(many.result.failures[i].code, single.result.failures[i].code);
-    }
     EXPECT_EQ(write::failureText(single.result.failures),
               u"Följande filer kunde inte skrivas:\n"
               u"borta.mp3 (finns inte)\n"
@@ -108,7 +105,7 @@ TEST_F(Overlap, ManyFilesInFlightWriteWhatOneFileAfterTheOtherWrites) {
     EXPECT_TRUE(many.reported.seen == single.reported.seen);
     EXPECT_TRUE(many.reported.rows == single.reported.rows);
     EXPECT_TRUE(many.files == single.files);
-    EXPECT_EQ(many.record, single.record);
+    EXPECT_EQ(many.record, single.record);  // with the counts and failures
     // The title that would spell "APETAGEX" went in with its leading blank.
     EXPECT_EQ(many.files.at(u"ape.mp3"_s).right(125).left(6), QByteArray(" EXakt"));
     EXPECT_EQ(many.files.at(u"Stor.MP3"_s), withField(tagged, kTitleAt, 30, "EXakt"));
