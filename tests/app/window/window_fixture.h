@@ -45,9 +45,10 @@ public:
     /// The window, with the fake trash and drives unless real ones are given.
     app::frmMain& make(platform::Trash* realTrash = nullptr,
                        platform::Drives* realDrives = nullptr) {
-        window = std::make_unique<app::frmMain>(app::frmMain::Services{
-            fs, boxes, realOpener != nullptr ? *realOpener : opener, clock, registry, folder,
-            realDrives != nullptr ? *realDrives : drives, realTrash != nullptr ? *realTrash : trash});
+        window = std::make_unique<app::frmMain>(
+            app::frmMain::Services{fs, boxes, realOpener != nullptr ? *realOpener : opener, clock,
+                                   registry, folder, realDrives != nullptr ? *realDrives : drives,
+                                   realTrash != nullptr ? *realTrash : trash});
         w = window.get();
         list = child<app::FileListView>("ListView1");
         return *window;
