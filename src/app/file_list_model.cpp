@@ -1,7 +1,5 @@
 #include "app/file_list_model.h"
 
-#include <algorithm>
-
 namespace sorvel::app {
 
 FileListModel::FileListModel(Folder& folder, QObject* parent)
@@ -60,12 +58,9 @@ void FileListModel::rowsReplaced() {
     endResetModel();
 }
 
-void FileListModel::rowsChanged(const std::vector<std::size_t>& rows) {
-    if (rows.empty())
-        return;
-    const auto [first, last] = std::minmax_element(rows.begin(), rows.end());
-    Q_EMIT dataChanged(index(static_cast<int>(*first), 0),
-                       index(static_cast<int>(*last), kColumns - 1));
+void FileListModel::rowsChanged(std::size_t first, std::size_t last) {
+    Q_EMIT dataChanged(index(static_cast<int>(first), 0),
+                       index(static_cast<int>(last), kColumns - 1));
 }
 
 void FileListModel::rowAboutToBeRemoved(std::size_t row) {

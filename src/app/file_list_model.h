@@ -26,7 +26,7 @@ public:
     // RowListener
     void rowsAboutToBeReplaced() override;
     void rowsReplaced() override;
-    void rowsChanged(const std::vector<std::size_t>& rows) override;
+    void rowsChanged(std::size_t first, std::size_t last) override;
     void rowAboutToBeRemoved(std::size_t row) override;
     void rowRemoved() override;
     void rowsAboutToMove() override;

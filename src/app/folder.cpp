@@ -38,7 +38,7 @@ class NoListener : public RowListener {
 public:
     void rowsAboutToBeReplaced() override {}
     void rowsReplaced() override {}
-    void rowsChanged(const std::vector<std::size_t>&) override {}
+    void rowsChanged(std::size_t, std::size_t) override {}
     void rowAboutToBeRemoved(std::size_t) override {}
     void rowRemoved() override {}
     void rowsAboutToMove() override {}
@@ -67,16 +67,14 @@ template <class Change>
 void Folder::changeRows(Change&& change) {
     std::forward<Change>(change)(rows_);
     order_.forget();
-    std::vector<std::size_t> all(rows_.size());
-    for (std::size_t r = 0; r < all.size(); ++r)
-        all[r] = r;
-    orNone(listener_).rowsChanged(all);
+    if (!rows_.empty())
+        orNone(listener_).rowsChanged(0, rows_.size() - 1);
 }
 
 void Folder::changeRow(std::size_t r, browse::Row row) {
     order_.changed(r, rows_[r], row);
     rows_[r] = std::move(row);
-    orNone(listener_).rowsChanged({r});
+    orNone(listener_).rowsChanged(r, r);
 }
 
 void Folder::removeRow(std::size_t r) {
@@ -85,10 +83,6 @@ void Folder::removeRow(std::size_t r) {
     rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(r));
     order_.removed(r);
     l.rowRemoved();
-}
-
-void Folder::keep(write::Command command) {
-    journal_.push(std::move(command));
 }
 
 Outcome Folder::list(const QString& folder, browse::StatusObserver& observer) {
@@ -148,7 +142,7 @@ Outcome Folder::writeField(write::Typ typ, const Selection& selected,
         result = write::spara_tag(s_.fs, typ, rows, selected, katalog_, editor, split_, observer,
                                   &command);
     });
-    keep(std::move(command));
+    journal_.push(std::move(command));
     outcome.typingWritten = true;
     write::addFailures(outcome.messages, result.failures);
     return outcome;
@@ -161,7 +155,7 @@ Outcome Folder::importOtherTags(const Selection& selected, browse::StatusObserve
     changeRows([&](std::vector<browse::Row>& rows) {
         result = write::importOtherTags(s_.fs, rows, selected, katalog_, observer, &command);
     });
-    keep(std::move(command));
+    journal_.push(std::move(command));
     outcome.typingWritten = true;
     write::addImportOutcome(outcome.messages, result);
     return outcome;
@@ -177,7 +171,7 @@ Outcome Folder::save(std::size_t r, const write::EditorValues& editor, const QSt
                                                            newBase, outcome.messages, &command);
     if (saved != write::SaveOutcome::NotSaved)
         changeRow(r, std::move(row));
-    keep(std::move(command));
+    journal_.push(std::move(command));
     outcome.typingWritten =
         saved == write::SaveOutcome::Saved || saved == write::SaveOutcome::SavedAndRenamed;
     return outcome;
@@ -208,7 +202,7 @@ Outcome Folder::rename(std::size_t r, const QString& newBase) {
     const QString after = platform::mp3Name(newBase);
     write::Command command{QStringLiteral("Nytt filnamn"), {}};
     write::recordRename(s_.fs, command, katalog_, before, after);
-    keep(std::move(command));
+    journal_.push(std::move(command));
     browse::Row row = rows_[r];
     browse::setFileName(row, after);
     changeRow(r, std::move(row));
@@ -230,7 +224,7 @@ Outcome Folder::namesFromTags(const Selection& selected) {
             write::recordRename(s_.fs, command, katalog_, before[i], browse::fileName(rows[i]));
         }
     });
-    keep(std::move(command));
+    journal_.push(std::move(command));
     return outcome;
 }
 

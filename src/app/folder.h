@@ -40,8 +40,8 @@ public:
     virtual ~RowListener() = default;
     virtual void rowsAboutToBeReplaced() = 0;
     virtual void rowsReplaced() = 0;
-    /// `rows` in list order, each changed in place.
-    virtual void rowsChanged(const std::vector<std::size_t>& rows) = 0;
+    /// The rows `first` to `last` (both included) are changed in place.
+    virtual void rowsChanged(std::size_t first, std::size_t last) = 0;
     virtual void rowAboutToBeRemoved(std::size_t row) = 0;
     virtual void rowRemoved() = 0;
     virtual void rowsAboutToMove() = 0;
@@ -131,7 +131,6 @@ private:
     void changeRows(Change&& change);
     void changeRow(std::size_t r, browse::Row row);
     void removeRow(std::size_t r);
-    void keep(write::Command command);
 
     Services s_;
     RowListener* listener_ = nullptr;

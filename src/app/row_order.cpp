@@ -16,22 +16,13 @@ RowOrder::RowOrder() : collator_(QLocale(QLocale::Swedish, QLocale::Sweden)) {
 }
 
 QString RowOrder::shown(const browse::Row& row, int column) {
-    switch (column) {
-        case 1:
-            return browse::shownText(row.artist);
-        case 2:
-            return browse::shownText(row.title);
-        case 3:
-            return browse::shownText(row.album);
-        case 4:
-            return browse::shownText(row.year);
-        case 5:
-            return browse::shownText(row.genre);
-        case 6:
-            return browse::shownText(row.comment);
-        default:
-            return browse::shownName(row);
-    }
+    // The columns after the name, in the list's order.
+    static constexpr QString browse::Row::*kTexts[] = {&browse::Row::artist, &browse::Row::title,
+                                                       &browse::Row::album,  &browse::Row::year,
+                                                       &browse::Row::genre,  &browse::Row::comment};
+    if (column < 1 || column >= kColumns)
+        return browse::shownName(row);
+    return browse::shownText(row.*kTexts[column - 1]);
 }
 
 std::vector<int> RowOrder::sortBy(std::vector<browse::Row>& rows, int column) {

@@ -61,8 +61,8 @@ public:
     QStringList seen;
     void rowsAboutToBeReplaced() override {}
     void rowsReplaced() override {}
-    void rowsChanged(const std::vector<std::size_t>& r) override {
-        seen << u"changed %1"_s.arg(r.size());
+    void rowsChanged(std::size_t first, std::size_t last) override {
+        seen << u"changed %1"_s.arg(last - first + 1);
     }
     void rowAboutToBeRemoved(std::size_t row) override { seen << u"removing %1"_s.arg(row); }
     void rowRemoved() override { seen << u"removed"_s; }
