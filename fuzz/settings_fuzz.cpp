@@ -22,17 +22,13 @@ struct Applied : app::SettingsTarget {
     std::vector<std::uint64_t> geometry;
     int fil2tagNr = 0;
 
-    Code applyDrive(const QString& f) override {
-        FUZZ_CHECK(!drive);
-        return drive = f, code::kOk;
-    }
+    Code applyDrive(const QString& f) override { return FUZZ_CHECK(!drive), drive = f, code::kOk; }
     Code applyFolder(const QString& f) override {
         FUZZ_CHECK(drive && *drive == f && !folder && !f.contains(QChar(u'\0')));
         return folder = f, code::kOk;
     }
     Code applyWindowState(int s) override {
-        FUZZ_CHECK(folder && !state);
-        return state = s, code::kOk;
+        return FUZZ_CHECK(folder && !state), state = s, code::kOk;
     }
     Code add(std::size_t at, double v) {
         if (geometry.size() != at)
