@@ -3,25 +3,21 @@
 #include "platform/names.h"
 
 #include <linux/capability.h>
-#include <sys/resource.h>
-#include <QByteArray>
-#include <QString>
+#include <unistd.h>
 #include <QTemporaryDir>
-#include <cstdint>
 #include <map>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace sorvel::test {
 
-/// A temporary folder, removed with everything in it when the test ends.
+/// A temporary folder, removed with everything in it (names that are not UTF-8 too, which
+/// QTemporaryDir alone would leave behind) when the test ends; inside `parent` if given (a file
+/// system of the test's own, say).
 class TempFolder {
 public:
     TempFolder();
-    /// A temporary folder inside `parent` (a file system of the test's own, say).
     explicit TempFolder(const QString& parent);
-    /// Removes names that are not UTF-8 too, which QTemporaryDir alone would leave behind.
     ~TempFolder();
     /// The folder's path, ending in "/".
     QString path() const { return dir_.path() + u'/'; }
@@ -33,10 +29,10 @@ private:
     QTemporaryDir dir_;
 };
 
+/// Files reached by their own bytes (QFile would turn odd bytes into look-alikes); present()
+/// tells whether anything has that name.
 QByteArray readAll(const QString& path);
 void writeAll(const QString& path, const QByteArray& bytes);
-/// Whether anything has that name, reached by its own bytes (QFile would turn odd bytes into
-/// look-alikes).
 bool present(const QString& path);
 
 /// A 128-byte trailer: "TAG" and the fields padded with `pad`, then the genre byte.
@@ -47,10 +43,7 @@ QByteArray trailer(const QByteArray& title, const QByteArray& artist, const QByt
 /// `file` with the trailer field at `at` (its offset in the trailer: kTitleAt...) set to `text`
 /// padded with blanks to `width`, as a changed field is written.
 QByteArray withField(QByteArray file, int at, int width, const QByteArray& text);
-inline constexpr int kTitleAt = 3;
-inline constexpr int kArtistAt = 33;
-inline constexpr int kAlbumAt = 63;
-inline constexpr int kGenreAt = 127;
+inline constexpr int kTitleAt = 3, kArtistAt = 33, kAlbumAt = 63, kGenreAt = 127;
 
 /// `n` bytes of audio-like filler that differs from position to position.
 QByteArray audio(int n);
@@ -58,8 +51,6 @@ QByteArray audio(int n);
 /// Environment variables set (or, given nothing, unset) for as long as the object lives.
 class Environment {
 public:
-    Environment() = default;
-    Q_DISABLE_COPY(Environment)
     ~Environment();
     void set(const char* name, const std::optional<QString>& value);
 
@@ -69,20 +60,18 @@ private:
 
 /// Makes a file or folder read-only for as long as the object lives: no write bits and, when the
 /// tests run as root (as CI does, and root ignores modes), the immutable attribute as well. The
-/// mode it had comes back at the end.
+/// mode it had comes back at the end. effective() is false where the file system has no
+/// immutable attribute and the tests run as root.
 class ReadOnly {
 public:
     explicit ReadOnly(const QString& path);
-    Q_DISABLE_COPY(ReadOnly)
     ~ReadOnly();
-    /// False where the file system has no immutable attribute and the tests run as root.
-    bool effective() const { return effective_; }
+    bool effective() const { return immutable_ || ::geteuid() != 0; }
 
 private:
     QByteArray path_;
     unsigned mode_ = 0644;
     bool immutable_ = false;
-    bool effective_ = false;
 };
 
 /// Every entry of `folder` and of the folders in it ("sub/name"), hidden ones too, with its bytes;
@@ -98,35 +87,17 @@ void layMeddled(const TempFolder& dir, const QByteArray& bytes);
 /// cuts krymper.mp3 to 100 bytes.
 void meddle(const TempFolder& dir);
 
-/// Few descriptors to spare: the soft limit of open files lowered to `limit` for as long as the
-/// object lives, with what it holds given back and the limit restored at the end.
-class FewDescriptors {
-public:
-    explicit FewDescriptors(rlim_t limit);
-    Q_DISABLE_COPY(FewDescriptors)
-    ~FewDescriptors();
-    /// Holds every free descriptor but `n`; a negative `n` gives them all back.
-    void leaveFree(int n);
-
-private:
-    rlimit saved_{};
-    std::vector<int> held_;
-};
-
 /// Takes from this thread, for as long as the object lives, root's power to read and write what a
 /// mode forbids (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH), so that a mode refuses the test as it
-/// refuses a user.
+/// refuses a user. refused() tells whether `path` may not be opened for reading now: false where
+/// the test runs with a power it cannot give up, and a test of what the mode refuses then skips.
 class AsUser {
 public:
     AsUser();
-    Q_DISABLE_COPY(AsUser)
     ~AsUser();
-    /// Whether `path` may not be opened for reading now. False where the test runs with a power
-    /// it cannot give up: a test of what the mode refuses then skips.
     static bool refused(const QString& path);
 
 private:
-    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct saved_[2]{};
     bool dropped_ = false;
 };
@@ -134,12 +105,6 @@ private:
 /// The desktop's data and configuration folders, with the real trash, in a temporary folder for
 /// the whole process (ending in "/"): GLib reads XDG_DATA_HOME once and keeps what it found, so
 /// every case must see the same one. Take it before the trash is first used.
-inline QString desktopHome() {
-    static const TempFolder home;
-    static const bool set =
-        qputenv("XDG_DATA_HOME", platform::encodeName(home.path() + QStringLiteral("data"))) &&
-        qputenv("XDG_CONFIG_HOME", platform::encodeName(home.path() + QStringLiteral("config")));
-    return set ? home.path() : QString();
-}
+QString desktopHome();
 
 }  // namespace sorvel::test

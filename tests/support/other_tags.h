@@ -14,8 +14,7 @@ namespace sorvel::test::id3 {
 inline QByteArray number(quint32 n, int bytes, int bits = 8, bool littleEndian = false) {
     QByteArray out;
     for (int i = bytes - 1; i >= 0; --i)
-        out += static_cast<char>((n >> (bits * (littleEndian ? bytes - 1 - i : i))) &
-                                 ((1u << bits) - 1));
+        out += char((n >> (bits * (littleEndian ? bytes - 1 - i : i))) & ((1u << bits) - 1));
     return out;
 }
 inline QByteArray syncsafe(quint32 n) {
@@ -24,35 +23,28 @@ inline QByteArray syncsafe(quint32 n) {
 
 /// One frame of a tag of `version` (2, 3 or 4): a three-letter id for 2.2, four otherwise.
 inline QByteArray frame(int version, const char* id, const QByteArray& body) {
-    const quint32 n = static_cast<quint32>(body.size());
-    if (version == 2)
-        return QByteArray(id, 3) + number(n, 3) + body;
-    return QByteArray(id, 4) + number(n, 4, version == 4 ? 7 : 8) + QByteArray(2, '\0') + body;
+    const auto n = quint32(body.size());
+    return version == 2 ? QByteArray(id, 3) + number(n, 3) + body
+                        : QByteArray(id, 4) + number(n, 4, version == 4 ? 7 : 8) +
+                              QByteArray(2, '\0') + body;
 }
 
 enum class Enc { Latin1 = 0, Utf16Bom = 1, Utf8 = 3 };
 
 inline QByteArray encoded(Enc enc, const QString& s) {
-    switch (enc) {
-        case Enc::Latin1:
-            return s.toLatin1();
-        case Enc::Utf16Bom:
-            return QByteArray("\xFF\xFE", 2) + QStringEncoder(QStringConverter::Utf16LE).encode(s);
-        case Enc::Utf8:
-            return s.toUtf8();
-    }
-    return {};
+    return enc == Enc::Latin1 ? s.toLatin1()
+           : enc == Enc::Utf8 ? s.toUtf8()
+                              : "\xFF\xFE" + QStringEncoder(QStringConverter::Utf16LE).encode(s);
 }
 
 inline QByteArray text(Enc enc, const QString& s) {
-    return static_cast<char>(enc) + encoded(enc, s);
+    return char(enc) + encoded(enc, s);
 }
 
 /// A comment body: encoding, language, description and text.
 inline QByteArray comment(Enc enc, const QString& description, const QString& s) {
     const QByteArray end(enc == Enc::Utf16Bom ? 2 : 1, '\0');
-    return static_cast<char>(enc) + QByteArray("eng") + encoded(enc, description) + end +
-           encoded(enc, s);
+    return char(enc) + QByteArray("eng") + encoded(enc, description) + end + encoded(enc, s);
 }
 
 /// A picture body of `size` bytes of image data.
@@ -62,41 +54,28 @@ inline QByteArray picture(int size) {
 
 /// Inserts a zero after every 0xFF, as an unsynchronised tag stores its frames.
 inline QByteArray unsynchronised(const QByteArray& frames) {
-    QByteArray out;
-    for (char c : frames) {
-        out += c;
-        if (static_cast<unsigned char>(c) == 0xFF)
-            out += '\0';
-    }
-    return out;
+    return QByteArray(frames).replace("\xFF", QByteArray("\xFF\0", 2));
 }
 
-inline constexpr char kUnsynchronised = '\x80';
-inline constexpr char kExtendedHeader = '\x40';
-inline constexpr char kFooter = '\x10';
+inline constexpr char kUnsynchronised = '\x80', kExtendedHeader = '\x40', kFooter = '\x10';
 
 /// A whole tag of `version` holding `body` (frames, an extended header before them if flagged,
-/// padding after); `size` overrides the size the header states.
+/// padding after), with a footer if flagged; `size` overrides the size the header states.
 inline QByteArray id3v2(int version, const QByteArray& body, char flags = 0, qint64 size = -1) {
-    const quint32 n = static_cast<quint32>(size >= 0 ? size : body.size());
-    QByteArray out = QByteArray("ID3") + static_cast<char>(version) + '\0' + flags + syncsafe(n);
-    out += body;
-    if (flags & kFooter)
-        out += QByteArray("3DI") + static_cast<char>(version) + '\0' + flags + syncsafe(n);
-    return out;
+    const QByteArray rest = char(version) + QByteArray(1, '\0') + flags +
+                            syncsafe(quint32(size >= 0 ? size : body.size()));
+    return "ID3" + rest + body + (flags & kFooter ? "3DI" + rest : QByteArray());
 }
 
 /// An APEv2 tag with a header and a footer, holding text items.
 inline QByteArray ape(const std::vector<std::pair<QByteArray, QString>>& items) {
-    const auto le32 = [](quint32 n) { return number(n, 4, 8, true); };
+    const auto le32 = [](qsizetype n) { return number(quint32(n), 4, 8, true); };
     QByteArray body;
-    for (const auto& [key, value] : items) {
-        const QByteArray v = value.toUtf8();
-        body += le32(static_cast<quint32>(v.size())) + le32(0) + key + '\0' + v;
-    }
-    auto frame32 = [&](quint32 flags) {
-        return QByteArray("APETAGEX") + le32(2000) + le32(static_cast<quint32>(body.size() + 32)) +
-               le32(static_cast<quint32>(items.size())) + le32(flags) + QByteArray(8, '\0');
+    for (const auto& [key, value] : items)
+        body += le32(value.toUtf8().size()) + le32(0) + key + '\0' + value.toUtf8();
+    const auto frame32 = [&](quint32 flags) {
+        return "APETAGEX" + le32(2000) + le32(body.size() + 32) + le32(qsizetype(items.size())) +
+               le32(flags) + QByteArray(8, '\0');
     };
     return frame32(0xA0000000) + body + frame32(0x80000000);
 }

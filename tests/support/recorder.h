@@ -23,14 +23,13 @@ public:
     /// Scans `folder` afresh: `rows` in listing order, `seen` what the scan reported, `count` the
     /// number it gives.
     Code scan(platform::FileSystem& fs, const QString& folder) {
-        seen.clear();
-        rows.clear();
+        *this = Recorder();
         return browse::scanFolder(fs, folder, *this, count);
     }
     /// The rows in the order the list shows them, and nothing seen yet: the state a command
     /// starts from.
     void byName() {
-        std::sort(rows.begin(), rows.end(), [](auto& x, auto& y) { return x.name < y.name; });
+        std::ranges::sort(rows, {}, &browse::Row::name);
         seen.clear();
     }
 
