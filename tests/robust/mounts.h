@@ -7,12 +7,10 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
-#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 #include <cerrno>
@@ -24,12 +22,6 @@ inline QString why(const char* what) {
     return QString::fromUtf8(what) + QStringLiteral(": ") + QString::fromUtf8(strerror(errno));
 }
 
-/// Whether `path` is served by a FUSE daemon.
-inline bool onFuse(const QString& path) {
-    struct statfs st {};
-    return ::statfs(platform::encodeName(path).constData(), &st) == 0 && st.f_type == 0x65735546;
-}
-
 /// Puts the process in a mount namespace of its own, once, so that whatever a test mounts is
 /// gone when the process ends, however it ends. Call it while the process has one thread only.
 /// Gives the reason when mounting is not possible here (no privilege, no namespaces), else empty.
@@ -37,9 +29,9 @@ inline QString privateMounts() {
     static const QString reason = [] {
         if (::unshare(CLONE_NEWNS) != 0)
             return why("no mount namespace");
-        if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            return why("mounts not private");
-        return QString();
+        return ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                   ? QString()
+                   : why("mounts not private");
     }();
     return reason;
 }
@@ -48,22 +40,34 @@ inline QString privateMounts() {
 /// lives: a tmpfs; an ext4 image (4 KiB blocks, none reserved for root) on a loop device, the file
 /// system of a real disk, whose trash the desktop uses; the exFAT or NTFS of a USB stick or
 /// memory card, served as such media are on the desktop: by a FUSE daemon (exfat-fuse, ntfs-3g),
-/// never by the kernel's own driver; or a folder shown through bindfs, whose daemon a test may
-/// stop as a server that has gone away stops answering.
+/// never by the kernel's own driver, which a test may stop as a stick that hangs stops answering.
 class Medium {
 public:
-    enum class Kind { Tmpfs, Ext4, Exfat, Ntfs, Bindfs };
+    enum class Kind { Tmpfs, Ext4, Exfat, Ntfs };
 
-    explicit Medium(std::size_t bytes, Kind kind = Kind::Tmpfs, const char* more = "") {
+    explicit Medium(std::size_t bytes, Kind kind = Kind::Tmpfs) {
+        const char* const scripts[] = {
+            "mount -t tmpfs -o size=%1 sorvel-test @d",
+            "truncate -s %1 @i && mkfs.ext4 -q -F -m 0 -b 4096 @i && mount -o loop @i @d",
+            "truncate -s %1 @i && mkfs.exfat @i && mount -t exfat-fuse -o loop @i @d",
+            "truncate -s %1 @i && mkntfs -F -Q @i && mount -t ntfs-3g -o loop @i @d"};
+        // The daemon that a FUSE mount leaves behind becomes this process's child, to be reaped.
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
         why_ = privateMounts();
-        if (why_.isEmpty() && kind == Kind::Tmpfs) {
-            const QByteArray options = "size=" + QByteArray::number(qulonglong(bytes)) + more;
-            if (::mount("sorvel-test", target().constData(), "tmpfs", 0, options.constData()) != 0)
-                why_ = why("cannot mount a tmpfs");
-        } else if (why_.isEmpty()) {
-            why_ = kind == Kind::Bindfs ? bind() : mountImage(bytes, kind);
-        }
+        if (why_.isEmpty())
+            why_ = run(QString::fromLatin1(scripts[int(kind)])
+                           .arg(bytes)
+                           .replace(QStringLiteral("@i"), store_.file(QStringLiteral("disk.img")))
+                           .replace(QStringLiteral("@d"), dir_.path().chopped(1)));
+        ::prctl(PR_SET_CHILD_SUBREAPER, 0);
         mounted_ = why_.isEmpty();
+        // The daemon is the process named with the mount point on its command line.
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (mounted_ && kind >= Kind::Exfat && pid.toInt() > 0 &&
+                cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains(at_))
+                daemon_ = pid.toInt();
+        }
     }
     Medium(const Medium&) = delete;
     Medium& operator=(const Medium&) = delete;
@@ -74,16 +78,10 @@ public:
         // writes the image to the end while the unmount waits, then exits; it is waited for (and
         // reaped, having been adopted at the mount) so that nothing of it outlives the medium.
         signal(SIGCONT);
-        if (daemon_ <= 0 || ::umount2(target().constData(), 0) != 0)
-            ::umount2(target().constData(), MNT_DETACH);
-        if (bindfs_.state() != QProcess::NotRunning && !bindfs_.waitForFinished(5000))
-            bindfs_.kill();
-        for (int i = 0; daemon_ > 0 && i < 100; ++i) {
-            const pid_t reaped = ::waitpid(daemon_, nullptr, WNOHANG);
-            if (reaped == daemon_ || (reaped < 0 && ::kill(daemon_, 0) != 0))
-                break;
+        if (daemon_ <= 0 || ::umount2(target(), 0) != 0)
+            ::umount2(target(), MNT_DETACH);
+        for (int i = 0; daemon_ > 0 && i < 100 && ::waitpid(daemon_, nullptr, WNOHANG) == 0; ++i)
             QThread::msleep(50);
-        }
     }
     bool mounted() const { return mounted_; }
     /// Why there is no mount, for the skip message.
@@ -93,7 +91,7 @@ public:
     /// Remounts it read-only (or writable again), FUSE media too; answers errno.
     int remount(bool readOnly) const {
         const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
-        return ::mount(nullptr, target().constData(), nullptr, flags, nullptr) == 0 ? 0 : errno;
+        return ::mount(nullptr, target(), nullptr, flags, nullptr) == 0 ? 0 : errno;
     }
     /// SIGSTOP makes a FUSE medium stop answering, SIGCONT answer again.
     void signal(int sig) const {
@@ -102,79 +100,21 @@ public:
     }
 
 private:
-    QByteArray target() const { return platform::encodeName(dir_.path().chopped(1)); }
+    const char* target() const { return at_.constData(); }
 
-    QString bind() {
-        if (::access("/dev/fuse", R_OK | W_OK) != 0)
-            return why("no FUSE here: /dev/fuse");
-        // A daemon left stopped by a test that died would hold its mount for good.
-        bindfs_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        bindfs_.start(QStringLiteral("bindfs"),
-                      {QStringLiteral("-f"), store_.path().chopped(1), dir_.path().chopped(1)});
-        for (int i = 0; i < 200 && !onFuse(path()) && bindfs_.state() != QProcess::NotRunning; ++i)
-            QThread::msleep(50);
-        daemon_ = pid_t(bindfs_.processId());
-        return onFuse(path()) ? QString()
-                              : QStringLiteral("bindfs did not mount: ") + bindfs_.errorString() +
-                                    QString::fromLocal8Bit(bindfs_.readAllStandardError());
-    }
-
-    // Makes the image and mounts it; gives why that failed, else empty.
-    QString mountImage(std::size_t bytes, Kind kind) {
-        const bool fuse = kind != Kind::Ext4;
-        if (fuse && ::access("/dev/fuse", R_OK | W_OK) != 0)
-            return why("no FUSE here: /dev/fuse");
-        const QString image = store_.file(QStringLiteral("disk.img"));
-        QFile file(image);
-        if (!file.open(QIODevice::WriteOnly) || !file.resize(qint64(bytes)))
-            return QStringLiteral("cannot make an image file");
-        file.close();
-        const char* const tools[][2] = {{"ext4", "mkfs.ext4 -q -F -m 0 -b 4096"},
-                                        {"exfat-fuse", "mkfs.exfat"},
-                                        {"ntfs-3g", "mkntfs -F -Q"}};
-        const QString type = QString::fromLatin1(tools[int(kind) - 1][0]);
-        if (const QString failed =
-                run(QString::fromLatin1(tools[int(kind) - 1][1]).split(u' ') << image);
-            !failed.isEmpty())
-            return failed;
-        if (fuse && !QFileInfo(QStringLiteral("/sbin/mount.") + type).isExecutable())
-            return QStringLiteral("no /sbin/mount.%1 (package %1)").arg(type);
-        // The daemon that the mount leaves behind becomes this process's child, to be reaped.
-        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-        const QString failed =
-            run({QStringLiteral("mount"), QStringLiteral("-t"), type, QStringLiteral("-o"),
-                 QStringLiteral("loop"), image, dir_.path().chopped(1)});
-        ::prctl(PR_SET_CHILD_SUBREAPER, 0);
-        if (!failed.isEmpty() || !fuse)
-            return failed;
-        if (!onFuse(dir_.path())) {
-            ::umount2(target().constData(), MNT_DETACH);
-            return QStringLiteral("%1 was not mounted through FUSE").arg(type);
-        }
-        // The daemon is the process named with the mount point on its command line.
-        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-            if (pid.toInt() > 0 && cmdline.open(QIODevice::ReadOnly) &&
-                cmdline.readAll().split('\0').contains(target()))
-                daemon_ = pid.toInt();
-        }
-        return QString();
-    }
-
-    // Runs a tool to its end with its chatter kept; gives the failure, else empty.
-    static QString run(const QStringList& command) {
+    // Runs the commands to their end with their chatter kept; gives the failure, else empty.
+    static QString run(const QString& script) {
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(command.first(), command.mid(1));
+        p.start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
         if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
             return QString();
-        return QStringLiteral("%1 failed (%2): %3")
-            .arg(command.first(), p.errorString(), QString::fromLocal8Bit(p.readAll()));
+        return script + QStringLiteral(": ") + QString::fromLocal8Bit(p.readAll());
     }
 
     TempFolder store_;
     TempFolder dir_;
-    QProcess bindfs_;
+    QByteArray at_ = platform::encodeName(dir_.path().chopped(1));
     bool mounted_ = false;
     pid_t daemon_ = 0;
     QString why_;
