@@ -197,7 +197,6 @@ TEST_P(KilledAtAnyMoment, Run) {
         else if (changed == 0 && at > hi / 2)
             hi *= 2;
     }
-    std::printf("%d kills, %d mid-run\n", k, mid);
     EXPECT_GE(mid, kKills / 5);
 }
 

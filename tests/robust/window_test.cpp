@@ -263,12 +263,11 @@ private Q_SLOTS:
 
     // A stick that stops answering, through the real drive list: its daemon stopped.
     void aMountThatStopsAnsweringHoldsNeitherTheWindowNorAScan() {
-        const Medium stuck(16 * kMiB, K::Exfat), other(16 * kMiB, K::Exfat);
-        if (!stuck.mounted() || !other.mounted())
+        const Medium stuck(16 * kMiB, K::Exfat);
+        if (!stuck.mounted())
             QSKIP(qPrintable(stuck.whyNot()));
         const QString root = stuck.path().chopped(1);
         writeAll(stuck.path() + u"fast.mp3"_s, kAbba);
-        writeAll(other.path() + u"annan.mp3"_s, audio(400));
         const std::vector unreachable{FakeMessageBoxes::Shown{
             u"Fel"_s, u"Enhet "_s + root + u" går inte att komma åt."_s,
             platform::MessageBoxes::Icon::None, platform::MessageBoxes::Buttons::RetryCancel}};
@@ -285,20 +284,15 @@ private Q_SLOTS:
         QVERIFY(took.elapsed() < 3 * platform::kAnswerTime.count());
         QVERIFY(t.boxes.shown.empty());  // a folder that cannot be restored is given up quietly
         auto* drive1 = t.child<QComboBox>("Drive1");
-        const auto choose = [&](const Medium& m) {
-            drive1->setCurrentIndex(
-                drive1->findText(m.path().chopped(1) + u" ["_s, Qt::MatchStartsWith));
-        };
-        const int before = drive1->currentIndex();
+        const int before = drive1->currentIndex(),
+                  at = drive1->findText(root + u" ["_s, Qt::MatchStartsWith);
         t.boxes.answers = {FakeMessageBoxes::Answer::Cancel, FakeMessageBoxes::Answer::Cancel};
-        choose(stuck);
+        drive1->setCurrentIndex(at);
         QCOMPARE(std::exchange(t.boxes.shown, {}), unreachable);
         QCOMPARE(drive1->currentIndex(), before);
-        choose(other);
-        QCOMPARE(t.names(), QStringList{u"annan"_s});
         // A folder on show whose mount stops answering: its scan ends with the message.
         stuck.signal(SIGCONT);
-        choose(stuck);
+        drive1->setCurrentIndex(at);
         QCOMPARE(t.names(), QStringList{u"fast"_s});
         stuck.signal(SIGSTOP);
         t.w->mnuUppdatera_Click();
