@@ -1,17 +1,14 @@
-// The program under what a user's machine does to it. The writers, run in a
-// process of their own (this program, started with "--drive") on real files,
-// killed with SIGKILL at moments spread over their work: every file must be
-// left in its old or its new form, byte for byte, under exactly one of its
-// names, and id3.ini one whole version. And the real window, offscreen, on real
-// media and hostile folders: a small disk filled to the last page, a read-only
-// one, the exFAT and NTFS of USB sticks through their FUSE daemons, one that
-// stops answering, names no one would choose, entries that only look like MP3
-// files, a file that changes while it is listed and a folder of thousands of
-// entries. Each case is a table of steps a user takes; after each, the folder
-// must hold exactly what the step may change, byte for byte, the one message
-// shown must say what it must, and the list must show what the files hold.
-// Under an alarm, since a window that never comes back is one of the faults
-// caught.
+// The program under what a user's machine does to it. The writers, run in a process of their own
+// (this program, started with "--drive") on real files, killed with SIGKILL at moments spread over
+// their work: every file must be left in its old or its new form, byte for byte, under exactly one
+// of its names, and id3.ini one whole version. And the real window, offscreen, on real media and
+// hostile folders: a small disk filled to the last page, a read-only one, the exFAT and NTFS of USB
+// sticks through their FUSE daemons, one that stops answering, names no one would choose, entries
+// that only look like MP3 files, a file that changes while it is listed and a folder of thousands
+// of entries. Each case is a table of steps a user takes; after each, the folder must hold exactly
+// what the step may change, byte for byte, the one message shown must say what it must, and the
+// list must show what the files hold. Under an alarm, since a window that never comes back is one
+// of the faults caught.
 #include "app/folder.h"
 #include "platform/filesystem.h"
 #include "platform/gio_trash.h"
@@ -381,14 +378,12 @@ const Case kCases[] = {
     {"thousands of long names", K::Tmpfs, 64 * kMiB, kLongFiles, kAsIs, false, kMany, "", 5000},
 };
 
-// The driver writes "R" once the folder is read and the writing begins, and "D"
-// once all is written with nothing said but the rename question (answered OK).
-// Its modes:
+// The driver writes "R" once the folder is read and the writing begins, and "D" once all is written
+// with nothing said but the rename question (answered OK). Its modes:
 //   write     "Nytt namn" as the artist of every file (the field command)
-//   spara     "&Spara tag" on every file in turn, with a new artist, renamed to
-//   its name + " ny" tag2name  "Filnamn <-- &tag" over every file settings
-//   id3.ini (the path given) saved kSaves times, save i with the folder
-//   "/musik/i"
+//   spara     "&Spara tag" on every file in turn, with a new artist, renamed to its name + " ny"
+//   tag2name  "Filnamn <-- &tag" over every file
+//   settings  id3.ini (the path given) saved kSaves times, save i with the folder "/musik/i"
 int drive(const QString& mode, const QString& where) {
     const auto say = [](char c) { return ::write(STDOUT_FILENO, &c, 1) == 1; };  // unbuffered
     platform::PosixFileSystem fs;
