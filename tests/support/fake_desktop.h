@@ -9,7 +9,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <ostream>
 #include <vector>
 
 namespace sorvel::test {
@@ -32,10 +31,6 @@ public:
         Icon icon = Icon::Critical;
         Buttons buttons = Buttons::Ok;
         friend bool operator==(const Shown&, const Shown&) = default;
-        friend void PrintTo(const Shown& s, std::ostream* os) {
-            *os << (s.title + QStringLiteral(": ") + s.text).toStdString() << " (" << int(s.icon)
-                << ' ' << int(s.buttons) << ')';
-        }
     };
     std::vector<Shown> shown;
     std::deque<Answer> answers;
@@ -60,8 +55,7 @@ public:
 class FakeTrash : public platform::Trash {
 public:
     std::vector<QString> trashed;
-    Code answer = code::kOk;
-    Code moveToTrash(const QString& path) override { return trashed.push_back(path), answer; }
+    Code moveToTrash(const QString& path) override { return trashed.push_back(path), code::kOk; }
 };
 
 /// A clock that moves only when told, or by `step` on every reading.

@@ -4,8 +4,8 @@
 #include "support/files.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 #include <QDir>
+#include <QFile>
 #include <chrono>
 #include <thread>
 
@@ -54,15 +54,10 @@ public:
 
     /// The path the program was given, once it has run (waits up to 30 seconds).
     QByteArray waitForProgram() const {
-        const QByteArray path = platform::encodeName(received());
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (::access(path.constData(), F_OK) != 0) {
-            if (std::chrono::steady_clock::now() > end)
-                return "(nothing started)";
+        for (int i = 0; i < 600 && !present(received()); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        const QByteArray got = readAll(received());
-        ::unlink(path.constData());
+        const QByteArray got = present(received()) ? readAll(received()) : "(nothing started)";
+        QFile::remove(received());
         return got;
     }
 

@@ -125,7 +125,6 @@ public:
             QApplication::sendEvent(e, &press);
         }
     }
-    bool shown(const char* control) const { return !child(control)->isHidden(); }
 
     TempFolder programDir, music;
     platform::PosixFileSystem fs;
