@@ -55,32 +55,17 @@ write::EditorValues shownIn(const browse::Row& r) {
     return {shownText(r.artist), shownText(r.title), shownText(r.album), shownText(r.year), r.genre,
             shownText(r.comment)};
 }
-Messages error(const QString& text) {
-    return {platform::error(text)};
-}
 /// The one message that names the files a command (or, `undo`, its undoing) left alone.
 Messages notWritten(const QStringList& lines, bool undo = false) {
-    return error((undo ? u"Följande filer kunde inte återställas:\n"_s
-                       : u"Följande filer kunde inte skrivas:\n"_s) +
-                 lines.join(u'\n'));
+    return {platform::error((undo ? u"Följande filer kunde inte återställas:\n"_s
+                                  : u"Följande filer kunde inte skrivas:\n"_s) +
+                            lines.join(u'\n'))};
 }
 
-/// The folder over the test's own, hearing the rows' changes as the list model does.
-class Commands : public ::testing::Test, public app::RowListener {
+/// The folder over the test's own.
+class Commands : public ::testing::Test {
 protected:
-    Commands() {
-        desktopHome();
-        folder.setListener(this);
-    }
-    void rowsAboutToBeReplaced() override {}
-    void rowsReplaced() override {}
-    void rowsChanged(std::size_t first, std::size_t last) override {
-        events << u"changed %1"_s.arg(last - first + 1);
-    }
-    void rowAboutToBeRemoved(std::size_t row) override { events << u"removing %1"_s.arg(row); }
-    void rowRemoved() override { events << u"removed"_s; }
-    void rowsAboutToMove() override {}
-    void rowsMoved(const std::vector<int>&) override {}
+    Commands() { desktopHome(); }
 
     /// Lays exactly `files` in the test's folder and lists it, sorted by name.
     void start(const Files& files) {
@@ -92,7 +77,6 @@ protected:
         if (!folder.order().sorted())
             folder.sortBy(0);
         seen.seen.clear();
-        events.clear();
         boxes.shown.clear();
     }
     std::size_t row(const QString& file) const {
@@ -136,7 +120,6 @@ protected:
     platform::GioTrash trash;
     app::Folder folder{{fs, boxes, opener, drives, trash}};
     Recorder seen;
-    QStringList events;
 };
 
 // Each field command on the selected files only, each keeping every other byte its file had, and
@@ -188,8 +171,6 @@ TEST_F(Commands, EachFieldCommandWritesItsFieldIntoTheSelectedFilesAndUndoTakesI
                 b = withField(b, at, width, text);
         }
         expectFolder(written);
-        EXPECT_EQ(events, QStringList{u"changed 6"_s});
-        EXPECT_EQ(seen.seen.filter(u"Sparar"_s).size(), 5);
         EXPECT_EQ(folder.undoText(), u"Ångra: "_s + label + u" till 5 filer"_s);
         EXPECT_TRUE(folder.undo(seen).messages.empty());
         expectFolder(before);
@@ -245,43 +226,29 @@ TEST_F(Commands, SaveWritesTheEditorKeepingFieldsLeftAsShownAndRenamesOnlyOnOk) 
     folder.save(g, editor, u"ny"_s);
     expectFolder({{u"ny.mp3"_s, withField(saved, kGenreAt, 1, "\xff")}, {u"u.mp3"_s, uSaved}});
 
-    boxes.shown.clear();
     const QByteArray appended = audio(300) + trailer("T", "A", "Alb", "1999", "K", 17);
     writeAll(dir.file(u"ny.mp3"_s), appended);
     const app::Outcome since = folder.save(g, {.title = u"X"_s}, u"Annat"_s);
     EXPECT_EQ(since.messages, notWritten({u"ny.mp3 (ändrad sedan listan lästes)"_s}));
-    EXPECT_FALSE(since.typingWritten || !boxes.shown.empty());
+    EXPECT_FALSE(since.typingWritten);
     expectFolder({{u"ny.mp3"_s, appended}, {u"u.mp3"_s, uSaved}});
 }
 
-// A rename reaches the file by its own bytes, never a look-alike; a name a Mac wrote is shown
-// composed. Undo leaves a file whose old name another has taken since.
+// A rename reaches the file by its own ending, never its look-alike; a refused one sets the
+// failure flag, which a later success leaves. Undo leaves a file whose old name another has taken.
 TEST_F(Commands, ARenameReachesItsOwnFileAndTheRowFollows) {
-    const QString odd = platform::decodeName("lat\xe5");
-    const QString lookAlike = u"lat\xef\xbf\xbd.mp3"_s;  // what a lossy conversion makes of it
-    const QString nfd = u"A\u030asa.mp3"_s;
     const QByteArray upper = audio(400) + trailer("Stor", "S", "", "", "", 13);
-    start({{u"Dubbel.MP3"_s, upper},
-           {u"Dubbel.mp3"_s, "lower"},
-           {odd + u".mp3"_s, "odd"},
-           {lookAlike, "look-alike"},
-           {nfd, "nfd"}});
+    start({{u"Dubbel.MP3"_s, upper}, {u"Dubbel.mp3"_s, "lower"}});
     EXPECT_FALSE(folder.rename(row(u"Dubbel.MP3"_s), u"a?b"_s).messages.empty());
     EXPECT_TRUE(folder.rename(row(u"Dubbel.MP3"_s), u"Ny"_s).messages.empty());
-    EXPECT_TRUE(folder.renameFailed());  // a success leaves an earlier failure's flag
+    EXPECT_TRUE(folder.renameFailed());
     EXPECT_EQ(folder.undoText(), u"Ångra: Nytt filnamn till 1 fil"_s);
-    folder.rename(row(odd + u".mp3"_s), odd + u" ny"_s);
-    EXPECT_EQ(browse::shownName(folder.row(row(nfd))), u"\u00c5sa"_s);
-    folder.rename(row(nfd), u"\u00c5sa (ny)"_s);
-    expectFolder({{u"Ny.mp3"_s, upper},
-                  {u"Dubbel.mp3"_s, "lower"},
-                  {odd + u" ny.mp3"_s, "odd"},
-                  {lookAlike, "look-alike"},
-                  {u"\u00c5sa (ny).mp3"_s, "nfd"}});
-    dir.write(nfd, "annan");
-    EXPECT_EQ(folder.undo(seen).messages,
-              notWritten({u"\u00c5sa (ny).mp3 (namnet är upptaget)"_s}, true));
-    EXPECT_EQ(readAll(dir.file(nfd)), "annan");
+    expectFolder({{u"Ny.mp3"_s, upper}, {u"Dubbel.mp3"_s, "lower"}});
+    dir.write(u"Dubbel.MP3"_s, "annan");
+    EXPECT_EQ(folder.undo(seen).messages, notWritten({u"Ny.mp3 (namnet är upptaget)"_s}, true));
+    EXPECT_EQ(
+        files(),
+        (Files{{u"Ny.mp3"_s, upper}, {u"Dubbel.mp3"_s, "lower"}, {u"Dubbel.MP3"_s, "annan"}}));
 }
 
 // Every kind of command taken back byte for byte, newest first, the twenty newest only, across
@@ -301,10 +268,7 @@ TEST_F(Commands, UndoTakesBackEveryKindOfCommandNewestFirstUpToTwenty) {
     };
     field(Typ::Album, {.album = u"Tappas"_s});  // the 21st from the newest: dropped
     field(Typ::Artist, {.artist = u"Fel artist"_s});
-    field(Typ::Titel, {.title = u"Fel titel"_s});
-    field(Typ::Ar, {.year = u"2001"_s});
     field(Typ::Genre, {.genre = u"Rock"_s});
-    field(Typ::Kommentarer, {.comment = u"Fel"_s});
     folder.setSplit(1);
     field(Typ::Filnamn, {});
     start(files());
@@ -314,7 +278,7 @@ TEST_F(Commands, UndoTakesBackEveryKindOfCommandNewestFirstUpToTwenty) {
     });
     step([&] { folder.rename(row(u"Bo - Två.MP3"_s), u"Bosse"_s); });
     step([&] { folder.namesFromTags(select()); });
-    for (int i = 1; i <= 11; ++i)
+    for (int i = 1; i <= 14; ++i)
         field(Typ::Kommentarer, {.comment = u"Nr %1"_s.arg(i)});
     for (std::size_t level = before.size() - 1; level >= 1; --level) {
         EXPECT_TRUE(folder.undo(seen).messages.empty()) << level;
@@ -359,8 +323,7 @@ TEST_F(Commands, UndoNamesTheFilesItLeftAloneAndRestoresTheOthers) {
                     u"fil 299.mp3 (disken är full)"_s},
                    true));
     EXPECT_TRUE(files() == expected);
-    const Rows rows = rowsOf(folder);
-    EXPECT_EQ(rows.at(name(1)).first.artist + rows.at(name(10)).first.artist, u"ANy"_s);
+    EXPECT_EQ(folder.row(1).artist + folder.row(10).artist, u"ANy"_s);
 }
 
 /// Text frames of an ID3v2 tag of `version`, from "ID=text|ID=text".
@@ -391,12 +354,6 @@ TEST_F(Commands, ImportWritesExactlyWhatTheOtherTagGivesAndUndoPutsItBack) {
          trailer("R\xe4ksm\xf6rg\xe5s \x96 \x94"
                  "citat\x94",
                  "\xc5sa", "Album", "1970", "R\xe4tt", 9)},
-        // The frames that are whole are read, though the size points far past the end of the
-        // file; a frame that runs past the end of its tag is not.
-        {u"larger"_s, id3v2(3, frames(3, u"TIT2=Stor"_s), 0, 50'000'000),
-         trailer("Stor", "A", "Album", "1970", "K", 17)},
-        {u"cut"_s, id3v2(3, frames(3, u"TIT2=Hel|TPE1=Avkortad"_s).left(30)),
-         trailer("Hel", "A", "Album", "1970", "K", 17)},
         {u"ape"_s, ape({{"Title", u"Ape"_s}, {"Year", u"2010"_s}, {"Genre", u"jazz"_s}}),
          trailer("Ape", "A", "Album", "2010", "K", 8)},
         {u"no-tag"_s, {}, {}},
@@ -465,23 +422,22 @@ TEST_F(Commands, DeleteAsksBeforeDeletingForGoodAndOtherwiseUsesTheTrash) {
         const app::Outcome o = folder.remove(r);
         locked.reset();
         const bool removed = before == Nothing && answer == Answer::Ok;
-        EXPECT_EQ(std::tuple(files(), present(desktopHome() + u"data/Trash/files/"_s + file),
-                             o.messages, o.listAgain, boxes.shown.size(), events.size()),
-                  std::tuple(left, trashed, text.isEmpty() ? Messages{} : error(text), listAgain,
-                             mode == 1 ? 1u : 0u, removed ? 2 : 0))
+        EXPECT_EQ(
+            std::tuple(files(), present(desktopHome() + u"data/Trash/files/"_s + file), o.messages,
+                       o.listAgain, boxes.shown.size(), folder.size()),
+            std::tuple(left, trashed, text.isEmpty() ? Messages{} : Messages{platform::error(text)},
+                       listAgain, mode == 1 ? 1u : 0u, removed ? 2u : 3u))
             << i;
     }
-    EXPECT_EQ(boxes.shown.at(0).text, u"Är du säker på att du vill radera \""_s +
-                                          platform::decodeName("lat\xe5") + u"5.mp3\" ?"_s);
 }
 
 TEST_F(Commands, PlayOpensTheFileByItsAbsolutePathWithTheDesktopsProgram) {
     start({{u"Låt.MP3"_s, "ljud"}});
     {
-        const TempFolder bin;  // no open command there
         Environment env;
-        env.set("PATH", bin.path());
-        EXPECT_EQ(folder.play(0).messages, error(u"Det gick inte att spela upp filen."_s));
+        env.set("PATH", dir.file(u"bin"_s));  // no open command there
+        EXPECT_EQ(folder.play(0).messages,
+                  Messages{platform::error(u"Det gick inte att spela upp filen."_s)});
     }
     EXPECT_TRUE(folder.play(std::nullopt).messages.empty());
 

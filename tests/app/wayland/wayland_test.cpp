@@ -57,12 +57,11 @@ int main(int argc, char** argv) {
     QProcess weston;
     whyNoWayland = startWeston(weston, runtime);
     qputenv("QT_QPA_PLATFORM", whyNoWayland.isEmpty() ? "wayland" : "offscreen");
-    int result = 0;
-    {
+    const int result = [&] {
         QApplication app(argc, argv);
         WaylandTest test;
-        result = QTest::qExec(&test, argc, argv);
-    }
+        return QTest::qExec(&test, argc, argv);
+    }();
     weston.terminate();
     weston.waitForFinished(3000);
     return result;

@@ -91,7 +91,6 @@ public:
     }
     app::FileListModel& rows() const { return window->listModel(); }
     QString path(const QString& base) const { return music.file(base + QStringLiteral(".mp3")); }
-    QByteArray bytes(const char* base) const { return readAll(path(QString::fromUtf8(base))); }
     QStringList names() const {
         QStringList out;
         for (const browse::Row& r : w->folder().rows())
