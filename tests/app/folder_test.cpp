@@ -276,8 +276,8 @@ TEST_F(Commands, UndoTakesBackEveryKindOfCommandNewestFirstUpToTwenty) {
         boxes.answers = {Answer::Ok};
         folder.save(row(u"Anna - Ett.mp3"_s), {u"Sparad"_s, u"Låt"_s}, u"Nytt namn"_s);
     });
-    step([&] { folder.rename(row(u"Bo - Två.MP3"_s), u"Bosse"_s); });
-    step([&] { folder.namesFromTags(select()); });
+    step([&] { folder.rename(row(u"Cia - Tre.mp3"_s), u"Cecilia"_s); });
+    step([&] { folder.namesFromTags(select()); });  // "Nytt namn" and "Cecilia" by their tags
     for (int i = 1; i <= 14; ++i)
         field(Typ::Kommentarer, {.comment = u"Nr %1"_s.arg(i)});
     for (std::size_t level = before.size() - 1; level >= 1; --level) {
