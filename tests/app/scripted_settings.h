@@ -16,10 +16,7 @@ public:
     QString folder;
 
     Code applyDrive(const QString& f) override { return step("drive", f); }
-    Code applyFolder(const QString& f) override {
-        folder = f;
-        return step("folder", f);
-    }
+    Code applyFolder(const QString& f) override { return step("folder", folder = f); }
     Code applyWindowState(int s) override { return step("state", QString::number(s)); }
     Code applyTop(double v) override { return step("top", QString::number(v)); }
     Code applyLeft(double v) override { return step("left", QString::number(v)); }
@@ -28,7 +25,7 @@ public:
 
 private:
     Code step(const char* name, const QString& value) {
-        calls.push_back(std::string(name) + ' ' + value.toStdString());
+        calls.push_back(name + (' ' + value.toStdString()));
         return refuse == name ? code::kAccess : code::kOk;
     }
 };

@@ -1,12 +1,14 @@
 #pragma once
 
+// Desktop services that answer as a test tells them, for what the real ones cannot be made to do
+// on demand: a user's answer, a drive that fails, a clock that jumps.
+
 #include "platform/desktop.h"
 #include "platform/drives_posix.h"
 
 #include <deque>
 #include <functional>
 #include <map>
-#include <ostream>
 #include <vector>
 
 namespace sorvel::test {
@@ -25,15 +27,10 @@ T takeFront(std::deque<T>& queue, T otherwise) {
 class FakeMessageBoxes : public platform::MessageBoxes {
 public:
     struct Shown {
-        QString title;
-        QString text;
+        QString title, text;
         Icon icon = Icon::Critical;
         Buttons buttons = Buttons::Ok;
         friend bool operator==(const Shown&, const Shown&) = default;
-        friend void PrintTo(const Shown& s, std::ostream* os) {
-            *os << s.title.toStdString() << ": " << s.text.toStdString() << " (icon "
-                << static_cast<int>(s.icon) << ", buttons " << static_cast<int>(s.buttons) << ')';
-        }
     };
     std::vector<Shown> shown;
     std::deque<Answer> answers;
@@ -50,48 +47,30 @@ public:
 
 class FakeOpener : public platform::Opener {
 public:
-    std::vector<QString> opened;
-    std::vector<QString> started;
-    bool open(const QString& pathOrAddress) override {
-        opened.push_back(pathOrAddress);
-        return true;
-    }
-    bool startProgram(const QString& program) override {
-        started.push_back(program);
-        return true;
-    }
+    std::vector<QString> opened, started;
+    bool open(const QString& path) override { return opened.push_back(path), true; }
+    bool startProgram(const QString& program) override { return started.push_back(program), true; }
 };
 
 class FakeTrash : public platform::Trash {
 public:
     std::vector<QString> trashed;
-    Code answer = code::kOk;
-    Code moveToTrash(const QString& path) override {
-        trashed.push_back(path);
-        return answer;
-    }
+    Code moveToTrash(const QString& path) override { return trashed.push_back(path), code::kOk; }
 };
 
 /// A clock that moves only when told, or by `step` on every reading.
 class FakeClock : public platform::Clock {
 public:
-    double now = 0;
-    double step = 0;
+    double now = 0, step = 0;
     int readings = 0;
-    double seconds() override {
-        ++readings;
-        const double t = now;
-        now += step;
-        return t;
-    }
+    double seconds() override { return ++readings, (now += step) - step; }
 };
 
 /// No registry, as on this platform.
 class FakeRegistry : public platform::Registry {
 public:
     bool value(Root, const QString&, const QString&, QString& value) override {
-        value.clear();
-        return false;
+        return value.clear(), false;
     }
 };
 

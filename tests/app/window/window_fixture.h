@@ -45,10 +45,9 @@ public:
     /// The window, with the fake trash and drives unless real ones are given.
     app::frmMain& make(platform::Trash* realTrash = nullptr,
                        platform::Drives* realDrives = nullptr) {
-        window = std::make_unique<app::frmMain>(
-            app::frmMain::Services{fs, boxes, realOpener != nullptr ? *realOpener : opener, clock,
-                                   registry, folder, realDrives != nullptr ? *realDrives : drives,
-                                   realTrash != nullptr ? *realTrash : trash});
+        window = std::make_unique<app::frmMain>(app::frmMain::Services{
+            fs, boxes, opener, clock, registry, folder, realDrives ? *realDrives : drives,
+            realTrash ? *realTrash : trash});
         w = window.get();
         list = child<app::FileListView>("ListView1");
         return *window;
@@ -58,6 +57,8 @@ public:
         saveIni(music.path().chopped(1), 0, fil2tagNr);
         make().Form_Load();
         w->show();
+        // Keys reach the active window only; offscreen, that stays the splash's once it has gone.
+        QApplication::setActiveWindow(w);
     }
 
     QString iniPath() const { return app::settingsPath(folder.folder); }
@@ -80,9 +81,8 @@ public:
     static void mp3(const TempFolder& dir, const QString& name, const char* artist = nullptr,
                     const char* title = "", const char* album = "", const char* year = "",
                     unsigned char genre = 255, char pad = ' ') {
-        dir.write(name, audio(400) + (artist != nullptr
-                                          ? trailer(title, artist, album, year, "", genre, pad)
-                                          : QByteArray()));
+        dir.write(name, audio(400) + (artist ? trailer(title, artist, album, year, "", genre, pad)
+                                             : QByteArray()));
     }
 
     template <class T = QWidget>
@@ -91,7 +91,6 @@ public:
     }
     app::FileListModel& rows() const { return window->listModel(); }
     QString path(const QString& base) const { return music.file(base + QStringLiteral(".mp3")); }
-    QByteArray bytes(const char* base) const { return readAll(path(QString::fromUtf8(base))); }
     QStringList names() const {
         QStringList out;
         for (const browse::Row& r : w->folder().rows())
@@ -107,14 +106,6 @@ public:
     QPoint at(int r) const { return list->visualRect(rows().index(r, 0)).center(); }
     void click(int r, Qt::KeyboardModifiers mods = {}, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseClick(list->viewport(), button, mods, at(r));
-    }
-    /// Selects the rows as a user does: a click on the first, Ctrl+clicks on the rest.
-    void select(std::initializer_list<const char*> names) {
-        Qt::KeyboardModifiers mods;
-        for (const char* name : names) {
-            click(row(name), mods);
-            mods = Qt::ControlModifier;
-        }
     }
     /// A left click on a button, which must be on show.
     void press(const char* button) const {
@@ -133,14 +124,11 @@ public:
             QApplication::sendEvent(e, &press);
         }
     }
-    bool shown(const char* control) const { return !child(control)->isHidden(); }
 
-    TempFolder programDir;
-    TempFolder music;
+    TempFolder programDir, music;
     platform::PosixFileSystem fs;
     FakeMessageBoxes boxes;
     FakeOpener opener;
-    platform::Opener* realOpener = nullptr;  ///< when set, the window opens files through it
     FakeClock clock;
     FakeRegistry registry;
     FakeProgramFolder folder;
