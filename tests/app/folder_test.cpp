@@ -2,6 +2,8 @@
 // the rows, the messages, and what undo takes back. The trash and the open command are the
 // desktop's own; only a full disk and the user's answers are scripted.
 #include "app/folder.h"
+#include "app/row_order.h"
+#include "fileops/fileops.h"
 #include "platform/desktop_posix.h"
 #include "platform/drives_posix.h"
 #include "platform/gio_trash.h"
@@ -12,6 +14,8 @@
 #include "support/other_tags.h"
 #include "support/recorder.h"
 #include "support/test_desktop.h"
+#include "write/engine.h"
+#include "write/journal.h"
 
 #include <gtest/gtest.h>
 
@@ -463,6 +467,117 @@ TEST_F(Commands, PlayOpensTheFileByItsAbsolutePathWithTheDesktopsProgram) {
         QFile::remove(dir.file(file));
     }
     QDir::setCurrent(home);
+}
+
+// A refused rename says why, from the name chosen or the folder's state, and changes nothing.
+TEST_F(Commands, ARefusedRenameSaysWhyAndKeepsTheName) {
+    const QString bad = u"Felaktigt filnamn|Det filnamnet var inte bra"_s,
+                  access = u"Fil/mapp åtkomstfel|Kunde inte byta filnamn"_s;
+    const std::tuple<QString, bool, QString> cases[] = {
+        // the name typed, the folder locked, the message's title and first sentence
+        {u"Finns"_s, false, u"Fel|Det filnamnet finns redan"_s},  // "Finns.MP3" has it
+        {u"a?b"_s, false, bad},
+        {u""_s, false, bad},  // "" would be the hidden ".mp3"
+        {u".dold"_s, false, bad},
+        {u"con"_s, false, access},
+        {u"Ny"_s, true, access}};
+    for (const auto& [name, lockFolder, expected] : cases) {
+        const Files before = {{u"Gammal.mp3"_s, kGammal}, {u"Finns.MP3"_s, "F"}};
+        start(before);
+        std::optional<ReadOnly> locked;
+        if (lockFolder)
+            locked.emplace(dir.path());
+        const app::Outcome o = folder.rename(row(u"Gammal.mp3"_s), name);
+        locked.reset();
+        ASSERT_EQ(o.messages.size(), 1u) << name.toStdString();
+        EXPECT_EQ(
+            o.messages[0].title + u'|' + o.messages[0].text.section(u'!', 0, 0).section(u'.', 0, 0),
+            expected);
+        EXPECT_TRUE(folder.renameFailed());
+        expectFolder(before);
+    }
+}
+
+// The rules the commands follow, on plain values.
+TEST(Rules, FileNamesSplitAtTheChosenHyphenTrimmedAndCut) {
+    const std::tuple<const char16_t*, int, const char16_t*> cases[] = {
+        {u"01 - Artist - Title", 0, u"01 - Artist|Title"},
+        {u"01 - Artist - Title", 1, u"01|Artist - Title"},
+        {u"01 - Artist - Title", 2, u"Artist|Title"},
+        {u"01 - Artist - Title", 3, u"01 - Artist|Title"},
+        {u"-Titel", 1, u"|Titel"},
+        {u"A--B", 2, u"|B"},
+        {u" utan streck ", 2, u"| utan streck "},
+        {u"En_mycket_lång_titel_utan_streck_alls", 1, u"|En mycket lång titel utan stre"},
+        {u"123456789012345678901234567890123 - 1234567890123456789012345678901", 1,
+         u"123456789012345678901234567890|123456789012345678901234567890"},
+    };
+    for (const auto& [name, split, expected] : cases) {
+        const write::ArtistTitle at = write::splitFileName(QString::fromUtf16(name), split);
+        EXPECT_EQ(at.artist + u'|' + at.title, QString::fromUtf16(expected)) << split;
+    }
+}
+
+TEST(Rules, NamesFromTagsDropWhatNoNameMayHold) {
+    const std::tuple<QString, QString, std::optional<QString>> cases[] = {
+        {u"AC/DC"_s, u"Back in Black"_s, u"ACDC - Back in Black"_s},
+        {{}, u"Intro"_s, u"Intro"_s},
+        {u"Solo"_s, {}, u"Solo"_s},
+        {{}, {}, std::nullopt},
+        {u"??"_s, {}, u""_s},
+        {{}, u"a\"b\\c/d:e*f?g<h>i|j"_s, u"abcdefghij"_s},
+        {u"  "_s, u"T"_s, u"   - T"_s},
+        {u"A\0skräp"_s, u"T"_s, u"A - T"_s},
+        {u"\0x"_s, u"\0y"_s, std::nullopt}};
+    for (const auto& [artist, title, expected] : cases)
+        EXPECT_EQ(fileops::nameFromTag(artist, title), expected) << artist.toStdString();
+}
+
+TEST(Rules, AFailureMessageNamesTwentyFilesAndCountsTheRest) {
+    std::vector<write::Failure> failures = {{u"låst.mp3"_s, code::kAccess}};
+    for (int i = 1; i < 20; ++i)
+        failures.push_back({u"f%1.mp3"_s.arg(i), code::kFileNotFound});
+    const QString twenty = write::failureText(failures);
+    EXPECT_TRUE(twenty.startsWith(
+        u"Följande filer kunde inte skrivas:\nlåst.mp3 (skrivskyddad eller låst)\nf1.mp3 (finns inte)\n"_s));
+    EXPECT_TRUE(twenty.endsWith(u"\nf19.mp3 (finns inte)"_s));
+    failures.insert(failures.end(), 3, {u"x.mp3"_s, code::kDiskFull});
+    EXPECT_EQ(write::failureText(failures), twenty + u"\n... och 3 filer till."_s);
+}
+
+TEST(Rules, TheSwedishOrderKeepsEqualTextsInTheirPlaceAndFlips) {
+    std::vector<browse::Row> rows;
+    for (const QString& a :
+         {u"Ö"_s, u"abba"_s, u"z"_s, u"ABBA"_s, u"å"_s, u"Abba\0zz"_s, u"ä"_s, u""_s})
+        rows.push_back({u"#%1"_s.arg(rows.size()), a, {}, {}, {}, {}, {}, 0, {}});
+    const std::vector<browse::Row> listed = rows;
+    const auto column = [&] {
+        QStringList out;
+        for (const browse::Row& r : rows)
+            out << app::RowOrder::shown(r, 1) + r.name;
+        return out.join(u' ');
+    };
+    app::RowOrder order;
+    const std::vector<int> moved = order.sortBy(rows, 1);
+    EXPECT_EQ(column(), u"#7 abba#1 ABBA#3 Abba#5 z#2 å#4 ä#6 Ö#0"_s);
+    for (std::size_t r = 0; r < listed.size(); ++r)  // where each row went
+        EXPECT_EQ(rows[static_cast<std::size_t>(moved[r])], listed[r]);
+    order.sortBy(rows, 1);
+    EXPECT_EQ(column(), u"Ö#0 ä#6 å#4 z#2 abba#1 ABBA#3 Abba#5 #7"_s);
+}
+
+TEST(Rules, TheUndoJournalKeepsTheNewestWithinItsBound) {
+    write::Journal journal(100'000);
+    for (int i = 0; i < 6; ++i) {
+        write::Command c{u"Nr %1"_s.arg(i), {}};
+        c.files.resize(100);
+        for (auto& f : c.files)
+            f.nameBefore = f.nameAfter = QString(100, u'x');
+        journal.push(std::move(c));
+    }
+    EXPECT_LE(journal.bytes(), 100'000u);
+    EXPECT_GT(journal.bytes(), 50'000u);
+    EXPECT_EQ(journal.undoText(), u"Ångra: Nr 5 till 100 filer"_s);
 }
 
 }  // namespace
