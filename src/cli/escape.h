@@ -5,19 +5,19 @@
 
 namespace sorvel::cli {
 
-/// A name or field as one tab-separated column of one line: UTF-8, with \\ \t \n \r for the
-/// backslash, tab, newline and carriage return, \xHH for any other C0 control, DEL and each byte of
-/// a file name that is not UTF-8, and \uHHHH for the C1 controls and the line and paragraph
-/// separators, which some terminals and editors also act on.
-QByteArray escapedText(const QString& text);
+/// Appends a name or field as one tab-separated column of one line: UTF-8, with \\ \t \n \r for
+/// the backslash, tab, newline and carriage return, \xHH for any other C0 control, DEL and each
+/// byte of a file name that is not UTF-8, and \uHHHH for the C1 controls and the line and
+/// paragraph separators, which some terminals and editors also act on.
+void appendText(QByteArray& out, const QString& text);
 
-/// A message for standard error, whose file names escapedText() has made safe already: as
-/// escapedText() but with backslashes and newlines left as they are.
+/// Appends the same as a JSON string, quotes included: JSON's own escapes, and a file name's byte
+/// that is not UTF-8 as the lone surrogate \uDCHH (U+DC00 + the byte), the form Python's
+/// surrogateescape reads back into the very bytes.
+void appendJson(QByteArray& out, const QString& text);
+
+/// A message for standard error, whose file names appendText() has made safe already: escaped as
+/// a column is, but with backslashes and newlines left as they are.
 QByteArray messageText(const QString& text);
-
-/// The same as a JSON string, quotes included: JSON's own escapes, and a file name's byte that is
-/// not UTF-8 as the lone surrogate \udcHH (U+DC00 + the byte), the form Python's surrogateescape
-/// reads back into the very bytes.
-QByteArray jsonString(const QString& text);
 
 }  // namespace sorvel::cli

@@ -116,25 +116,41 @@ bool parseField(std::string_view arg, Options& o, QString& why) {
     return false;
 }
 
-QByteArray rowLine(const browse::Row& row, bool json, const QString* file) {
-    static constexpr const char* kKeys[] = {"name", "artist", "title",  "album",
-                                            "year", "genre",  "comment"};
-    QByteArray line;
+// Appends the line of one row: its columns as the list shows them, after `file` when given.
+void appendRow(QByteArray& out, const browse::Row& row, bool json, const QString* file) {
+    static constexpr const char* kKeys[] = {"\"name\":", "\"artist\":", "\"title\":",  "\"album\":",
+                                            "\"year\":", "\"genre\":",  "\"comment\":"};
     if (json) {
-        line = "{";
-        if (file != nullptr)
-            line += "\"file\":" + cli::jsonString(*file) + ',';
-        for (int c = 0; c < app::RowOrder::kColumns; ++c) {
-            line += (c == 0 ? "\"" : ",\"") + QByteArray(kKeys[c]) +
-                    "\":" + cli::jsonString(app::RowOrder::shown(row, c));
+        out += '{';
+        if (file != nullptr) {
+            out += "\"file\":";
+            cli::appendJson(out, *file);
+            out += ',';
         }
-        return line + "}\n";
+        for (int c = 0; c < app::RowOrder::kColumns; ++c) {
+            out += c == 0 ? "" : ",";
+            out += kKeys[c];
+            cli::appendJson(out, app::RowOrder::shown(row, c));
+        }
+        out += "}\n";
+        return;
     }
-    if (file != nullptr)
-        line = cli::escapedText(*file) + '\t';
-    for (int c = 0; c < app::RowOrder::kColumns; ++c)
-        line += (c == 0 ? "" : "\t") + cli::escapedText(app::RowOrder::shown(row, c));
-    return line + '\n';
+    if (file != nullptr) {
+        cli::appendText(out, *file);
+        out += '\t';
+    }
+    for (int c = 0; c < app::RowOrder::kColumns; ++c) {
+        out += c == 0 ? "" : "\t";
+        cli::appendText(out, app::RowOrder::shown(row, c));
+    }
+    out += '\n';
+}
+
+// Names as messages show them: escaped as columns are.
+QString shownPath(const QString& path) {
+    QByteArray out;
+    cli::appendText(out, path);
+    return QString::fromUtf8(out);
 }
 
 void print(const QByteArray& text) {
@@ -147,7 +163,7 @@ int list(const Options& o, app::Folder::Services services) {
     const app::Outcome outcome = folder.list(o.paths.front(), quiet);
     QByteArray out;
     for (const browse::Row& row : folder.rows()) {
-        out += rowLine(row, o.json, nullptr);
+        appendRow(out, row, o.json, nullptr);
         if (out.size() > (1 << 16)) {
             print(out);
             out.clear();
@@ -200,7 +216,7 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
             const auto r = std::find_if(rows.begin(), rows.end(), [&](const browse::Row& row) {
                 return browse::fileName(row) == base;
             });
-            const QString shown = QString::fromUtf8(cli::escapedText(path));
+            const QString shown = shownPath(path);
             if (r == rows.end()) {
                 failures.push_back({shown, fs.exists(path) ? write::kNotMp3 : code::kFileNotFound});
                 continue;
@@ -213,7 +229,7 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
         auto take = [&](const app::Outcome& done) {
             nothingToWrite += done.nothingToWrite;
             for (const write::Failure& f : done.notHandled) {
-                const QString shown = QString::fromUtf8(cli::escapedText(named[f.row]));
+                const QString shown = shownPath(named[f.row]);
                 if (o.command == Command::TagsToNames) {
                     tell(shown + QStringLiteral(": ") + fileops::renameMessage(f.code).text);
                     renameFailed = true;
@@ -240,7 +256,7 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
         }
         for (std::size_t r = 0; o.dryRun && r < folder.size(); ++r) {
             if (!named[r].isEmpty() && !(folder.row(r) == before[r]))
-                out += rowLine(folder.row(r), o.json, &named[r]);
+                appendRow(out, folder.row(r), o.json, &named[r]);
         }
     }
     print(out);
