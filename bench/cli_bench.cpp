@@ -6,7 +6,7 @@
 // gets the names as a shell glob would give them, listed before the clock starts, and writes to
 // /dev/null. The last three lines are the ratios to the fastest tool of each case.
 //
-//   cli_bench [repetitions [files [sshfs-files]]]   (by default 5, 10000 and 2000)
+//   [SORVEL_CLI=path] cli_bench [repetitions [files [sshfs-files]]]   (by default 5, 10000, 2000)
 
 #include "sample_folder.h"
 
@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,43 +186,42 @@ struct Tool {
     Args command;  // the names follow
 };
 
-// The median time of `tool` on the files of `folder` (listed as `names`), each run after
-// `before`. Negative when it failed.
-double timeOf(const Args& command, const std::vector<std::string>& names, const std::string& cwd,
-              int reps, const std::function<void()>& before) {
-    Args args = command;
-    args.insert(args.end(), names.begin(), names.end());
-    std::vector<double> times;
-    for (int r = 0; r < reps; ++r) {
-        before();
-        double t = 0;
-        if (run(args, cwd, &t) > 1)  // id3tool answers 1 for files without a tag
-            return -1;
-        times.push_back(t);
-    }
-    return bench::median(times);
-}
-
-// Times the program and each tool on one case; prints the figures and answers the ratio of the
-// program to the fastest tool.
+// Times the program and each tool on one case, taking turns so that what else the machine does
+// falls on all alike; prints the medians and answers the ratio of the program to the fastest
+// tool (negative when one failed).
 double compare(const char* what, const std::string& cli, const std::vector<Tool>& tools,
                const std::vector<std::string>& names, const std::string& folder, int reps,
                const std::function<void()>& before) {
-    const double mine = timeOf({cli, "list", "."}, {}, folder, reps, before);
-    double fastest = 0;
-    std::string which;
+    std::vector<Args> commands = {{cli, "list", "."}};
     for (const Tool& t : tools) {
-        const double theirs = timeOf(t.command, names, folder, reps, before);
-        std::printf("%s: %s %.3f s\n", what, t.name.c_str(), theirs);
-        if (theirs > 0 && (fastest == 0 || theirs < fastest)) {
-            fastest = theirs;
-            which = t.name;
+        commands.push_back(t.command);
+        commands.back().insert(commands.back().end(), names.begin(), names.end());
+    }
+    std::vector<std::vector<double>> times(commands.size());
+    for (int r = 0; r < reps; ++r) {
+        for (std::size_t c = 0; c < commands.size(); ++c) {
+            before();
+            double t = 0;
+            if (run(commands[c], folder, &t) != 0)
+                return -1;
+            times[c].push_back(t);
         }
     }
+    double fastest = 0;
+    std::string which;
+    for (std::size_t k = 0; k < tools.size(); ++k) {
+        const double theirs = bench::median(times[k + 1]);
+        std::printf("%s: %s %.3f s\n", what, tools[k].name.c_str(), theirs);
+        if (fastest == 0 || theirs < fastest) {
+            fastest = theirs;
+            which = tools[k].name;
+        }
+    }
+    const double mine = bench::median(times[0]);
     std::printf("%s: sorvel-cli list %.3f s; fastest peer measured: %s\n", what, mine,
                 which.c_str());
     std::fflush(stdout);
-    return mine > 0 && fastest > 0 ? mine / fastest : -1;
+    return mine / fastest;
 }
 
 }  // namespace
@@ -257,7 +257,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not generate the folders\n");
         return 1;
     }
-    const std::string cli = SORVEL_CLI;
+    // Another build of the program (an older one, say) through SORVEL_CLI.
+    const char* other = std::getenv("SORVEL_CLI");
+    const std::string cli = other != nullptr ? other : SORVEL_CLI;
     const auto sorted = [](std::vector<std::string> n) {
         std::sort(n.begin(), n.end());  // as a shell's glob gives them
         return n;
