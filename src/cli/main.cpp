@@ -12,10 +12,13 @@
 #include "tag/genre.h"
 #include "tag/trailer.h"
 
+#include <QFile>
 #include <QStringList>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <tuple>
 
@@ -62,6 +65,26 @@ public:
     Answer show(const QString&, const QString&, Icon, Buttons) override { return Answer::Cancel; }
 };
 
+// Waits for a file system however long it takes to answer: a script runs without time limits,
+// and a mount that hangs holds it as it holds any other program (until interrupted).
+class Patient : public platform::PosixFileSystem {
+public:
+    Code probeFolder(const QString&) override { return code::kOk; }
+};
+
+// The drive of a path from the mount table alone: nothing here chooses drives, so none is asked
+// whether it answers, which would cost a thread for each.
+class MountTable : public platform::Drives {
+public:
+    std::vector<Drive> list() override {
+        QFile table(QStringLiteral("/proc/self/mountinfo"));
+        const QByteArray text = table.open(QIODevice::ReadOnly) ? table.readAll() : QByteArray();
+        return platform::drivesFromMounts(platform::parseMountInfo(text.toStdString()), {});
+    }
+    Drive driveOf(const QString& path) override { return platform::driveOfPath(list(), path); }
+    Code check(const Drive&) override { return code::kOk; }
+};
+
 // No command here deletes.
 class NoTrash : public platform::Trash {
 public:
@@ -70,7 +93,7 @@ public:
 
 // A message on standard error; the file names in it come escaped.
 void tell(const QString& text) {
-    std::fprintf(stderr, "%s\n", cli::messageText(text).constData());
+    std::fprintf(stderr, "%s\n", cli::messageText(text).c_str());
 }
 
 int wrongUsage(const QString& why) {
@@ -117,7 +140,7 @@ bool parseField(std::string_view arg, Options& o, QString& why) {
 }
 
 // Appends the line of one row: its columns as the list shows them, after `file` when given.
-void appendRow(QByteArray& out, const browse::Row& row, bool json, const QString* file) {
+void appendRow(std::string& out, const browse::Row& row, bool json, const QString* file) {
     static constexpr const char* kKeys[] = {"\"name\":", "\"artist\":", "\"title\":",  "\"album\":",
                                             "\"year\":", "\"genre\":",  "\"comment\":"};
     if (json) {
@@ -148,23 +171,23 @@ void appendRow(QByteArray& out, const browse::Row& row, bool json, const QString
 
 // Names as messages show them: escaped as columns are.
 QString shownPath(const QString& path) {
-    QByteArray out;
+    std::string out;
     cli::appendText(out, path);
-    return QString::fromUtf8(out);
+    return QString::fromStdString(out);
 }
 
-void print(const QByteArray& text) {
-    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+void print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 int list(const Options& o, app::Folder::Services services) {
     app::Folder folder(services);
     Quiet quiet;
     const app::Outcome outcome = folder.list(o.paths.front(), quiet);
-    QByteArray out;
+    std::string out;
     for (const browse::Row& row : folder.rows()) {
         appendRow(out, row, o.json, nullptr);
-        if (out.size() > (1 << 16)) {
+        if (out.size() > (std::size_t{1} << 16)) {
             print(out);
             out.clear();
         }
@@ -200,7 +223,7 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
     std::size_t nothingToWrite = 0;
     bool renameFailed = false;
     Quiet quiet;
-    QByteArray out;
+    std::string out;
     for (const Group& g : byFolder(o.paths)) {
         app::Folder folder(services);
         folder.setSplit(o.split);
@@ -326,13 +349,21 @@ int main(int argc, char** argv) {
     if (o.command == Command::Set && o.fields.empty())
         return wrongUsage(QStringLiteral("inget FÄLT=VÄRDE"));
 
-    platform::PosixFileSystem disk;
+    Patient disk;
     platform::DryRunFileSystem unchanged(disk);
     platform::FileSystem& fs = o.dryRun ? static_cast<platform::FileSystem&>(unchanged) : disk;
     NoQuestions asker;
     platform::XdgOpener opener;
-    platform::PosixDrives drives;
+    MountTable drives;
     NoTrash trash;
     const app::Folder::Services services{fs, asker, opener, drives, trash};
-    return o.command == Command::List ? list(o, services) : change(o, services, fs);
+    int status = o.command == Command::List ? list(o, services) : change(o, services, fs);
+    // Lines lost to a full disk or a closed pipe are not a success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "sorvel-cli: standard output: %s\n", std::strerror(errno));
+        status = kSomeNotHandled;
+    }
+    // The rows of a large folder are many small allocations, which the system takes back at once
+    // and the destructors would give back one by one.
+    std::_Exit(status);
 }
