@@ -14,6 +14,7 @@
 
 #include <QFile>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
 using namespace sorvel;
 
@@ -198,27 +200,30 @@ int list(const Options& o, app::Folder::Services services) {
     return outcome.failed ? kSomeNotHandled : 0;
 }
 
-// The files named on the command line, by the folder that lists them.
+// The files named on the command line (their places among the arguments), by the folder that
+// lists them.
 struct Group {
     QString folder;
-    std::vector<QString> paths;
+    std::vector<std::size_t> args;
 };
 
 std::vector<Group> byFolder(const std::vector<QString>& paths) {
     std::vector<Group> groups;
-    for (const QString& path : paths) {
+    for (std::size_t a = 0; a < paths.size(); ++a) {
+        const QString& path = paths[a];
         const qsizetype slash = path.lastIndexOf(u'/');
         const QString folder = slash < 0 ? QStringLiteral(".") : path.left(slash + 1);
         auto g = std::find_if(groups.begin(), groups.end(),
                               [&](const Group& x) { return x.folder == folder; });
         if (g == groups.end())
             g = groups.insert(groups.end(), Group{folder, {}});
-        g->paths.push_back(path);
+        g->args.push_back(a);
     }
     return groups;
 }
 
 int change(const Options& o, app::Folder::Services services, platform::FileSystem& fs) {
+    // Each with its place among the arguments as its row, so that they are named in that order.
     std::vector<write::Failure> failures;
     std::size_t nothingToWrite = 0;
     bool renameFailed = false;
@@ -230,10 +235,11 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
         const app::Outcome listed = folder.list(g.folder, quiet);
         for (const platform::Message& m : listed.messages)
             tell(m.text);
-        // What each selected row was called on the command line, for its messages and lines.
-        std::vector<QString> named(folder.size());
+        // Which argument named each selected row, for its messages and lines.
+        std::vector<std::size_t> argOf(folder.size());
         app::Folder::Selection selected(folder.size(), false);
-        for (const QString& path : g.paths) {
+        for (const std::size_t a : g.args) {
+            const QString& path = o.paths[a];
             const QString base = path.mid(path.lastIndexOf(u'/') + 1);
             const auto& rows = folder.rows();
             const auto r = std::find_if(rows.begin(), rows.end(), [&](const browse::Row& row) {
@@ -241,23 +247,25 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
             });
             const QString shown = shownPath(path);
             if (r == rows.end()) {
-                failures.push_back({shown, fs.exists(path) ? write::kNotMp3 : code::kFileNotFound});
+                failures.push_back(
+                    {shown, fs.exists(path) ? write::kNotMp3 : code::kFileNotFound, a});
                 continue;
             }
             const auto i = static_cast<std::size_t>(r - rows.begin());
             selected[i] = true;
-            named[i] = path;
+            argOf[i] = a;
         }
         const std::vector<browse::Row> before = folder.rows();
         auto take = [&](const app::Outcome& done) {
             nothingToWrite += done.nothingToWrite;
             for (const write::Failure& f : done.notHandled) {
-                const QString shown = shownPath(named[f.row]);
+                const std::size_t a = argOf[f.row];
+                const QString shown = shownPath(o.paths[a]);
                 if (o.command == Command::TagsToNames) {
                     tell(shown + QStringLiteral(": ") + fileops::renameMessage(f.code).text);
                     renameFailed = true;
                 } else {
-                    failures.push_back({shown, f.code});
+                    failures.push_back({shown, f.code, a});
                 }
             }
         };
@@ -278,11 +286,14 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
                 break;
         }
         for (std::size_t r = 0; o.dryRun && r < folder.size(); ++r) {
-            if (!named[r].isEmpty() && !(folder.row(r) == before[r]))
-                appendRow(out, folder.row(r), o.json, &named[r]);
+            if (selected[r] && !(folder.row(r) == before[r]))
+                appendRow(out, folder.row(r), o.json, &o.paths[argOf[r]]);
         }
     }
     print(out);
+    std::stable_sort(
+        failures.begin(), failures.end(),
+        [](const write::Failure& x, const write::Failure& y) { return x.row < y.row; });
     platform::Messages messages;
     constexpr std::size_t kAll = std::numeric_limits<std::size_t>::max();
     if (o.command == Command::FromV2)

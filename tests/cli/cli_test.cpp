@@ -41,8 +41,8 @@ const Case kCases[] = {
      "bad\\xFF\\nname.mp3: Det filnamnet var inte bra!", nullptr},
     {"from-v2 v2.mp3 x.mp3", 0, "", "1 fil saknar ID3v2- och APEv2-tag", "v2\tVee\tTva\t\t\t\t"},
     {"set --dry-run comment=c \"$n\" x.mp3 ro.mp3 none.mp3 sub.mp3", 1, nullptr,
-     "kunde inte skrivas:\nnone.mp3 (finns inte)\nsub.mp3 (ingen MP3-fil)\nro.mp3 (skrivskyddad "
-     "eller låst)",
+     "kunde inte skrivas:\nro.mp3 (skrivskyddad eller låst)\nnone.mp3 (finns inte)\nsub.mp3 "
+     "(ingen MP3-fil)",
      nullptr},
     {"set comment=c \"$n\" ro.mp3", 1, "", "ro.mp3 (skrivskyddad",
      "bad\\xFF\\nname\t\\x1B[2J\tt\\tq\\u0081\t\t\t\tc"},
