@@ -35,30 +35,16 @@
 #include <vector>
 
 using namespace sorvel;
+using bench::evict;
 using bench::generate;
 using bench::KeepRows;
+using bench::listNames;
 using bench::median;
 
 namespace {
 
 constexpr std::size_t kTail = 131;
 constexpr int kThreads = 32;
-
-std::vector<std::string> listNames(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
-        return names;
-    }
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string_view n(e->d_name);
-        if (n.size() > 4 && n.front() != '.' && e->d_type == DT_REG) {
-            names.emplace_back(n);
-        }
-    }
-    ::closedir(dir);
-    return names;
-}
 
 // What one file costs at least: its four system calls. Answers whether it has a trailer.
 bool readTail(const std::string& path) {
@@ -125,37 +111,6 @@ std::size_t scan(platform::FileSystem& fs, const std::string& folder) {
     return static_cast<std::size_t>(
         std::count_if(keep.rows.begin(), keep.rows.end(),
                       [](const browse::Row& r) { return !r.title.isEmpty(); }));
-}
-
-// Drops the folder's pages: its files' data and its own blocks, and where this process may, the
-// kernel's caches of names and inodes too. Answers how.
-std::string evict(const std::string& folder) {
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::syncfs(dir);  // dirty pages would stay
-    }
-    for (const std::string& name : listNames(folder)) {
-        const int fd = ::open((folder + name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd >= 0) {
-            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-            ::close(fd);
-        }
-    }
-    if (dir >= 0) {
-        ::posix_fadvise(dir, 0, 0, POSIX_FADV_DONTNEED);
-        ::close(dir);
-    }
-    std::string how = "posix_fadvise(POSIX_FADV_DONTNEED) on every file and the folder";
-    const int drop = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
-    if (drop >= 0 && ::write(drop, "3\n", 2) == 2) {
-        how += ", and 3 written to /proc/sys/vm/drop_caches";
-    } else {
-        how += " only: /proc/sys/vm/drop_caches is not writable, names and inodes stay cached";
-    }
-    if (drop >= 0) {
-        ::close(drop);
-    }
-    return how;
 }
 
 }  // namespace

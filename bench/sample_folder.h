@@ -5,6 +5,7 @@
 
 #include "browse/scan.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sorvel::bench {
@@ -67,6 +69,54 @@ inline bool generate(const std::string& folder, int files) {
         }
     }
     return true;
+}
+
+/// The names of the regular files in `folder` (which ends in "/"), as the system lists them.
+inline std::vector<std::string> listNames(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return names;
+    }
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view n(e->d_name);
+        if (n.size() > 4 && n.front() != '.' && e->d_type == DT_REG) {
+            names.emplace_back(n);
+        }
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Drops the folder's pages: its files' data and its own blocks, and where this process may, the
+// kernel's caches of names and inodes too. Answers how.
+inline std::string evict(const std::string& folder) {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::syncfs(dir);  // dirty pages would stay
+    }
+    for (const std::string& name : listNames(folder)) {
+        const int fd = ::open((folder + name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0) {
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(fd);
+        }
+    }
+    if (dir >= 0) {
+        ::posix_fadvise(dir, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(dir);
+    }
+    std::string how = "posix_fadvise(POSIX_FADV_DONTNEED) on every file and the folder";
+    const int drop = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
+    if (drop >= 0 && ::write(drop, "3\n", 2) == 2) {
+        how += ", and 3 written to /proc/sys/vm/drop_caches";
+    } else {
+        how += " only: /proc/sys/vm/drop_caches is not writable, names and inodes stay cached";
+    }
+    if (drop >= 0) {
+        ::close(drop);
+    }
+    return how;
 }
 
 class KeepRows : public browse::ScanObserver {

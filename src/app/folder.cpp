@@ -133,18 +133,21 @@ void Folder::sortBy(int column) {
     l.rowsMoved(newPlace);
 }
 
-Outcome Folder::writeField(write::Typ typ, const Selection& selected,
-                           const write::EditorValues& editor, browse::StatusObserver& observer) {
+Outcome Folder::writeFields(std::span<const write::Typ> typs, const Selection& selected,
+                            const write::EditorValues& editor, browse::StatusObserver& observer) {
     Outcome outcome;
+    if (typs.empty())
+        return outcome;
     write::WriteResult result;
-    write::Command command{write::commandLabel(typ), {}};
+    write::Command command{write::commandLabel(typs.front()), {}};
     changeRows([&](std::vector<browse::Row>& rows) {
-        result = write::spara_tag(s_.fs, typ, rows, selected, katalog_, editor, split_, observer,
+        result = write::spara_tag(s_.fs, typs, rows, selected, katalog_, editor, split_, observer,
                                   &command);
     });
     journal_.push(std::move(command));
     outcome.typingWritten = true;
     write::addFailures(outcome.messages, result.failures);
+    outcome.notHandled = std::move(result.failures);
     return outcome;
 }
 
@@ -158,6 +161,8 @@ Outcome Folder::importOtherTags(const Selection& selected, browse::StatusObserve
     journal_.push(std::move(command));
     outcome.typingWritten = true;
     write::addImportOutcome(outcome.messages, result);
+    outcome.notHandled = std::move(result.failures);
+    outcome.nothingToWrite = result.nothingToWrite;
     return outcome;
 }
 
@@ -219,10 +224,13 @@ Outcome Folder::namesFromTags(const Selection& selected) {
         before.reserve(rows.size());
         for (const browse::Row& row : rows)
             before.push_back(browse::fileName(row));
-        for (const std::size_t i :
-             fileops::cmdTag2Filnamn_Click(s_.fs, katalog_, rows, selected, outcome.messages)) {
+        std::vector<std::pair<std::size_t, Code>> refused;
+        for (const std::size_t i : fileops::cmdTag2Filnamn_Click(s_.fs, katalog_, rows, selected,
+                                                                 outcome.messages, &refused)) {
             write::recordRename(s_.fs, command, katalog_, before[i], browse::fileName(rows[i]));
         }
+        for (const auto& [i, c] : refused)
+            outcome.notHandled.push_back({browse::fileName(rows[i]), c, i});
     });
     journal_.push(std::move(command));
     return outcome;

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <map>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace sorvel::app {
@@ -32,6 +33,11 @@ struct Outcome {
     bool listAgain = false;
     /// The command could not do what it was asked (a listing: the folder could not be read).
     bool failed = false;
+    /// The selected files a command left as they were, in list order, each with its row and its
+    /// reason. A rename failure's message is the one at the same place among the messages.
+    std::vector<write::Failure> notHandled;
+    /// Selected files the command had nothing for (an import: no ID3v2 or APEv2 tag).
+    std::size_t nothingToWrite = 0;
 };
 
 /// Hears of the rows' changes, as a list model must: before and after each.
@@ -88,7 +94,12 @@ public:
 
     /// Writes field `typ` into every selected row's file (`spara_tag`).
     Outcome writeField(write::Typ typ, const Selection& selected, const write::EditorValues& editor,
-                       browse::StatusObserver& observer);
+                       browse::StatusObserver& observer) {
+        return writeFields(std::span(&typ, 1), selected, editor, observer);
+    }
+    /// Writes the fields `typs` into every selected row's file, each file once; undone as one.
+    Outcome writeFields(std::span<const write::Typ> typs, const Selection& selected,
+                        const write::EditorValues& editor, browse::StatusObserver& observer);
     /// Fills the trailer of every selected file from its ID3v2 (else APEv2) tag.
     Outcome importOtherTags(const Selection& selected, browse::StatusObserver& observer);
     /// Writes the editor's whole tag into row `r`'s file and, when `newBase` differs from its

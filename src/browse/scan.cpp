@@ -89,21 +89,16 @@ Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& 
     if (const Code c = fs.probeFolder(katalog); c != code::kOk) {
         return c;
     }
-    std::size_t count = 0;
-    if (const Code c = fs.listMp3(katalog, nullptr, count); c != code::kOk) {
-        return c;
-    }
-    if (count != 0) {
-        observer.setProgressMax(clampToInt(count));
-    }
-
-    // The second listing may differ from the count if the folder changed in between; the rows
-    // follow the second one.
+    // Listed once: the names give the count too. A second pass would cost a whole folder listing
+    // again, and on a network mount whose listing cache gives no file types (sshfs) a look at
+    // every entry as well.
     std::vector<QString> names;
-    names.reserve(count);
     std::size_t listed = 0;
     if (const Code c = fs.listMp3(katalog, &names, listed); c != code::kOk) {
         return c;
+    }
+    if (!names.empty()) {
+        observer.setProgressMax(clampToInt(names.size()));
     }
     if (names.empty()) {
         observer.setStatus(QStringLiteral("Inga MP3 filer funna i katalogen ") + katalog + u'.');

@@ -79,11 +79,11 @@ public:
 QString katalogFor(const QString& folder);
 
 /// Lists the MP3 files of `katalog` (see katalogFor()) and builds a row for each from its trailer.
-/// Counts the files first (the progress maximum), then reports "Laddar " + name and the running
-/// count for each file, and ends with progress 0 and "Klar"; a folder without MP3 files reports
-/// only "Inga MP3 filer funna i katalogen " + katalog + ".". A file that cannot be opened or read
-/// gets a row without tag fields. Returns the number of rows through `rows`; a folder that cannot
-/// be listed, or whose file system does not answer (FileSystem::probeFolder()), answers its
+/// Lists the files first (their number is the progress maximum), then reports "Laddar " + name and
+/// the running count for each file, and ends with progress 0 and "Klar"; a folder without MP3 files
+/// reports only "Inga MP3 filer funna i katalogen " + katalog + ".". A file that cannot be opened
+/// or read gets a row without tag fields. Returns the number of rows through `rows`; a folder that
+/// cannot be listed, or whose file system does not answer (FileSystem::probeFolder()), answers its
 /// failure code and reports nothing.
 Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& observer,
                 std::size_t& rows);

@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstddef>
 #include <optional>
+#include <utility>
 #include <vector>
 
 /// The file operations of the main window: rename, tag to file name, delete and play. Each takes
@@ -35,11 +36,12 @@ std::optional<QString> nameFromTag(const QString& artist, const QString& title);
 /// nameFromTag() of the row (rows without one are skipped), and gives the row its new name on
 /// success. A failed rename leaves its message and the run goes on with the next row.
 /// `selected` runs parallel to `rows` (missing entries are not selected). Returns the indexes
-/// of the rows renamed.
-std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs, const QString& katalog,
-                                              std::vector<browse::Row>& rows,
-                                              const std::vector<bool>& selected,
-                                              platform::Messages& messages);
+/// of the rows renamed; `refused`, when given, gets the index and failure code of each row whose
+/// rename failed, in the order of their messages.
+std::vector<std::size_t> cmdTag2Filnamn_Click(
+    platform::FileSystem& fs, const QString& katalog, std::vector<browse::Row>& rows,
+    const std::vector<bool>& selected, platform::Messages& messages,
+    std::vector<std::pair<std::size_t, Code>>* refused = nullptr);
 
 /// What the window does to its list after a delete.
 enum class DeleteOutcome {

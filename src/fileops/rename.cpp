@@ -58,7 +58,8 @@ std::optional<QString> nameFromTag(const QString& artist, const QString& title) 
 std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs, const QString& katalog,
                                               std::vector<browse::Row>& rows,
                                               const std::vector<bool>& selected,
-                                              platform::Messages& messages) {
+                                              platform::Messages& messages,
+                                              std::vector<std::pair<std::size_t, Code>>* refused) {
     std::vector<std::size_t> renamed;
     for (std::size_t i = 0; i < rows.size() && i < selected.size(); ++i) {
         if (!selected[i])
@@ -67,10 +68,15 @@ std::vector<std::size_t> cmdTag2Filnamn_Click(platform::FileSystem& fs, const QS
         const std::optional<QString> name = nameFromTag(row.artist, row.title);
         if (!name)
             continue;
-        if (Byt_Filnamn(fs, katalog, browse::fileName(row), *name, messages)) {
+        const Code c = platform::renameMp3(fs, katalog, browse::fileName(row), *name);
+        if (c == code::kOk) {
             browse::setFileName(row, platform::mp3Name(*name));
             renamed.push_back(i);
+            continue;
         }
+        messages.push_back(renameMessage(c));
+        if (refused != nullptr)
+            refused->emplace_back(i, c);
     }
     return renamed;
 }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <liburing.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,27 @@ std::uint64_t tagOf(std::size_t slot, Op op) {
 
 // The smallest ring worth the trouble; below it the sequential loop is as good.
 constexpr unsigned kMinWindow = 4;
+
+// Whether opening a file of the folder `dir` waits on a server. Such a file system answers the
+// open itself (FUSE's open request, NFS's and SMB's open calls) even when the name is cached, and
+// io_uring makes a cached open at once in the submitting thread: one open at a time, each a round
+// trip. Sent straight to the kernel's workers instead, they wait on the server together.
+bool opensWaitOnServer(int dir) {
+    struct statfs fs {};
+    if (::fstatfs(dir, &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0x65735546:  // FUSE: sshfs, and any daemon
+        case 0x6969:      // NFS
+        case 0xFF534D42:  // CIFS
+        case 0xFE534D42:  // SMB2
+        case 0x01021997:  // 9P
+        case 0x00C36400:  // Ceph
+            return true;
+        default:
+            return false;
+    }
+}
 
 }  // namespace
 
@@ -155,6 +177,7 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
         return true;
     }
     const int access = keep.empty() ? O_RDONLY : O_RDWR;
+    const unsigned openFlags = opensWaitOnServer(dir) ? IOSQE_ASYNC : 0;
     s.names.resize(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         s.names[i] = encodeName(names[i]);
@@ -196,6 +219,7 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
             // As open() does: never a terminal, never stalled by a FIFO.
             ::io_uring_prep_openat(e, dir, s.names[index].constData(),
                                    access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+            ::io_uring_sqe_set_flags(e, openFlags);
             ::io_uring_sqe_set_data64(e, tagOf(slot, kOpen));
             ++active;
         }

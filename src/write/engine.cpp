@@ -45,12 +45,12 @@ QString reason(Code c) {
             return QStringLiteral("ändrad sedan dess");
         case tag::kChangedOnDisk:
             return QStringLiteral("ändrad sedan listan lästes");
+        case kNotMp3:
+            return QStringLiteral("ingen MP3-fil");
         default:
             return QStringLiteral("fel av typen %1").arg(c);
     }
 }
-
-constexpr std::size_t kMostNamed = 20;
 
 // Files handed to the file system at a time: enough to keep a slow medium busy, few enough that
 // the progress moves on smoothly and the descriptors they hold stay well within a process's share.
@@ -141,7 +141,8 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                 if (why == kNothingToWrite)
                     ++result.nothingToWrite;
                 else
-                    result.failures.push_back({browse::shownName(rows[reported]) + ending, why});
+                    result.failures.push_back(
+                        {browse::shownName(rows[reported]) + ending, why, reported});
                 continue;
             }
             if (j == rowOf.size() || rowOf[j] != reported)
@@ -154,9 +155,9 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                 // now, and the next command writes from that.
                 browse::setTagColumns(row, std::move(job.check.found));
                 row.print = job.check.now;
-                result.failures.push_back({std::move(file), job.result});
+                result.failures.push_back({std::move(file), job.result, reported});
             } else if (job.result != code::kOk) {
-                result.failures.push_back({std::move(file), job.result});
+                result.failures.push_back({std::move(file), job.result, reported});
             } else {
                 if (record != nullptr)
                     recordWrite(*record, job.name, job.name, job.replaced);
@@ -202,43 +203,51 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
     return result;
 }
 
+// Puts into `updated` the field or fields that the selector takes from elsewhere.
+void replaceField(Typ typ, const browse::Row& row, browse::Row& updated, const EditorValues& editor,
+                  int fil2tagNr) {
+    switch (typ) {
+        case Typ::Artist:
+            updated.artist = storedFor(editor.artist, row.artist);
+            break;
+        case Typ::Titel:
+            updated.title = storedFor(editor.title, row.title);
+            break;
+        case Typ::Album:
+            updated.album = storedFor(editor.album, row.album);
+            break;
+        case Typ::Ar:
+            updated.year = storedFor(editor.year, row.year);
+            break;
+        case Typ::Genre:
+            updated.genre = editor.genre;
+            break;
+        case Typ::Kommentarer:
+            updated.comment = storedFor(editor.comment, row.comment);
+            break;
+        case Typ::Filnamn: {
+            ArtistTitle at = splitFileName(browse::shownName(row), fil2tagNr);
+            updated.artist = storedFor(at.artist, row.artist);
+            updated.title = storedFor(at.title, row.title);
+            break;
+        }
+    }
+}
+
 }  // namespace
 
-WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row>& rows,
-                      const std::vector<bool>& selected, const QString& katalog,
-                      const EditorValues& editor, int fil2tagNr, Observer& observer,
-                      Command* record) {
+WriteResult spara_tag(platform::FileSystem& fs, std::span<const Typ> typs,
+                      std::vector<browse::Row>& rows, const std::vector<bool>& selected,
+                      const QString& katalog, const EditorValues& editor, int fil2tagNr,
+                      Observer& observer, Command* record) {
     // The genre command sets the genre; every other command leaves a file's own no-genre byte
     // (Blues 0, or a Winamp genre) as it was, since the row cannot tell them apart.
-    const tag::NoGenre noGenre =
-        typ == Typ::Genre ? tag::NoGenre::Write255 : tag::NoGenre::KeepFileByte;
+    const tag::NoGenre noGenre = std::find(typs.begin(), typs.end(), Typ::Genre) != typs.end()
+                                     ? tag::NoGenre::Write255
+                                     : tag::NoGenre::KeepFileByte;
     const Plan plan = [&](std::size_t, const browse::Row& row, browse::Row& updated) {
-        switch (typ) {
-            case Typ::Artist:
-                updated.artist = storedFor(editor.artist, row.artist);
-                break;
-            case Typ::Titel:
-                updated.title = storedFor(editor.title, row.title);
-                break;
-            case Typ::Album:
-                updated.album = storedFor(editor.album, row.album);
-                break;
-            case Typ::Ar:
-                updated.year = storedFor(editor.year, row.year);
-                break;
-            case Typ::Genre:
-                updated.genre = editor.genre;
-                break;
-            case Typ::Kommentarer:
-                updated.comment = storedFor(editor.comment, row.comment);
-                break;
-            case Typ::Filnamn: {
-                ArtistTitle at = splitFileName(browse::shownName(row), fil2tagNr);
-                updated.artist = storedFor(at.artist, row.artist);
-                updated.title = storedFor(at.title, row.title);
-                break;
-            }
-        }
+        for (const Typ typ : typs)
+            replaceField(typ, row, updated, editor, fil2tagNr);
         return code::kOk;
     };
     return writeRows(fs, rows, selected, katalog, noGenre, plan, observer, record);
@@ -344,9 +353,10 @@ WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& 
                      record);
 }
 
-QString failureText(const std::vector<Failure>& failures, const QString& heading) {
+QString failureText(const std::vector<Failure>& failures, const QString& heading,
+                    std::size_t mostNamed) {
     QString text = heading;
-    const std::size_t named = std::min(failures.size(), kMostNamed);
+    const std::size_t named = std::min(failures.size(), mostNamed);
     for (std::size_t i = 0; i < named; ++i) {
         text += u'\n' + failures[i].file + QStringLiteral(" (") + reason(failures[i].code) + u')';
     }
@@ -359,17 +369,19 @@ QString failureText(const std::vector<Failure>& failures, const QString& heading
 }
 
 void addFailures(platform::Messages& messages, const std::vector<Failure>& failures,
-                 const QString& heading) {
+                 const QString& heading, std::size_t mostNamed) {
     if (!failures.empty())
-        messages.push_back(platform::error(failureText(failures, heading)));
+        messages.push_back(platform::error(failureText(failures, heading, mostNamed)));
 }
 
-void addImportOutcome(platform::Messages& messages, const WriteResult& result) {
+void addImportOutcome(platform::Messages& messages, const WriteResult& result,
+                      std::size_t mostNamed) {
     if (result.failures.empty() && result.nothingToWrite == 0)
         return;
     QStringList parts;
     if (!result.failures.empty())
-        parts << failureText(result.failures);
+        parts << failureText(result.failures, QStringLiteral("Följande filer kunde inte skrivas:"),
+                             mostNamed);
     if (result.nothingToWrite == 1)
         parts << QStringLiteral("1 fil saknar ID3v2- och APEv2-tag och lämnades som den var.");
     else if (result.nothingToWrite > 1)

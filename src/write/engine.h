@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace sorvel::write {
@@ -39,13 +40,17 @@ using Observer = browse::StatusObserver;
 
 /// The reason given for a file that undo left alone because it changed after the command.
 inline constexpr Code kChangedSince = -1;
+/// The reason given for a file named to a command that its folder does not list as an MP3 file
+/// (another ending, a folder, a hidden file).
+inline constexpr Code kNotMp3 = -4;
 
 struct Command;
 
 /// A selected file that was left as it was.
 struct Failure {
-    QString file;  ///< the row's name + ".mp3"
-    Code code;     ///< code::kBadArgument for text a tag cannot hold
+    QString file;         ///< the row's name + ".mp3"
+    Code code;            ///< code::kBadArgument for text a tag cannot hold
+    std::size_t row = 0;  ///< the row's position in the list
 };
 
 struct WriteResult {
@@ -80,10 +85,18 @@ tag::TagRecord recordFor(const browse::Row& row);
 /// writer goes on. Every command but Typ::Genre keeps a file's own genre byte where the row
 /// shows no genre and the byte reads as none (0, 116..255), so that other programs' genres
 /// survive. `record`, when given, gets what each written file had before (see journal.h).
-WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row>& rows,
-                      const std::vector<bool>& selected, const QString& katalog,
-                      const EditorValues& editor, int fil2tagNr, Observer& observer,
-                      Command* record = nullptr);
+/// With several selectors, each file is written once with all their fields replaced.
+WriteResult spara_tag(platform::FileSystem& fs, std::span<const Typ> typs,
+                      std::vector<browse::Row>& rows, const std::vector<bool>& selected,
+                      const QString& katalog, const EditorValues& editor, int fil2tagNr,
+                      Observer& observer, Command* record = nullptr);
+inline WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<browse::Row>& rows,
+                             const std::vector<bool>& selected, const QString& katalog,
+                             const EditorValues& editor, int fil2tagNr, Observer& observer,
+                             Command* record = nullptr) {
+    return spara_tag(fs, std::span(&typ, 1), rows, selected, katalog, editor, fil2tagNr, observer,
+                     record);
+}
 
 /// The row as it reads once filled from another program's tag: each field the tag has, cut to
 /// the trailer's width (the year to its first four characters, the year of a recording time),
@@ -103,18 +116,26 @@ WriteResult importOtherTags(
     const QString& katalog, Observer& observer, Command* record = nullptr,
     const OtherTagReader& reader = [](const QString& path) { return tag::readOtherTag(path); });
 
+/// How many files a failure message names before it counts the rest: as many as a message box
+/// shows well.
+inline constexpr std::size_t kMostNamed = 20;
+
 /// The text of the one message that names the files a command could not write, with the reason
-/// for each; at most 20 are named, the rest counted. `heading` is the first line.
+/// for each; at most `mostNamed` are named, the rest counted. `heading` is the first line.
 QString failureText(const std::vector<Failure>& failures,
-                    const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"));
+                    const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"),
+                    std::size_t mostNamed = kMostNamed);
 
 /// Adds failureText() with the title "Fel" and the critical icon; nothing when there are no
 /// failures.
 void addFailures(platform::Messages& messages, const std::vector<Failure>& failures,
-                 const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"));
+                 const QString& heading = QStringLiteral("Följande filer kunde inte skrivas:"),
+                 std::size_t mostNamed = kMostNamed);
 
-/// The end message of importOtherTags(): the files not written with their reasons, and how many
-/// had no tag to take from; nothing when every selected file was written.
-void addImportOutcome(platform::Messages& messages, const WriteResult& result);
+/// The end message of importOtherTags(): the files not written with their reasons (at most
+/// `mostNamed` named), and how many had no tag to take from; nothing when every selected file was
+/// written.
+void addImportOutcome(platform::Messages& messages, const WriteResult& result,
+                      std::size_t mostNamed = kMostNamed);
 
 }  // namespace sorvel::write

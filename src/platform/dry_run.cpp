@@ -1,0 +1,46 @@
+#include "platform/dry_run.h"
+
+namespace sorvel::platform {
+
+Code DryRunFileSystem::listMp3(const QString& folder, std::vector<QString>* names,
+                               std::size_t& count) {
+    // Listed as the disk has it: what a pretended rename did is seen through exists() alone.
+    return real_.listMp3(folder, names, count);
+}
+
+bool DryRunFileSystem::exists(const QString& path) {
+    if (taken_.contains(path))
+        return true;
+    return !freed_.contains(path) && real_.exists(path);
+}
+
+Code DryRunFileSystem::rename(const QString& from, const QString& to) {
+    if (!exists(from))
+        return code::kFileNotFound;
+    if (from == to)
+        return code::kOk;
+    // A change of letter case alone may find the file itself under the new name, on a medium that
+    // ignores case; it is not in its own way there.
+    if (from.compare(to, Qt::CaseInsensitive) != 0 && exists(to))
+        return code::kFileExists;
+    taken_.remove(from);
+    freed_.insert(from);
+    freed_.remove(to);
+    taken_.insert(to);
+    return code::kOk;
+}
+
+Code DryRunFileSystem::remove(const QString& path) {
+    if (!exists(path))
+        return code::kFileNotFound;
+    taken_.remove(path);
+    freed_.insert(path);
+    return code::kOk;
+}
+
+void DryRunFileSystem::writeAll(std::span<Write> writes) {
+    for (Write& w : writes)
+        w.code = code::kOk;
+}
+
+}  // namespace sorvel::platform

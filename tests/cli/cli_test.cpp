@@ -1,0 +1,120 @@
+// The command-line program as a script runs it: the real executable on real files.
+
+#include "support/files.h"
+#include "support/other_tags.h"
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QProcess>
+#include <QStringList>
+
+namespace sorvel::test {
+namespace {
+
+struct Case {
+    const char* args;  // after the program, as a shell reads them
+    int status;
+    const char* out;     // its lines in any order; null: not compared
+    const char* err;     // found in standard error
+    const char* listed;  // a line `list .` then prints; null: no file changed
+};
+
+// An ESC sequence in a tag, a tab and an undefined Windows-1252 byte, a name that is not UTF-8
+// and holds a newline: each line must still be one line that moves nothing.
+const char* const kOddName = "bad\xFF\nname.mp3";
+const char* const kAll =
+    "a - b\tA\tT\t\t2001\tRock\t\nx\t\t\t\t\t\t\nro\t\t\t\t\t\t\nv2\t\t\t\t\t\t\n"
+    "bad\\xFF\\nname\t\\x1B[2J\tt\\tq\\u0081\t\t\t\t\n";
+
+const Case kCases[] = {
+    {"list .", 0, kAll, "", nullptr},
+    {"set artist=Zed year=1999 'a - b.mp3'", 0, "", "", "a - b\tZed\tT\t\t1999\tRock\t"},
+    {"set --dry-run artist=Zed genre= 'a - b.mp3'", 0, "a - b.mp3\ta - b\tZed\tT\t\t2001\t\t\n", "",
+     nullptr},
+    {"names-to-tags --split 1 'a - b.mp3'", 0, "", "", "a - b\ta\tb\t\t2001\tRock\t"},
+    {"names-to-tags --dry-run --json x.mp3", 0,
+     "{\"file\":\"x.mp3\",\"name\":\"x\",\"artist\":\"\",\"title\":\"x\",\"album\":\"\","
+     "\"year\":\"\",\"genre\":\"\",\"comment\":\"\"}\n",
+     "", nullptr},
+    {"tags-to-names 'a - b.mp3' x.mp3", 0, "", "", "A - T\tA\tT\t\t2001\tRock\t"},
+    {"tags-to-names --dry-run ./*.mp3", 1, "./a - b.mp3\tA - T\tA\tT\t\t2001\tRock\t\n",
+     "bad\\xFF\\nname.mp3: Det filnamnet var inte bra!", nullptr},
+    {"from-v2 v2.mp3 x.mp3", 0, "", "1 fil saknar ID3v2- och APEv2-tag", "v2\tVee\tTva\t\t\t\t"},
+    {"set --dry-run comment=c \"$n\" x.mp3 ro.mp3 none.mp3 sub.mp3", 1, nullptr,
+     "kunde inte skrivas:\nro.mp3 (skrivskyddad eller låst)\nnone.mp3 (finns inte)\nsub.mp3 "
+     "(ingen MP3-fil)",
+     nullptr},
+    {"set comment=c \"$n\" ro.mp3", 1, "", "ro.mp3 (skrivskyddad",
+     "bad\\xFF\\nname\t\\x1B[2J\tt\\tq\\u0081\t\t\t\tc"},
+    {"set --dry-run album=Abc \"$n\"", 0,
+     "bad\\xFF\\nname.mp3\tbad\\xFF\\nname\t\\x1B[2J\tt\\tq\\u0081\tAbc\t\t\t\n", "", nullptr},
+    {"list --json . | grep bad", 0,
+     "{\"name\":\"bad\\uDCFF\\nname\",\"artist\":\"\\u001B[2J\",\"title\":\"t\\tq\\u0081\","
+     "\"album\":\"\",\"year\":\"\",\"genre\":\"\",\"comment\":\"\"}\n",
+     "", nullptr},
+    {"set year=19999 x.mp3", 2, "", "högst 4 tecken", nullptr},
+    {"set genre=Nope x.mp3", 2, "", "Okänd genre", nullptr},
+    {"set artist=Zed", 2, "", "Usage", nullptr},
+    {"names-to-tags --split 5 x.mp3", 2, "", "--split", nullptr},
+    {"list . extra", 2, "", "Usage", nullptr},
+    {"frob", 2, "", "okänt kommando", nullptr},
+};
+
+struct Ran {
+    int status;
+    QString out;
+    QString err;
+};
+
+Ran run(const TempFolder& dir, const QString& args) {
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    // The odd name in "$n", made by the shell: an argument list of text could not carry its byte.
+    const QString script = QStringLiteral("n=\"$(printf 'bad\\377\\nname.mp3')\"; \"$0\" ") + args;
+    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral(SORVEL_CLI)});
+    p.waitForFinished(-1);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+QStringList lines(const QString& text) {
+    QStringList l = text.split(u'\n', Qt::SkipEmptyParts);
+    l.sort();
+    return l;
+}
+
+TEST(Cli, EachCommandOnRealFiles) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.args);
+        TempFolder dir;
+        dir.write(QStringLiteral("a - b.mp3"), audio(200) + trailer("T", "A", "", "2001", "", 17));
+        dir.write(QStringLiteral("x.mp3"), audio(300));
+        dir.write(QStringLiteral("ro.mp3"), audio(300));
+        dir.write(
+            QStringLiteral("v2.mp3"),
+            id3::id3v2(
+                3, id3::frame(3, "TPE1", id3::text(id3::Enc::Latin1, QStringLiteral("Vee"))) +
+                       id3::frame(3, "TIT2", id3::text(id3::Enc::Latin1, QStringLiteral("Tva")))) +
+                audio(300));
+        dir.write(platform::decodeName(kOddName),
+                  audio(200) + trailer("t\tq\x81", "\x1B[2J", "", "", "", 255));
+        ASSERT_TRUE(QDir().mkdir(dir.file(QStringLiteral("sub.mp3"))));
+        const ReadOnly locked(dir.file(QStringLiteral("ro.mp3")));
+        ASSERT_TRUE(locked.effective());
+        const auto before = snapshot(dir.path());
+        const Ran r = run(dir, QString::fromUtf8(c.args));
+        EXPECT_EQ(r.status, c.status) << r.err.toStdString();
+        if (c.out != nullptr) {
+            EXPECT_EQ(lines(r.out), lines(QString::fromUtf8(c.out)));
+        }
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.err))) << r.err.toStdString();
+        if (c.listed == nullptr)
+            EXPECT_EQ(snapshot(dir.path()), before);
+        else
+            EXPECT_TRUE(
+                run(dir, QStringLiteral("list .")).out.contains(QString::fromUtf8(c.listed)));
+    }
+}
+
+}  // namespace
+}  // namespace sorvel::test
