@@ -357,8 +357,13 @@ int main(int argc, char** argv) {
     if (o.command == Command::List ? o.paths.size() != 1 : o.paths.empty())
         return wrongUsage(o.command == Command::List ? QStringLiteral("en mapp, tack")
                                                      : QStringLiteral("inga filer"));
-    if (o.command == Command::Set && o.fields.empty())
-        return wrongUsage(QStringLiteral("inget FÄLT=VÄRDE"));
+    if (o.command == Command::Set && o.fields.empty()) {
+        // A mistyped field name reads as a file; saying which word was not a field helps more.
+        const QString& word = o.paths.front();
+        return wrongUsage(word.contains(u'=')
+                              ? QStringLiteral("okänt fält: ") + word.section(u'=', 0, 0)
+                              : QStringLiteral("inget FÄLT=VÄRDE"));
+    }
 
     Patient disk;
     platform::DryRunFileSystem unchanged(disk);

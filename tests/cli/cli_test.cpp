@@ -54,6 +54,7 @@ const Case kCases[] = {
      "", nullptr},
     {"set year=19999 x.mp3", 2, "", "högst 4 tecken", nullptr},
     {"set genre=Nope x.mp3", 2, "", "Okänd genre", nullptr},
+    {"set band=Zed x.mp3", 2, "", "okänt fält: band", nullptr},
     {"set artist=Zed", 2, "", "Usage", nullptr},
     {"names-to-tags --split 5 x.mp3", 2, "", "--split", nullptr},
     {"list . extra", 2, "", "Usage", nullptr},
