@@ -79,9 +79,7 @@ struct WindowFixture {
     int row(const QString& name) const { return static_cast<int>(names().indexOf(name)); }
     int row(const char* name) const { return row(QString::fromUtf8(name)); }
     /// What the list shows of row `r` in `column`.
-    QString cell(int r, int column) const {
-        return rows().data(rows().index(r, column), Qt::DisplayRole).toString();
-    }
+    QString cell(int r, int column) const { return rows().index(r, column).data().toString(); }
     QPoint at(int r) const { return list->visualRect(rows().index(r, 0)).center(); }
     void click(int r, Qt::KeyboardModifiers mods = {}, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseClick(list->viewport(), button, mods, at(r));
