@@ -37,10 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (checkNewName(*name) != code::kOk)
         return 0;
     FUZZ_CHECK(!name->startsWith(u'.') && std::all_of(name->begin(), name->end(), allowedInName));
-    static const QString katalog = fuzz::scratchPath({});
+    static const QString katalog = fuzz::scratchFile(QStringLiteral(".x.mp3"), {}).chopped(6);
     static PosixFileSystem fs;
     const QString file = mp3Name(*name);
-    FUZZ_CHECK(encodeName(file).size() <= 255);
     fuzz::scratchFile(QStringLiteral(".x.mp3"), {});
     FUZZ_CHECK(renameMp3(fs, katalog, QStringLiteral(".x.mp3"), *name) == code::kOk);
     std::vector<QString> listed;

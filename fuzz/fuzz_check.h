@@ -8,35 +8,20 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition) sorvel::fuzz::check(condition, __FILE__, __LINE__, #condition)
+#define FUZZ_CHECK(c)                                                                     \
+    ((c) ? void()                                                                         \
+         : (std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #c), \
+            std::abort()))
 
 namespace sorvel::fuzz {
 
-inline void check(bool holds, const char* file, int line, const char* condition) {
-    if (!holds) {
-        std::fprintf(stderr, "%s:%d: property broken: %s\n", file, line, condition);
-        std::abort();
-    }
-}
-
-/// The path of `name` in a folder of the run's own, which goes when the run ends.
-inline QString scratchPath(const QString& name) {
-    static const QTemporaryDir dir;
-    FUZZ_CHECK(dir.isValid());
-    return dir.path() + u'/' + name;
-}
-
-/// Makes scratchPath(name) hold exactly `bytes`, and gives its path.
+/// Makes `name`, in a folder of the run's own that goes when the run ends, hold exactly `bytes`;
+/// gives its path.
 inline QString scratchFile(const QString& name, const QByteArray& bytes) {
-    QFile file(scratchPath(name));
+    static const QTemporaryDir dir;
+    QFile file(dir.path() + u'/' + name);
     FUZZ_CHECK(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     return file.fileName();
-}
-
-inline QByteArray readAll(const QString& path) {
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::ReadOnly));
-    return file.readAll();
 }
 
 }  // namespace sorvel::fuzz

@@ -1,11 +1,9 @@
 // Any bytes as a whole file: only its last 131 bytes are looked at, a trailer found there reads
 // without going outside them, and writing the record back changes no byte but the blanks the
-// reader trims from the front of a field and a genre byte that reads as none. What is written
-// reads back as the record written, wherever it lands. Then the same bytes as a real file: the
-// file layer reads and writes exactly what the codec decides.
+// reader trims from the front of a field, and a genre byte that reads as none. What is written
+// reads back as the record written, wherever it lands.
 
 #include "fuzz_check.h"
-#include "platform/filesystem.h"
 #include "tag/genre.h"
 #include "tag/tag.h"
 
@@ -14,6 +12,10 @@
 
 using namespace sorvel;
 using namespace sorvel::tag;
+
+static QByteArray bytes(const Trailer& t) {
+    return {reinterpret_cast<const char*>(t.data()), qsizetype(kTrailerSize)};
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::size_t n = std::min(size, kTailSize);
@@ -33,37 +35,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(parseTrailer(p->out) == record);
     // The file's end once written: the bytes kept before the trailer, then the trailer.
     const QByteArray file(reinterpret_cast<const char*>(data), qsizetype(size));
-    const QByteArray after = file.left(qsizetype(p->offset())) +
-                             QByteArray(reinterpret_cast<const char*>(p->out.data()), kTrailerSize);
+    const QByteArray after = file.left(qsizetype(p->offset())) + bytes(p->out);
     const auto end =
         std::as_bytes(std::span(after)).last(std::min(std::size_t(after.size()), kTailSize));
     FUZZ_CHECK(p->newLength() < kMinTaggedSize || readTrailer(end, p->newLength()) == record);
     FUZZ_CHECK(p->after == fingerprintOf(end, p->newLength()));
 
-    const QString path = fuzz::scratchFile(QStringLiteral("fil.mp3"), file);
-    platform::PosixFileSystem fs;
-    FUZZ_CHECK(las_tag(fs, path) == found);
-    FUZZ_CHECK(skriv_tag(fs, path, record, NoGenre::KeepFileByte) == code::kOk);
-    FUZZ_CHECK(fuzz::readAll(path) == after);
     if (!found)
         return 0;
 
-    // A record read renders as the trailer it came from, its fields moved to the front; genres of
-    // the table read as themselves, any other byte as none, and stays as it was.
-    const auto rendered = renderTrailer(record);
-    const QByteArray old = file.right(kTrailerSize);
-    FUZZ_CHECK(rendered && std::memcmp(rendered->data(), "TAG", 3) == 0);
+    // A record read renders as the trailer it came from, each text field moved to the front.
+    // Genres of the table read as themselves, any other byte as none, which renders as 255; written
+    // back, the file's own byte stays.
+    QByteArray expected = file.right(kTrailerSize);
     for (const TextField& f : kTextFields) {
-        QByteArray field = old.mid(qsizetype(f.at), f.width);
+        QByteArray field = expected.mid(qsizetype(f.at), f.width);
         while (field.startsWith(' '))
             field.remove(0, 1);
-        FUZZ_CHECK(std::memcmp(rendered->data() + f.at, field.leftJustified(f.width).data(),
-                               std::size_t(f.width)) == 0);
+        expected.replace(qsizetype(f.at), f.width, field.leftJustified(f.width));
     }
-    const int oldGenre = static_cast<unsigned char>(old[kGenreAt]);
-    FUZZ_CHECK(record.genre == (oldGenre >= 1 && oldGenre < kGenreCount ? oldGenre : -1));
-    FUZZ_CHECK(std::to_integer<int>((*rendered)[kGenreAt]) ==
-               (record.genre < 0 ? kNoGenreByte : oldGenre));
-    FUZZ_CHECK(std::to_integer<int>(p->out[kGenreAt]) == oldGenre);
+    const int oldGenre = static_cast<unsigned char>(expected[kGenreAt]);
+    FUZZ_CHECK(record.genre == (oldGenre >= 1 && oldGenre < kGenreCount ? oldGenre : -1) &&
+               after.endsWith(char(oldGenre)));
+    expected[kGenreAt] = char(record.genre < 0 ? kNoGenreByte : oldGenre);
+    FUZZ_CHECK(bytes(renderTrailer(record).value_or(Trailer{})) == expected);
     return 0;
 }

@@ -5,6 +5,7 @@
 // handled and painted it.
 #include "app/file_list_model.h"
 #include "app/frmMain.h"
+#include "platform/desktop_posix.h"
 #include "support/fake_desktop.h"
 
 #include <dirent.h>
@@ -259,7 +260,7 @@ int main(int argc, char** argv) {
     test::FakeMessageBoxes boxes;
     test::FakeOpener opener;
     test::FakeClock clock;
-    test::FakeRegistry registry;
+    platform::NoRegistry registry;
     test::FakeProgramFolder programFolder;
     test::FakeDrives drives;
     test::FakeTrash trash;

@@ -456,8 +456,6 @@ TEST_F(Commands, PlayOpensTheFileByItsAbsolutePathWithTheDesktopsProgram) {
     QDir::setCurrent(dir.path());  // the folder is listed by a path relative to here
     for (const QString& base :
          {u"Låt med blanksteg #1 $x"_s, platform::decodeName("lat\xe5 'x'")}) {
-        if (!base.isValidUtf16())
-            desktop.withoutMimeInfoTool();
         const QString file = u"sub/"_s + base + u".MP3"_s;
         dir.write(file, mpeg);
         folder.list(u"sub"_s, seen);

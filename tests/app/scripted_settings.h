@@ -9,8 +9,7 @@ namespace sorvel::test {
 
 /// Records what a settings file applies, in order ("top 1500"), and refuses the step named in
 /// `refuse`.
-class ScriptedSettings : public app::SettingsTarget {
-public:
+struct ScriptedSettings : app::SettingsTarget {
     std::vector<std::string> calls;
     std::string refuse;
     QString folder;
@@ -23,7 +22,6 @@ public:
     Code applyWidth(double v) override { return step("width", QString::number(v)); }
     Code applyHeight(double v) override { return step("height", QString::number(v)); }
 
-private:
     Code step(const char* name, const QString& value) {
         calls.push_back(name + (' ' + value.toStdString()));
         return refuse == name ? code::kAccess : code::kOk;

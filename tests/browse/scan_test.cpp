@@ -56,7 +56,7 @@ TEST_F(Scan, FilesReportInTheOrderTheUserSeesAndUnreadableOnesWithoutTag) {
             {u"Song"_s, u"A"_s, u"T"_s, {}, {}, {}, {}, 3, {}},
             {u"a"_s, u"Artist"_s, u"Titel"_s, u"Album"_s, u"1999"_s, u"Rock"_s, u"Kul"_s, 0, {}},
             {u"kort"_s, {}, {}, {}, {}, {}, {}, 0, {}}}));
-    FaultyFileSystem faulty;
+    FaultyFileSystem faulty(platform::PosixFileSystem::TailReads::Sequential);
     faulty.failOpenPath = tagged(1);  // no permission, or locked
     faulty.failReadNumber = 2;        // the medium fails under one of the others
     tagged(2);

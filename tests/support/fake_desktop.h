@@ -6,26 +6,14 @@
 #include "platform/desktop.h"
 #include "platform/drives_posix.h"
 
-#include <deque>
-#include <functional>
+#include <QList>
 #include <map>
 #include <vector>
 
 namespace sorvel::test {
 
-/// The front of `queue`, taken from it, or `otherwise` when it is empty.
-template <class T>
-T takeFront(std::deque<T>& queue, T otherwise) {
-    if (queue.empty())
-        return otherwise;
-    const T front = queue.front();
-    queue.pop_front();
-    return front;
-}
-
 /// Records every message and answers from a queue (OK when the queue is empty).
-class FakeMessageBoxes : public platform::MessageBoxes {
-public:
+struct FakeMessageBoxes : platform::MessageBoxes {
     struct Shown {
         QString title, text;
         Icon icon = Icon::Critical;
@@ -33,60 +21,45 @@ public:
         friend bool operator==(const Shown&, const Shown&) = default;
     };
     std::vector<Shown> shown;
-    std::deque<Answer> answers;
-    /// Called while a message is up, as a user would act before answering.
-    std::function<void(const Shown&)> whileShown;
+    QList<Answer> answers;
 
     Answer show(const QString& title, const QString& text, Icon icon, Buttons buttons) override {
         shown.push_back({title.isEmpty() ? QStringLiteral("Sorvel") : title, text, icon, buttons});
-        if (whileShown)
-            whileShown(shown.back());
-        return takeFront(answers, Answer::Ok);
+        return answers.isEmpty() ? Answer::Ok : answers.takeFirst();
     }
 };
 
-class FakeOpener : public platform::Opener {
-public:
-    std::vector<QString> opened, started;
+struct FakeOpener : platform::Opener {
+    std::vector<QString> opened;
     bool open(const QString& path) override { return opened.push_back(path), true; }
-    bool startProgram(const QString& program) override { return started.push_back(program), true; }
+    bool startProgram(const QString&) override { return true; }
 };
 
-class FakeTrash : public platform::Trash {
-public:
+struct FakeTrash : platform::Trash {
     std::vector<QString> trashed;
     Code moveToTrash(const QString& path) override { return trashed.push_back(path), code::kOk; }
 };
 
 /// A clock that moves only when told, or by `step` on every reading.
-class FakeClock : public platform::Clock {
-public:
+struct FakeClock : platform::Clock {
     double now = 0, step = 0;
     int readings = 0;
     double seconds() override { return ++readings, (now += step) - step; }
 };
 
-/// No registry, as on this platform.
-class FakeRegistry : public platform::Registry {
-public:
-    bool value(Root, const QString&, const QString&, QString& value) override {
-        return value.clear(), false;
-    }
-};
-
-class FakeProgramFolder : public platform::ProgramFolder {
-public:
+struct FakeProgramFolder : platform::ProgramFolder {
     QString folder;
     QString path() override { return folder; }
 };
 
-class FakeDrives : public platform::Drives {
-public:
+struct FakeDrives : platform::Drives {
     std::vector<Drive> drives;
-    std::map<QString, std::deque<Code>> checks;  // root -> answers, then kOk
+    std::map<QString, QList<Code>> checks;  // root -> answers, then kOk
     std::vector<Drive> list() override { return drives; }
     Drive driveOf(const QString& path) override { return platform::driveOfPath(drives, path); }
-    Code check(const Drive& drive) override { return takeFront(checks[drive.root], code::kOk); }
+    Code check(const Drive& d) override {
+        return checks[d.root].isEmpty() ? code::kOk : checks[d.root].takeFirst();
+    }
 };
 
 }  // namespace sorvel::test

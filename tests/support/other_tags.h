@@ -17,9 +17,6 @@ inline QByteArray number(quint32 n, int bytes, int bits = 8, bool littleEndian =
         out += char((n >> (bits * (littleEndian ? bytes - 1 - i : i))) & ((1u << bits) - 1));
     return out;
 }
-inline QByteArray syncsafe(quint32 n) {
-    return number(n, 4, 7);
-}
 
 /// One frame of a tag of `version` (2, 3 or 4): a three-letter id for 2.2, four otherwise.
 inline QByteArray frame(int version, const char* id, const QByteArray& body) {
@@ -47,24 +44,9 @@ inline QByteArray comment(Enc enc, const QString& description, const QString& s)
     return char(enc) + QByteArray("eng") + encoded(enc, description) + end + encoded(enc, s);
 }
 
-/// A picture body of `size` bytes of image data.
-inline QByteArray picture(int size) {
-    return QByteArray("\0image/jpeg\0\x03\0", 14) + QByteArray(size, '\xFF');
-}
-
-/// Inserts a zero after every 0xFF, as an unsynchronised tag stores its frames.
-inline QByteArray unsynchronised(const QByteArray& frames) {
-    return QByteArray(frames).replace("\xFF", QByteArray("\xFF\0", 2));
-}
-
-inline constexpr char kUnsynchronised = '\x80', kExtendedHeader = '\x40', kFooter = '\x10';
-
-/// A whole tag of `version` holding `body` (frames, an extended header before them if flagged,
-/// padding after), with a footer if flagged; `size` overrides the size the header states.
-inline QByteArray id3v2(int version, const QByteArray& body, char flags = 0, qint64 size = -1) {
-    const QByteArray rest = char(version) + QByteArray(1, '\0') + flags +
-                            syncsafe(quint32(size >= 0 ? size : body.size()));
-    return "ID3" + rest + body + (flags & kFooter ? "3DI" + rest : QByteArray());
+/// A whole tag of version `v` holding `body` (frames, then any padding), its size syncsafe.
+inline QByteArray id3v2(int v, const QByteArray& body) {
+    return QByteArray("ID3") + char(v) + '\0' + '\0' + number(quint32(body.size()), 4, 7) + body;
 }
 
 /// An APEv2 tag with a header and a footer, holding text items.

@@ -10,8 +10,7 @@ namespace sorvel::test {
 
 /// Records what a scan or a writer reports, in order, one line a call: the status text itself,
 /// "max N", "value N" and "row NAME"; the rows are kept too.
-class Recorder : public browse::ScanObserver {
-public:
+struct Recorder : browse::ScanObserver {
     void setStatus(const QString& text) override { seen << text; }
     void setProgressMax(int max) override { seen << QStringLiteral("max %1").arg(max); }
     void setProgress(int value) override { seen << QStringLiteral("value %1").arg(value); }

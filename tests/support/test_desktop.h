@@ -1,11 +1,7 @@
 #pragma once
 
-#include "platform/names.h"
 #include "support/files.h"
 
-#include <sys/stat.h>
-#include <QDir>
-#include <QFile>
 #include <chrono>
 #include <thread>
 
@@ -14,21 +10,20 @@ namespace sorvel::test {
 /// A desktop of the test's own in a temporary folder, for the real `xdg-open`: its default
 /// program for `mimeType` is a script that writes the path it was given to a file. The
 /// environment comes back as it was at the end.
-class TestDesktop {
-public:
+struct TestDesktop {
     explicit TestDesktop(const QByteArray& mimeType) {
         const QString root = dir_.path();
-        QDir().mkpath(root + QStringLiteral("data/applications"));
-        QDir().mkpath(root + QStringLiteral("config"));
-        const QByteArray got = platform::encodeName(received());
+        for (const char* sub : {"data/applications", "config", "bin"})
+            QDir().mkpath(root + QString::fromLatin1(sub));
+        const QByteArray got = encodeName(received());
         const QByteArray handler = script(
             QStringLiteral("handler.sh"),
             "printf '%s' \"$1\" > \"" + got + ".tmp\" && mv \"" + got + ".tmp\" \"" + got + "\"");
-        writeAll(root + QStringLiteral("data/applications/sorvel-test.desktop"),
-                 "[Desktop Entry]\nType=Application\nName=Test\nExec=" + handler +
-                     " %f\nMimeType=" + mimeType + ";\n");
-        writeAll(root + QStringLiteral("config/mimeapps.list"),
-                 "[Default Applications]\n" + mimeType + "=sorvel-test.desktop\n");
+        dir_.write(QStringLiteral("data/applications/sorvel-test.desktop"),
+                   "[Desktop Entry]\nType=Application\nName=Test\nExec=" + handler +
+                       " %f\nMimeType=" + mimeType + ";\n");
+        dir_.write(QStringLiteral("config/mimeapps.list"),
+                   "[Default Applications]\n" + mimeType + "=sorvel-test.desktop\n");
         env_.set("HOME", root);
         env_.set("XDG_DATA_HOME", root + QStringLiteral("data"));
         env_.set("XDG_CONFIG_HOME", root + QStringLiteral("config"));
@@ -42,14 +37,10 @@ public:
         env_.set("DISPLAY", QStringLiteral(":99"));
         env_.set("XDG_RUNTIME_DIR", std::nullopt);  // its flatpak-info would mean a sandbox
         env_.set("BROWSER", std::nullopt);
-    }
-
-    /// Makes the desktop tell a file's type by its content (`file`), as one without the
-    /// File::MimeInfo tool does: that tool refuses names that are not UTF-8 outright.
-    void withoutMimeInfoTool() {
-        QDir().mkpath(dir_.file(QStringLiteral("bin")));
+        // A file's type by its content (`file`), as a desktop without the File::MimeInfo tool
+        // tells it: that tool refuses names that are not UTF-8 outright.
         script(QStringLiteral("bin/mimetype"), "exit 1");
-        env_.set("PATH", dir_.file(QStringLiteral("bin:")) + qEnvironmentVariable("PATH"));
+        env_.set("PATH", root + QStringLiteral("bin:") + qEnvironmentVariable("PATH"));
     }
 
     /// The path the program was given, once it has run (waits up to 30 seconds).
@@ -57,17 +48,15 @@ public:
         for (int i = 0; i < 600 && !present(received()); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         const QByteArray got = present(received()) ? readAll(received()) : "(nothing started)";
-        QFile::remove(received());
+        ::unlink(encodeName(received()));
         return got;
     }
 
-private:
     QString received() const { return dir_.file(QStringLiteral("received")); }
     /// An executable shell script `name` of `body`; gives its path.
     QByteArray script(const QString& name, const QByteArray& body) const {
-        const QByteArray path = platform::encodeName(dir_.write(name, "#!/bin/sh\n" + body + '\n'));
-        ::chmod(path.constData(), 0755);
-        return path;
+        const QByteArray path = encodeName(dir_.write(name, "#!/bin/sh\n" + body + '\n'));
+        return ::chmod(path.constData(), 0755), path;
     }
 
     TempFolder dir_;

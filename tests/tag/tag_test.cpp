@@ -146,7 +146,7 @@ TEST(Text, Cp1252Utf8AndGenres) {
 // Another spelling of the ending is another file, even beside one of the same letters; a FIFO is
 // never waited on.
 TEST_F(Files, RefusalsAndFailuresLeaveEveryFileAsItWas) {
-    FaultyFileSystem real, faulty, nfs;
+    FaultyFileSystem real, faulty, nfs(platform::PosixFileSystem::TailReads::Sequential);
     faulty.failWriteNumber = 1;          // fails after putting down half of its bytes
     nfs.closeFailure = code::kDiskFull;  // NFS may refuse a write only when the file is closed
     const auto write = [this](FaultyFileSystem& f, const QString& name, const char* artist) {

@@ -74,5 +74,5 @@ private Q_SLOTS:
     }
 };
 
-SORVEL_WIDGET_TEST_MAIN(AboutTest)
+QTEST_MAIN(AboutTest)
 #include "about_test.moc"

@@ -4,25 +4,14 @@
 #include "app/file_list_view.h"
 #include "app/frmMain.h"
 #include "app/scripted_settings.h"
-#include "app/settings.h"
+#include "platform/desktop_posix.h"
 #include "support/fake_desktop.h"
 #include "support/files.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <memory>
-
-/// A Qt Test main that runs the widgets offscreen.
-#define SORVEL_WIDGET_TEST_MAIN(TestClass)       \
-    int main(int argc, char** argv) {            \
-        qputenv("QT_QPA_PLATFORM", "offscreen"); \
-        QApplication app(argc, argv);            \
-        TestClass test;                          \
-        return QTest::qExec(&test, argc, argv);  \
-    }
 
 namespace sorvel::test {
 
@@ -30,24 +19,23 @@ namespace sorvel::test {
 /// program folder of its own (where id3.ini and the help page live). Its folder of music holds
 /// a.mp3 (Abba, Pop), b.mp3 (no trailer) and c.mp3 (Cher, Rock, its fields padded with NUL bytes
 /// as most taggers write them); a test adds its own files before start().
-class WindowFixture {
-public:
+struct WindowFixture {
     WindowFixture() {
         folder.folder = programDir.path().chopped(1);
         drives.drives = {{QStringLiteral("/"), QStringLiteral("rot")}};
-        clock.now = 1000;
-        clock.step = 1;  // every reading a second later: the splash wait ends at once
-        mp3(music, QStringLiteral("a.mp3"), "Abba", "Waterloo", "Arrival", "1974", 13);
-        mp3(music, QStringLiteral("b.mp3"));
-        mp3(music, QStringLiteral("c.mp3"), "Cher", "Believe", "Believe", "1998", 17, '\0');
+        clock.now = 1000, clock.step = 1;  // every reading a second later: the splash ends at once
+        music.write(QStringLiteral("a.mp3"),
+                    audio(400) + trailer("Waterloo", "Abba", "Arrival", "1974", "", 13));
+        music.write(QStringLiteral("b.mp3"), audio(400));
+        music.write(QStringLiteral("c.mp3"),
+                    audio(400) + trailer("Believe", "Cher", "Believe", "1998", "", 17, '\0'));
     }
 
     /// The window, with the fake trash and drives unless real ones are given.
-    app::frmMain& make(platform::Trash* realTrash = nullptr,
-                       platform::Drives* realDrives = nullptr) {
-        window = std::make_unique<app::frmMain>(app::frmMain::Services{
-            fs, boxes, opener, clock, registry, folder, realDrives ? *realDrives : drives,
-            realTrash ? *realTrash : trash});
+    app::frmMain& make(platform::Trash* useTrash = nullptr, platform::Drives* useDrives = nullptr) {
+        window = std::make_unique<app::frmMain>(
+            app::frmMain::Services{fs, boxes, opener, clock, registry, folder,
+                                   useDrives ? *useDrives : drives, useTrash ? *useTrash : trash});
         w = window.get();
         list = child<app::FileListView>("ListView1");
         return *window;
@@ -72,17 +60,8 @@ public:
     /// the split of file names it gives.
     std::vector<std::string> saved() const {
         ScriptedSettings back;
-        const int split = app::loadSettings(iniPath(), back);
-        back.calls.push_back("split " + std::to_string(split));
+        back.calls.push_back("split " + std::to_string(app::loadSettings(iniPath(), back)));
         return back.calls;
-    }
-
-    /// An MP3 file with a trailer (`pad` fills the fields), or without one when `artist` is null.
-    static void mp3(const TempFolder& dir, const QString& name, const char* artist = nullptr,
-                    const char* title = "", const char* album = "", const char* year = "",
-                    unsigned char genre = 255, char pad = ' ') {
-        dir.write(name, audio(400) + (artist ? trailer(title, artist, album, year, "", genre, pad)
-                                             : QByteArray()));
     }
 
     template <class T = QWidget>
@@ -100,9 +79,7 @@ public:
     int row(const QString& name) const { return static_cast<int>(names().indexOf(name)); }
     int row(const char* name) const { return row(QString::fromUtf8(name)); }
     /// What the list shows of row `r` in `column`.
-    QString cell(int r, int column) const {
-        return rows().data(rows().index(r, column), Qt::DisplayRole).toString();
-    }
+    QString cell(int r, int column) const { return rows().index(r, column).data().toString(); }
     QPoint at(int r) const { return list->visualRect(rows().index(r, 0)).center(); }
     void click(int r, Qt::KeyboardModifiers mods = {}, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseClick(list->viewport(), button, mods, at(r));
@@ -113,16 +90,13 @@ public:
         QVERIFY2(b->isVisible(), button);
         QTest::mouseClick(b, Qt::LeftButton);
     }
-    QString text(const char* field) const { return child<QLineEdit>(field)->text(); }
     /// Replaces a field's text key by key, as a keyboard sends them, letters outside ASCII too.
     void type(const char* field, const QString& text) const {
         auto* e = child<QLineEdit>(field);
         e->setFocus();
         e->selectAll();
-        for (const QChar ch : text) {
-            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-            QApplication::sendEvent(e, &press);
-        }
+        for (const QChar ch : text)
+            QTest::sendKeyEvent(QTest::Press, e, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
 
     TempFolder programDir, music;
@@ -130,7 +104,7 @@ public:
     FakeMessageBoxes boxes;
     FakeOpener opener;
     FakeClock clock;
-    FakeRegistry registry;
+    platform::NoRegistry registry;
     FakeProgramFolder folder;
     FakeDrives drives;
     FakeTrash trash;
