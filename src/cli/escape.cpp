@@ -1,4 +1,5 @@
 #include "cli/escape.h"
+#include "tag/utf8.h"
 
 namespace sorvel::cli {
 namespace {
@@ -13,22 +14,7 @@ void hex(std::string& out, const char* prefix, char32_t value, int digits) {
 }
 
 void utf8(std::string& out, char32_t c) {
-    const auto byte = [&](char32_t b) { out += static_cast<char>(b); };
-    if (c < 0x80) {
-        byte(c);
-    } else if (c < 0x800) {
-        byte(0xC0 | (c >> 6));
-        byte(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        byte(0xE0 | (c >> 12));
-        byte(0x80 | ((c >> 6) & 0x3F));
-        byte(0x80 | (c & 0x3F));
-    } else {
-        byte(0xF0 | (c >> 18));
-        byte(0x80 | ((c >> 12) & 0x3F));
-        byte(0x80 | ((c >> 6) & 0x3F));
-        byte(0x80 | (c & 0x3F));
-    }
+    tag::putUtf8(c, [&](char32_t b) { out += static_cast<char>(b); });
 }
 
 // Characters a terminal may act on although they are valid text.

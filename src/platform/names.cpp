@@ -74,19 +74,7 @@ QByteArray encodeName(const QString& name) {
         }
         // Any other lone surrogate cannot come from decodeName(); it is written as UTF-8 of its
         // value, which no file system will match, rather than dropped.
-        if (cp < 0x800) {
-            put(0xC0 | (cp >> 6));
-            put(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            put(0xE0 | (cp >> 12));
-            put(0x80 | ((cp >> 6) & 0x3F));
-            put(0x80 | (cp & 0x3F));
-        } else {
-            put(0xF0 | (cp >> 18));
-            put(0x80 | ((cp >> 12) & 0x3F));
-            put(0x80 | ((cp >> 6) & 0x3F));
-            put(0x80 | (cp & 0x3F));
-        }
+        tag::putUtf8(cp, put);
     }
     out.truncate(d - begin);
     return out;

@@ -51,6 +51,27 @@ constexpr std::size_t utf8Sequence(ByteAt byteAt, std::size_t left, char32_t& cp
     return length;
 }
 
+/// Writes code point `cp` as its UTF-8 bytes, each given to `put` as 0..255: the encoding that
+/// utf8Sequence() reads, in one place for file names and for text shown in a terminal.
+template <class Put>
+constexpr void putUtf8(char32_t cp, Put put) {
+    if (cp < 0x80) {
+        put(cp);
+    } else if (cp < 0x800) {
+        put(0xC0 | (cp >> 6));
+        put(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        put(0xE0 | (cp >> 12));
+        put(0x80 | ((cp >> 6) & 0x3F));
+        put(0x80 | (cp & 0x3F));
+    } else {
+        put(0xF0 | (cp >> 18));
+        put(0x80 | ((cp >> 12) & 0x3F));
+        put(0x80 | ((cp >> 6) & 0x3F));
+        put(0x80 | (cp & 0x3F));
+    }
+}
+
 /// The UTF-8 reading of a stored field, or nothing when the field is to be read as
 /// Windows-1252. `stored` holds one character per byte, as decode1252() gives them. Command-line
 /// taggers running under a UTF-8 locale store their fields so ("Å" as C3 85); a field whose bytes
