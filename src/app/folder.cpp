@@ -18,19 +18,27 @@ using Icon = platform::MessageBoxes::Icon;
 /// Collects the scan's rows and passes its status and progress on.
 class RowSink : public browse::ScanObserver {
 public:
-    explicit RowSink(browse::StatusObserver& to) : to_(to) {}
+    RowSink(browse::StatusObserver& to, const std::function<void(browse::Row&&)>& each)
+        : to_(to), each_(each) {}
     void setStatus(const QString& text) override { to_.setStatus(text); }
     void setProgressMax(int max) override {
-        rows.reserve(static_cast<std::size_t>(max));
+        if (!each_)
+            rows.reserve(static_cast<std::size_t>(max));
         to_.setProgressMax(max);
     }
     void setProgress(int value) override { to_.setProgress(value); }
-    void addRow(browse::Row&& row) override { rows.push_back(std::move(row)); }
+    void addRow(browse::Row&& row) override {
+        if (each_)
+            each_(std::move(row));
+        else
+            rows.push_back(std::move(row));
+    }
 
     std::vector<browse::Row> rows;
 
 private:
     browse::StatusObserver& to_;
+    const std::function<void(browse::Row&&)>& each_;
 };
 
 /// Stands in for a window that does not listen.
@@ -86,6 +94,11 @@ void Folder::removeRow(std::size_t r) {
 }
 
 Outcome Folder::list(const QString& folder, browse::StatusObserver& observer) {
+    return list(folder, observer, {});
+}
+
+Outcome Folder::list(const QString& folder, browse::StatusObserver& observer,
+                     const std::function<void(browse::Row&&)>& each) {
     Outcome outcome;
     replaceRows({});
     const QString shown = katalog_;
@@ -96,7 +109,7 @@ Outcome Folder::list(const QString& folder, browse::StatusObserver& observer) {
     const QString root = s_.drives.driveOf(folder).root;
     driveFolders_[root] = folder;
 
-    RowSink sink(observer);
+    RowSink sink(observer, each);
     std::size_t found = 0;
     Code c = browse::scanFolder(s_.fs, katalog_, sink, found);
     while (c == code::kDeviceUnavailable && retryDrive(root))

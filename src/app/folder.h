@@ -16,6 +16,7 @@
 
 #include <QString>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -84,6 +85,10 @@ public:
     /// than the one on show forgets what undo remembers. A drive that cannot be reached is asked
     /// about, and tried again for as long as the user asks to.
     Outcome list(const QString& folder, browse::StatusObserver& observer);
+    /// Lists `folder` as list() does, but hands each row to `each` as it is read and keeps none:
+    /// for a front end that shows every row once, so that a large folder never sits in memory.
+    Outcome list(const QString& folder, browse::StatusObserver& observer,
+                 const std::function<void(browse::Row&&)>& each);
     /// The folder listed last on the drive of `root`, or nothing.
     std::optional<QString> lastFolderOn(const QString& root) const;
     /// Asks whether to try the drive of `root` again: true when the user asks to.

@@ -185,15 +185,14 @@ void print(const std::string& text) {
 int list(const Options& o, app::Folder::Services services) {
     app::Folder folder(services);
     Quiet quiet;
-    const app::Outcome outcome = folder.list(o.paths.front(), quiet);
     std::string out;
-    for (const browse::Row& row : folder.rows()) {
+    const app::Outcome outcome = folder.list(o.paths.front(), quiet, [&](browse::Row&& row) {
         appendRow(out, row, o.json, nullptr);
         if (out.size() > (std::size_t{1} << 16)) {
             print(out);
             out.clear();
         }
-    }
+    });
     print(out);
     for (const platform::Message& m : outcome.messages)
         tell(m.text);
