@@ -33,6 +33,13 @@ Code codeFromErrno(int err) {
         case EHOSTDOWN:
         case EHOSTUNREACH:
         case ENOTCONN:
+        case ECONNABORTED:
+        case ECONNRESET:
+        case ECONNREFUSED:
+        case ETIMEDOUT:
+        case ENETDOWN:
+        case ENETUNREACH:
+        case ENETRESET:
             return code::kDeviceUnavailable;
         case EIO:
             return code::kDeviceIo;

@@ -19,6 +19,8 @@ inline constexpr Code kDeviceUnavailable = 68;  // the drive or medium cannot be
 inline constexpr Code kCrossDevice = 74;        // a rename across file systems
 inline constexpr Code kAccess = 75;             // read-only, no permission, busy or refused
 inline constexpr Code kPathNotFound = 76;       // a folder on the way is missing or not a folder
+inline constexpr Code kNotRegularFile = 77;     // a folder, FIFO or device where a file is expected
+inline constexpr Code kLinkNotMp3 = 78;         // a link whose final target is no regular MP3 file
 /// Any errno without a code of its own is reported as this plus the errno value.
 inline constexpr Code kOtherBase = 1000;
 }  // namespace code

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <functional>
 #include <system_error>
 #include <thread>
@@ -47,7 +48,24 @@ QString reason(Code c) {
             return QStringLiteral("ändrad sedan listan lästes");
         case kNotMp3:
             return QStringLiteral("ingen MP3-fil");
+        case code::kBadFileName:
+            return QStringLiteral("ogiltigt filnamn");
+        case code::kDeviceIo:
+            return QStringLiteral("läs- eller skrivfel på enheten");
+        case code::kTooManyFiles:
+            return QStringLiteral("för många öppna filer");
+        case code::kDeviceUnavailable:
+            return QStringLiteral("enheten går inte att komma åt");
+        case code::kCrossDevice:
+            return QStringLiteral("på en annan enhet");
+        case code::kNotRegularFile:
+            return QStringLiteral("ingen vanlig fil");
+        case code::kLinkNotMp3:
+            return QStringLiteral("länken pekar inte på en MP3-fil");
         default:
+            // What the system calls the failure, in the user's language where it has one.
+            if (c > code::kOtherBase)
+                return QString::fromLocal8Bit(std::strerror(c - code::kOtherBase));
             return QStringLiteral("fel av typen %1").arg(c);
     }
 }
