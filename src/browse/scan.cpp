@@ -24,6 +24,7 @@ void setTagColumns(Row& row, std::optional<tag::TagRecord> tag) {
     row.album = std::move(tag->album);
     row.year = std::move(tag->year);
     row.comment = std::move(tag->comment);
+    row.track = tag->track;
 }
 QString fileName(const Row& row) {
     QString ending = QStringLiteral(".mp3");
@@ -74,7 +75,12 @@ QString shownText(const QString& text) {
     const std::optional<QString> utf8 = tag::utf8Reading(text);
     const QString& read = utf8 ? *utf8 : text;
     const qsizetype nul = read.indexOf(QChar(u'\0'));
-    return nul < 0 ? read : read.left(nul);
+    if (nul < 0)
+        return read;
+    qsizetype end = nul;
+    while (end > 0 && read.at(end - 1) == u' ')
+        --end;
+    return read.left(end);
 }
 
 QString katalogFor(const QString& folder) {

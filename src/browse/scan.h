@@ -26,6 +26,8 @@ struct Row {
     QString year;
     QString genre;
     QString comment;
+    /// The ID3v1.1 track number, 0 for none; not a column of the window's list.
+    int track = 0;
     std::uint8_t ending = 0;
     /// What the file's end held when the row was read or last written; a writer that finds the
     /// file holding something else writes nothing and refreshes the row.
@@ -35,7 +37,7 @@ struct Row {
     friend bool operator==(const Row& a, const Row& b) {
         return a.name == b.name && a.artist == b.artist && a.title == b.title &&
                a.album == b.album && a.year == b.year && a.genre == b.genre &&
-               a.comment == b.comment && a.ending == b.ending;
+               a.comment == b.comment && a.track == b.track && a.ending == b.ending;
     }
 };
 
@@ -53,7 +55,8 @@ QString shownName(const Row& row);
 void setTagColumns(Row& row, std::optional<tag::TagRecord> tag);
 
 /// A row's tag text as the list, the editor, sorting and file names from tags see it: its UTF-8
-/// reading where it has one (tag::utf8Reading()), up to its first NUL byte. The row keeps the
+/// reading where it has one (tag::utf8Reading()), up to its first NUL byte and without the blanks
+/// before it (padding that goes on in NULs, as a track's comment is written). The row keeps the
 /// stored text, so that a field left alone is written back byte for byte: UTF-8 stays UTF-8, and
 /// bytes another program put after the NUL (padding, a track number) survive. Not for the row's
 /// name, which is a file name already.

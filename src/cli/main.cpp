@@ -37,7 +37,7 @@ constexpr const char* kUsage =
     "       sorvel-cli names-to-tags [--dry-run] [--json] [--split N] FILE...\n"
     "       sorvel-cli tags-to-names [--dry-run] [--json] FILE...\n"
     "       sorvel-cli from-v2 [--dry-run] [--json] FILE...\n"
-    "FIELD is artist, title, album, year, genre or comment. N is 1 to 4 (default 1).\n"
+    "FIELD is artist, title, album, year, genre, comment or track. N is 1 to 4 (default 1).\n"
     "Exit status: 0 every file handled, 1 some not (each named), 2 wrong usage.\n"
     "See sorvel-cli(1).\n";
 
@@ -128,6 +128,17 @@ bool parseField(std::string_view arg, Options& o, QString& why) {
         {"year=", write::Typ::Ar, &E::year},
         {"genre=", write::Typ::Genre, &E::genre},
         {"comment=", write::Typ::Kommentarer, &E::comment}};
+    if (arg.starts_with("track=")) {
+        // A number alone, as the byte holds it; 0 takes the track away.
+        const QString value = platform::decodeName(arg.substr(6));
+        bool ok = false;
+        o.editor.track = value.toInt(&ok);
+        if (!ok || o.editor.track < 0 || o.editor.track > 255 || !value.front().isDigit())
+            why = QStringLiteral("Spåret är ett tal från 0 till 255: ") + value;
+        if (std::find(o.fields.begin(), o.fields.end(), write::Typ::Track) == o.fields.end())
+            o.fields.push_back(write::Typ::Track);
+        return true;
+    }
     for (const auto& [prefix, typ, field] : kFields) {
         if (arg.starts_with(prefix)) {
             o.editor.*field = platform::decodeName(arg.substr(prefix.size()));
@@ -157,6 +168,8 @@ void appendRow(std::string& out, const browse::Row& row, bool json, const QStrin
             out += kKeys[c];
             cli::appendJson(out, app::RowOrder::shown(row, c));
         }
+        out += ",\"track\":";
+        out += row.track != 0 ? std::to_string(row.track) : "null";
         out += "}\n";
         return;
     }
@@ -168,6 +181,9 @@ void appendRow(std::string& out, const browse::Row& row, bool json, const QStrin
         out += c == 0 ? "" : "\t";
         cli::appendText(out, app::RowOrder::shown(row, c));
     }
+    out += '\t';
+    if (row.track != 0)
+        out += std::to_string(row.track);
     out += '\n';
 }
 
@@ -255,9 +271,11 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
             argOf[i] = a;
         }
         const std::vector<browse::Row> before = folder.rows();
+        std::vector<bool> failed(folder.size(), false);
         auto take = [&](const app::Outcome& done) {
             nothingToWrite += done.nothingToWrite;
             for (const write::Failure& f : done.notHandled) {
+                failed[f.row] = true;
                 const std::size_t a = argOf[f.row];
                 const QString shown = shownPath(o.paths[a]);
                 if (o.command == Command::TagsToNames) {
@@ -284,9 +302,12 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
             case Command::List:
                 break;
         }
+        // A line for every file whose bytes or name would change, showing the row as a listing
+        // will show it then.
         for (std::size_t r = 0; o.dryRun && r < folder.size(); ++r) {
-            if (selected[r] && !(folder.row(r) == before[r]))
-                appendRow(out, folder.row(r), o.json, &o.paths[argOf[r]]);
+            const browse::Row& row = folder.row(r);
+            if (selected[r] && !failed[r] && (!(row == before[r]) || row.print != before[r].print))
+                appendRow(out, row, o.json, &o.paths[argOf[r]]);
         }
     }
     print(out);

@@ -21,6 +21,7 @@ struct OtherTag {
     std::optional<QString> year;     ///< the recording time as written, "2004-05-01" say
     std::optional<QString> comment;  ///< the first comment without a description
     std::optional<QString> genre;    ///< as written: "(17)", "17", "(17)Rock", "Rock"
+    int track = 0;                   ///< 1..255, or 0 for none
 
     bool empty() const { return !title && !artist && !album && !year && !comment && !genre; }
 };

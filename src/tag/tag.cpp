@@ -31,11 +31,11 @@ bool unchanged(std::span<const std::byte> tail, std::uint64_t size, Check* check
 }
 
 // What the file's end asks of the record; code::kBadArgument when the record has no room for it.
-Code place(std::span<const std::byte> tail, std::uint64_t size, const TagRecord& tag,
-           NoGenre noGenre, Check* check, Placement& p) {
+Code place(std::span<const std::byte> tail, std::uint64_t size, const TagRecord& tag, Fields fields,
+           Check* check, Placement& p) {
     if (!unchanged(tail, size, check))
         return kChangedOnDisk;
-    auto placed = placeTrailer(tail, size, tag, noGenre);
+    auto placed = placeTrailer(tail, size, tag, fields);
     if (!placed)
         return code::kBadArgument;
     p = *placed;
@@ -87,7 +87,7 @@ std::optional<TagRecord> tagOfTail(const platform::FileTail& tail) {
     return readTrailer(tail.tail(), tail.size);
 }
 
-Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag, NoGenre noGenre,
+Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag, Fields fields,
                Replaced* replaced, Check* check) {
     if (!renderTrailer(tag))
         return code::kBadArgument;
@@ -110,7 +110,7 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
             return c;
     }
     Placement p;
-    if (const Code c = place(tail, size, tag, noGenre, check, p); c != code::kOk)
+    if (const Code c = place(tail, size, tag, fields, check, p); c != code::kOk)
         return c;
     if (const Code c = fs.writeAt(fd, p.offset(), p.out); c != code::kOk) {
         rollBack(fs, fd, p);
@@ -161,7 +161,7 @@ void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<Writ
             if (job.result != code::kOk)
                 continue;
             job.result =
-                place(tails[k].tail(), tails[k].size, job.tag, job.noGenre, &job.check, plans[k]);
+                place(tails[k].tail(), tails[k].size, job.tag, job.fields, &job.check, plans[k]);
             if (job.result != code::kOk)
                 continue;
             writes.push_back({fds[k], plans[k].offset(), plans[k].out});
@@ -194,7 +194,7 @@ void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<Writ
     for (const std::size_t j : again) {
         WriteJob& job = jobs[j];
         job.result =
-            skriv_tag(fs, katalog + job.name, job.tag, job.noGenre, &job.replaced, &job.check);
+            skriv_tag(fs, katalog + job.name, job.tag, job.fields, &job.replaced, &job.check);
     }
 }
 

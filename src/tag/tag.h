@@ -46,25 +46,25 @@ struct Replaced {
     Fingerprint oldPrint;  ///< the file's fingerprint before the write
 };
 
-/// Writes `tag` as the trailer of the existing file at `path`: over the old trailer when there is
-/// one, else appended. Only those 128 bytes change; a write that fails part-way puts the file back
-/// as it was, and one the file system refuses only when the file is closed (NFS) is reported too.
-/// Never creates a file. Answers code::kBadArgument for a record renderTrailer() refuses (before
-/// the file is opened) or placeTrailer() refuses for this file's end,
-/// kChangedOnDisk when `check` expects other bytes than the file holds, and the file-system code
-/// of any other failure. `replaced`, when given, is filled on success only.
+/// Writes `tag` as the trailer of the existing file at `path`: its `fields` over the old trailer
+/// when there is one (see placeTrailer()), else the whole record appended. Only those 128 bytes
+/// change; a write that fails part-way puts the file back as it was, and one the file system
+/// refuses only when the file is closed (NFS) is reported too. Never creates a file. Answers
+/// code::kBadArgument for a record renderTrailer() refuses (before the file is opened) or
+/// placeTrailer() refuses for this file's end, kChangedOnDisk when `check` expects other bytes than
+/// the file holds, and the file-system code of any other failure. `replaced`, when given, is filled
+/// on success only.
 Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag,
-               NoGenre noGenre = NoGenre::Write255, Replaced* replaced = nullptr,
-               Check* check = nullptr);
+               Fields fields = field::kAll, Replaced* replaced = nullptr, Check* check = nullptr);
 
 /// One file of skriv_tags().
 struct WriteJob {
     QString name;  ///< the file's name in the folder
     TagRecord tag;
-    NoGenre noGenre = NoGenre::Write255;
-    Code result = code::kOk;  ///< the answer skriv_tag() gives
-    Replaced replaced;        ///< filled when `result` is code::kOk
-    Check check;              ///< as skriv_tag() takes and fills it
+    Fields fields = field::kAll;  ///< what of `tag` goes into a trailer the file has
+    Code result = code::kOk;      ///< the answer skriv_tag() gives
+    Replaced replaced;            ///< filled when `result` is code::kOk
+    Check check;                  ///< as skriv_tag() takes and fills it
 };
 
 /// skriv_tag() into the files `katalog` + name of each job, with the same answers and the same

@@ -41,28 +41,50 @@ struct TagRecord {
     QString artist;
     QString album;
     QString year;
+    /// Without the track's two bytes when the trailer holds a track (ID3v1.1).
     QString comment;
-    /// From a read: 1..115, or -1 for no genre. For a write: the byte to store, 0..255; -1 means
+    /// From a read: 0..115, or -1 for no genre. For a write: the byte to store, 0..255; -1 means
     /// no genre and is stored as 255.
     int genre = -1;
+    /// The ID3v1.1 track number, 1..255; 0 for none.
+    int track = 0;
 
     friend bool operator==(const TagRecord&, const TagRecord&) = default;
 };
+
+/// Which parts of a record a write puts into a trailer the file already has; every other byte of
+/// that trailer stays as it is. A new trailer is written whole.
+using Fields = unsigned;
+namespace field {
+inline constexpr Fields kTitle = 1U << 0U;
+inline constexpr Fields kArtist = 1U << 1U;
+inline constexpr Fields kAlbum = 1U << 2U;
+inline constexpr Fields kYear = 1U << 3U;
+inline constexpr Fields kComment = 1U << 4U;
+inline constexpr Fields kGenre = 1U << 5U;
+inline constexpr Fields kTrack = 1U << 6U;
+inline constexpr Fields kAll = (1U << 7U) - 1;
+}  // namespace field
 
 /// A text field of the record and its place in the trailer.
 struct TextField {
     QString TagRecord::*text;
     std::size_t at;
     qsizetype width;
+    Fields bit;
 };
 /// The five text fields in trailer order.
 inline constexpr std::array<TextField, 5> kTextFields{{
-    {&TagRecord::title, kTitleAt, kTextWidth},
-    {&TagRecord::artist, kArtistAt, kTextWidth},
-    {&TagRecord::album, kAlbumAt, kTextWidth},
-    {&TagRecord::year, kYearAt, kYearWidth},
-    {&TagRecord::comment, kCommentAt, kTextWidth},
+    {&TagRecord::title, kTitleAt, kTextWidth, field::kTitle},
+    {&TagRecord::artist, kArtistAt, kTextWidth, field::kArtist},
+    {&TagRecord::album, kAlbumAt, kTextWidth, field::kAlbum},
+    {&TagRecord::year, kYearAt, kYearWidth, field::kYear},
+    {&TagRecord::comment, kCommentAt, kTextWidth, field::kComment},
 }};
+
+/// The comment's width beside a track: the track takes its last two bytes, a NUL and the number.
+inline constexpr qsizetype kCommentWidthWithTrack = kTextWidth - 2;
+inline constexpr std::size_t kTrackAt = kCommentAt + kCommentWidthWithTrack + 1;
 
 using Trailer = std::array<std::byte, kTrailerSize>;
 
@@ -78,8 +100,10 @@ TagRecord parseTrailer(std::span<const std::byte, kTrailerSize> trailer);
 /// The record of a file's end (as for hasTrailer()), or nothing when it has no trailer.
 std::optional<TagRecord> readTrailer(std::span<const std::byte> tail, std::uint64_t fileSize);
 
-/// Lays a record out as a trailer, each text padded with spaces to its width. Fails when a text
-/// is longer than its width or holds a character that Windows-1252 cannot hold.
+/// Lays a record out as a trailer, each text padded with spaces to its width; a track goes into
+/// the comment's last two bytes when the comment leaves them free. Fails when a text is longer
+/// than its width or holds a character that Windows-1252 cannot hold, or the genre or track is
+/// out of range.
 std::optional<Trailer> renderTrailer(const TagRecord& tag);
 
 /// What a file's end held when it was read: its length and a hash of the last bytes that
@@ -101,12 +125,6 @@ Fingerprint fingerprintOf(std::span<const std::byte> tail, std::uint64_t fileSiz
 /// at the file again before it writes anything taken from such a row.
 inline constexpr Fingerprint kUnreadable{~std::uint64_t{0}, 1};
 
-/// What a write stores for a record without genre.
-enum class NoGenre {
-    Write255,      ///< always 255
-    KeepFileByte,  ///< the file's own genre byte when it already reads as no genre (0, 116..255)
-};
-
 /// Where and what a write of a record puts into a file, decided from the file's end alone.
 struct Placement {
     Trailer out{};           ///< the bytes to write
@@ -120,10 +138,13 @@ struct Placement {
 };
 
 /// Decides how `tag` is written into a file of `fileSize` bytes whose last min(fileSize, 131)
-/// bytes are `tail`: over its trailer when hasTrailer() finds one, else appended. Nothing when
-/// renderTrailer() refuses the record, or when its title would spell an APEv2 header with the
-/// bytes before it and has no room for the blank that keeps it from doing so.
+/// bytes are `tail`: over its trailer when hasTrailer() finds one, else appended. Over a trailer,
+/// only the `fields` are written, and of those only the ones whose text reads otherwise than the
+/// record's: other programs' bytes (a leading blank, NUL padding, a genre the table does not name)
+/// stay. A comment of at most 28 characters keeps the file's track, a longer one takes its bytes.
+/// Nothing when renderTrailer() refuses the record, or when its title would spell an APEv2 header
+/// with the bytes before it and has no room for the blank that keeps it from doing so.
 std::optional<Placement> placeTrailer(std::span<const std::byte> tail, std::uint64_t fileSize,
-                                      const TagRecord& tag, NoGenre noGenre = NoGenre::Write255);
+                                      const TagRecord& tag, Fields fields = field::kAll);
 
 }  // namespace sorvel::tag

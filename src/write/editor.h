@@ -24,6 +24,7 @@ struct EditorValues {
     QString year;     ///< txtAr
     QString genre;    ///< the text of Combo1: a genre name, or empty
     QString comment;  ///< txtKommentarer
+    int track = 0;    ///< no field of the window's: sorvel-cli's track, 0 for none
 };
 
 using browse::shownText;

@@ -109,15 +109,17 @@ tag::TagRecord recordFor(const browse::Row& row) {
     t.year = row.year;
     t.comment = row.comment;
     t.genre = tag::genre_tal(row.genre) - 1;
+    t.track = row.track;
     return t;
 }
 
 namespace {
 
-/// What a command makes of one selected row: the row as it is to read after the write, or the
-/// reason the file is left alone.
-/// What to write for the selected row at position `i`, into `updated` (a copy of the row).
-using Plan = std::function<Code(std::size_t i, const browse::Row& row, browse::Row& updated)>;
+/// What a command makes of the selected row at position `i`: into `updated` (a copy of the row)
+/// the fields it is to read, into `fields` those the command writes; or the reason the file is
+/// left alone.
+using Plan = std::function<Code(std::size_t i, const browse::Row& row, browse::Row& updated,
+                                tag::Fields& fields)>;
 
 /// The answer of a Plan for a file that has nothing to write and is counted, not named.
 constexpr Code kNothingToWrite = -3;
@@ -125,8 +127,8 @@ constexpr Code kNothingToWrite = -3;
 /// The loop every writing command shares: plans each selected row, hands the files to the file
 /// system a batch at a time, then reports and updates the rows in list order.
 WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
-                      const std::vector<bool>& selected, const QString& katalog,
-                      tag::NoGenre noGenre, const Plan& plan, Observer& observer, Command* record) {
+                      const std::vector<bool>& selected, const QString& katalog, const Plan& plan,
+                      Observer& observer, Command* record) {
     WriteResult result;
     if (record != nullptr) {
         // One allocation for the whole run: growing the records as they come would copy them
@@ -145,7 +147,6 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
     // together; the reports come afterwards, row by row in list order, as they would one by one.
     std::vector<tag::WriteJob> jobs;
     std::vector<std::size_t> rowOf;
-    std::vector<browse::Row> updates;
     // Rows the plan refused, in list order, with the reason; reported in their place.
     std::vector<std::pair<std::size_t, Code>> refused;
     std::size_t nextRefused = 0;
@@ -180,7 +181,9 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                 if (record != nullptr)
                     recordWrite(*record, job.name, job.name, job.replaced);
                 observer.setStatus(sparar + file);
-                row = std::move(updates[j]);
+                // The row reads as a listing will read the file, whatever the command asked for
+                // (a text cut at the field's width, another program's bytes kept).
+                browse::setTagColumns(row, tag::parseTrailer(job.replaced.newTrailer));
                 row.print = job.check.now;
                 ++result.written;
             }
@@ -188,7 +191,6 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
         }
         jobs.clear();
         rowOf.clear();
-        updates.clear();
         refused.clear();
         nextRefused = 0;
     };
@@ -197,17 +199,17 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
             continue;
         const browse::Row& row = rows[i];
         browse::Row updated = row;
-        if (const Code c = plan(i, row, updated); c != code::kOk) {
+        tag::Fields fields = 0;
+        if (const Code c = plan(i, row, updated, fields); c != code::kOk) {
             refused.emplace_back(i, c);
             continue;
         }
         jobs.push_back({browse::fileName(row),
                         recordFor(updated),
-                        noGenre,
+                        fields,
                         code::kOk,
                         {},
                         {row.print, {}, {}}});
-        updates.push_back(std::move(updated));
         rowOf.push_back(i);
         if (jobs.size() == kBatch) {
             tag::skriv_tags(fs, katalog, jobs);
@@ -221,35 +223,40 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
     return result;
 }
 
-// Puts into `updated` the field or fields that the selector takes from elsewhere.
-void replaceField(Typ typ, const browse::Row& row, browse::Row& updated, const EditorValues& editor,
-                  int fil2tagNr) {
+// Puts into `updated` the field or fields that the selector takes from elsewhere, and answers
+// which they are.
+tag::Fields replaceField(Typ typ, const browse::Row& row, browse::Row& updated,
+                         const EditorValues& editor, int fil2tagNr) {
     switch (typ) {
         case Typ::Artist:
             updated.artist = storedFor(editor.artist, row.artist);
-            break;
+            return tag::field::kArtist;
         case Typ::Titel:
             updated.title = storedFor(editor.title, row.title);
-            break;
+            return tag::field::kTitle;
         case Typ::Album:
             updated.album = storedFor(editor.album, row.album);
-            break;
+            return tag::field::kAlbum;
         case Typ::Ar:
             updated.year = storedFor(editor.year, row.year);
-            break;
+            return tag::field::kYear;
         case Typ::Genre:
             updated.genre = editor.genre;
-            break;
+            return tag::field::kGenre;
         case Typ::Kommentarer:
             updated.comment = storedFor(editor.comment, row.comment);
-            break;
+            return tag::field::kComment;
         case Typ::Filnamn: {
             ArtistTitle at = splitFileName(browse::shownName(row), fil2tagNr);
             updated.artist = storedFor(at.artist, row.artist);
             updated.title = storedFor(at.title, row.title);
-            break;
+            return tag::field::kArtist | tag::field::kTitle;
         }
+        case Typ::Track:
+            updated.track = editor.track;
+            return tag::field::kTrack;
     }
+    return 0;
 }
 
 }  // namespace
@@ -258,17 +265,13 @@ WriteResult spara_tag(platform::FileSystem& fs, std::span<const Typ> typs,
                       std::vector<browse::Row>& rows, const std::vector<bool>& selected,
                       const QString& katalog, const EditorValues& editor, int fil2tagNr,
                       Observer& observer, Command* record) {
-    // The genre command sets the genre; every other command leaves a file's own no-genre byte
-    // (Blues 0, or a Winamp genre) as it was, since the row cannot tell them apart.
-    const tag::NoGenre noGenre = std::find(typs.begin(), typs.end(), Typ::Genre) != typs.end()
-                                     ? tag::NoGenre::Write255
-                                     : tag::NoGenre::KeepFileByte;
-    const Plan plan = [&](std::size_t, const browse::Row& row, browse::Row& updated) {
+    const Plan plan = [&](std::size_t, const browse::Row& row, browse::Row& updated,
+                          tag::Fields& fields) {
         for (const Typ typ : typs)
-            replaceField(typ, row, updated, editor, fil2tagNr);
+            fields |= replaceField(typ, row, updated, editor, fil2tagNr);
         return code::kOk;
     };
-    return writeRows(fs, rows, selected, katalog, noGenre, plan, observer, record);
+    return writeRows(fs, rows, selected, katalog, plan, observer, record);
 }
 
 browse::Row importedRow(const browse::Row& row, const tag::OtherTag& other) {
@@ -286,6 +289,9 @@ browse::Row importedRow(const browse::Row& row, const tag::OtherTag& other) {
         if (const int n = tag::genreNumberOf(*other.genre); n >= 0)
             updated.genre = tag::tal_genre(n);
     }
+    // Only where the comment leaves the track its two bytes: the comment is the user's text.
+    if (other.track != 0 && updated.comment.size() <= tag::kCommentWidthWithTrack)
+        updated.track = other.track;
     return updated;
 }
 
@@ -356,19 +362,25 @@ WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& 
                             const std::vector<bool>& selected, const QString& katalog,
                             Observer& observer, Command* record, const OtherTagReader& reader) {
     ReadAhead ahead(rows, selected, katalog, reader);
-    const Plan plan = [&](std::size_t i, const browse::Row& row, browse::Row& updated) {
+    const Plan plan = [&](std::size_t i, const browse::Row& row, browse::Row& updated,
+                          tag::Fields& fields) {
         const std::optional<tag::OtherTag>& other = ahead.at(i);
         if (!other)
             return kNothingToWrite;
         updated = importedRow(row, *other);
+        // A text the other tag lacks is the row's own and reads as it did, so it keeps its bytes.
+        fields = tag::field::kAll & ~(tag::field::kGenre | tag::field::kTrack);
+        if (updated.genre != row.genre)
+            fields |= tag::field::kGenre;
+        if (updated.track != row.track)
+            fields |= tag::field::kTrack;
         // Refused before the file is opened: nothing of a text Windows-1252 cannot hold is
         // written, not even the fields that could be.
         if (!tag::renderTrailer(recordFor(updated)))
             return code::kBadArgument;
         return code::kOk;
     };
-    return writeRows(fs, rows, selected, katalog, tag::NoGenre::KeepFileByte, plan, observer,
-                     record);
+    return writeRows(fs, rows, selected, katalog, plan, observer, record);
 }
 
 QString failureText(const std::vector<Failure>& failures, const QString& heading,

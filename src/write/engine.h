@@ -33,6 +33,8 @@ enum class Typ {
     Genre = 5,
     Kommentarer = 6,
     Filnamn = 7,
+    /// The ID3v1.1 track number (EditorValues::track); sorvel-cli's alone.
+    Track = 8,
 };
 
 /// What the writer reports while it runs: the same status and progress as a scan.
@@ -82,9 +84,10 @@ tag::TagRecord recordFor(const browse::Row& row);
 /// reported for an empty list), a step for every row selected or not, "Sparar " + name + ".mp3"
 /// after each file written, and finally progress 0 and "Klar". A file that cannot be written
 /// (or whose new text a tag cannot hold) keeps its bytes, its row stays as it was, and the
-/// writer goes on. Every command but Typ::Genre keeps a file's own genre byte where the row
-/// shows no genre and the byte reads as none (0, 116..255), so that other programs' genres
-/// survive. `record`, when given, gets what each written file had before (see journal.h).
+/// writer goes on. Into a file's trailer only the fields of the selectors go, and of those only the
+/// ones that are to read otherwise (tag::placeTrailer()): every other byte, another program's genre
+/// or track included, stays. `record`, when given, gets what each written file had before (see
+/// journal.h). A written row reads as a listing of the file will read it.
 /// With several selectors, each file is written once with all their fields replaced.
 WriteResult spara_tag(platform::FileSystem& fs, std::span<const Typ> typs,
                       std::vector<browse::Row>& rows, const std::vector<bool>& selected,

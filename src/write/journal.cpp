@@ -208,6 +208,8 @@ QString commandLabel(Typ typ) {
             return QStringLiteral("Kommentarer");
         case Typ::Filnamn:
             return QStringLiteral("Filnamn --> tag");
+        case Typ::Track:
+            return QStringLiteral("Spår");
     }
     return {};
 }

@@ -35,16 +35,19 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
     updated.year = storedFor(editor.year, row.year);
     updated.genre = editor.genre;
     updated.comment = storedFor(editor.comment, row.comment);
-    const tag::NoGenre noGenre =
-        editor.genre == row.genre ? tag::NoGenre::KeepFileByte : tag::NoGenre::Write255;
+    // The texts that read as before keep their bytes anyway; the genre byte is written only when
+    // the chooser was changed, so that one the table does not name survives a save.
+    tag::Fields fields = tag::field::kAll & ~(tag::field::kGenre | tag::field::kTrack);
+    if (editor.genre != row.genre)
+        fields |= tag::field::kGenre;
 
     const QString ending = QStringLiteral(".mp3");
     const QString shown = browse::shownName(row);
     const QString file = browse::fileName(row);
     tag::Replaced replaced;
     tag::Check check{row.print, {}, {}};
-    if (const Code c = tag::skriv_tag(fs, katalog + file, recordFor(updated), noGenre,
-                                      record != nullptr ? &replaced : nullptr, &check);
+    if (const Code c =
+            tag::skriv_tag(fs, katalog + file, recordFor(updated), fields, &replaced, &check);
         c != code::kOk) {
         if (c == tag::kChangedOnDisk) {
             browse::setTagColumns(row, std::move(check.found));
@@ -59,6 +62,8 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
         }
         return SaveOutcome::NotSaved;
     }
+    // As a listing will read the file.
+    browse::setTagColumns(updated, tag::parseTrailer(replaced.newTrailer));
     updated.print = check.now;
     if (record != nullptr)
         recordWrite(*record, file, file, replaced);

@@ -20,7 +20,7 @@ protected:
     QStringList withoutTag() const {
         QStringList names;
         for (const Row& r : rows)
-            names << (r == Row{r.name, {}, {}, {}, {}, {}, {}, r.ending, {}} ? r.name : QString());
+            names << (r == Row{r.name, {}, {}, {}, {}, {}, {}, 0, r.ending, {}} ? r.name : QString());
         names.removeAll({});
         return names.sort(), names;
     }
@@ -53,9 +53,9 @@ TEST_F(Scan, FilesReportInTheOrderTheUserSeesAndUnreadableOnesWithoutTag) {
     EXPECT_EQ(
         rows,
         (std::vector<Row>{
-            {u"Song"_s, u"A"_s, u"T"_s, {}, {}, {}, {}, 3, {}},
-            {u"a"_s, u"Artist"_s, u"Titel"_s, u"Album"_s, u"1999"_s, u"Rock"_s, u"Kul"_s, 0, {}},
-            {u"kort"_s, {}, {}, {}, {}, {}, {}, 0, {}}}));
+            {u"Song"_s, u"A"_s, u"T"_s, {}, {}, u"Blues"_s, {}, 0, 3, {}},
+            {u"a"_s, u"Artist"_s, u"Titel"_s, u"Album"_s, u"1999"_s, u"Rock"_s, u"Kul"_s, 0, 0, {}},
+            {u"kort"_s, {}, {}, {}, {}, {}, {}, 0, 0, {}}}));
     FaultyFileSystem faulty(platform::PosixFileSystem::TailReads::Sequential);
     faulty.failOpenPath = tagged(1);  // no permission, or locked
     faulty.failReadNumber = 2;        // the medium fails under one of the others

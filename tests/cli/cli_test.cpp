@@ -23,21 +23,21 @@ struct Case {
 // and holds a newline: each line must still be one line that moves nothing.
 const char* const kOddName = "bad\xFF\nname.mp3";
 const char* const kAll =
-    "a - b\tA\tT\t\t2001\tRock\t\nx\t\t\t\t\t\t\nro\t\t\t\t\t\t\nv2\t\t\t\t\t\t\n"
-    "bad\\xFF\\nname\t\\x1B[2J\tt\\tq\\u0081\t\t\t\t\n";
+    "a - b\tA\tT\t\t2001\tRock\t\t\nx\t\t\t\t\t\t\t\nro\t\t\t\t\t\t\t\nv2\t\t\t\t\t\t\t\n"
+    "bad\\xFF\\nname\t\\x1B[2J\tt\\tq\\u0081\t\t\t\t\t\n";
 
 const Case kCases[] = {
     {"list .", 0, kAll, "", nullptr},
     {"set artist=Zed year=1999 'a - b.mp3'", 0, "", "", "a - b\tZed\tT\t\t1999\tRock\t"},
-    {"set --dry-run artist=Zed genre= 'a - b.mp3'", 0, "a - b.mp3\ta - b\tZed\tT\t\t2001\t\t\n", "",
-     nullptr},
+    {"set --dry-run artist=Zed genre= 'a - b.mp3'", 0, "a - b.mp3\ta - b\tZed\tT\t\t2001\t\t\t\n",
+     "", nullptr},
     {"names-to-tags --split 1 'a - b.mp3'", 0, "", "", "a - b\ta\tb\t\t2001\tRock\t"},
     {"names-to-tags --dry-run --json x.mp3", 0,
      "{\"file\":\"x.mp3\",\"name\":\"x\",\"artist\":\"\",\"title\":\"x\",\"album\":\"\","
-     "\"year\":\"\",\"genre\":\"\",\"comment\":\"\"}\n",
+     "\"year\":\"\",\"genre\":\"\",\"comment\":\"\",\"track\":null}\n",
      "", nullptr},
     {"tags-to-names 'a - b.mp3' x.mp3", 0, "", "", "A - T\tA\tT\t\t2001\tRock\t"},
-    {"tags-to-names --dry-run ./*.mp3", 1, "./a - b.mp3\tA - T\tA\tT\t\t2001\tRock\t\n",
+    {"tags-to-names --dry-run ./*.mp3", 1, "./a - b.mp3\tA - T\tA\tT\t\t2001\tRock\t\t\n",
      "bad\\xFF\\nname.mp3: Det filnamnet var inte bra!", nullptr},
     {"from-v2 v2.mp3 x.mp3", 0, "", "1 fil saknar ID3v2- och APEv2-tag", "v2\tVee\tTva\t\t\t\t"},
     {"set --dry-run comment=c \"$n\" x.mp3 ro.mp3 none.mp3 sub.mp3", 1, nullptr,
@@ -47,12 +47,14 @@ const Case kCases[] = {
     {"set comment=c \"$n\" ro.mp3", 1, "", "ro.mp3 (skrivskyddad",
      "bad\\xFF\\nname\t\\x1B[2J\tt\\tq\\u0081\t\t\t\tc"},
     {"set --dry-run album=Abc \"$n\"", 0,
-     "bad\\xFF\\nname.mp3\tbad\\xFF\\nname\t\\x1B[2J\tt\\tq\\u0081\tAbc\t\t\t\n", "", nullptr},
+     "bad\\xFF\\nname.mp3\tbad\\xFF\\nname\t\\x1B[2J\tt\\tq\\u0081\tAbc\t\t\t\t\n", "", nullptr},
     {"list --json . | grep bad", 0,
      "{\"name\":\"bad\\uDCFF\\nname\",\"artist\":\"\\u001B[2J\",\"title\":\"t\\tq\\u0081\","
-     "\"album\":\"\",\"year\":\"\",\"genre\":\"\",\"comment\":\"\"}\n",
+     "\"album\":\"\",\"year\":\"\",\"genre\":\"\",\"comment\":\"\",\"track\":null}\n",
      "", nullptr},
+    {"set track=9 'a - b.mp3'", 0, "", "", "a - b\tA\tT\t\t2001\tRock\t\t9"},
     {"set year=19999 x.mp3", 2, "", "högst 4 tecken", nullptr},
+    {"set track=256 x.mp3", 2, "", "Spåret är ett tal från 0 till 255: 256", nullptr},
     {"set genre=Nope x.mp3", 2, "", "Okänd genre", nullptr},
     {"set band=Zed x.mp3", 2, "", "okänt fält: band", nullptr},
     {"set artist=Zed", 2, "", "Usage", nullptr},
@@ -114,6 +116,44 @@ TEST(Cli, EachCommandOnRealFiles) {
         else
             EXPECT_TRUE(
                 run(dir, QStringLiteral("list .")).out.contains(QString::fromUtf8(c.listed)));
+    }
+}
+
+// A dry run prints exactly the rows that a listing shows after the real run, one for each file
+// whose bytes would change and none for the others: a title cut at its width with a blank at the
+// cut, Blues, a trailer appended with nothing but blanks, a v1.1 track and another program's
+// leading blank kept.
+TEST(Cli, ADryRunPrintsWhatTheListingShowsAfterTheRealRun) {
+    const char* const kCommands[] = {
+        "names-to-tags --split 1 ./*.mp3",
+        "set genre=Blues comment= ./*.mp3",
+        "set artist=Artist ./*.mp3",
+        "set track=0 ./*.mp3",
+    };
+    for (const char* command : kCommands) {
+        SCOPED_TRACE(command);
+        TempFolder dir;
+        dir.write(QStringLiteral("A - abcdefghijklmnopqrstuvwxyz123 cut.mp3"), audio(200));
+        dir.write(QStringLiteral("bare.mp3"), audio(300));
+        const QByteArray v11 = QByteArray(" Hej").leftJustified(28) + '\0' + '\x09';
+        dir.write(QStringLiteral("v11.mp3"),
+                  audio(200) + trailer("T", "Artist", "", "", v11, 0, '\0'));
+        const auto before = snapshot(dir.path());
+        const Ran dry = run(dir, QString::fromUtf8(command) + QStringLiteral(" --dry-run"));
+        EXPECT_EQ(snapshot(dir.path()), before);
+        QStringList predicted;
+        for (const QString& line : lines(dry.out))
+            predicted << line.section(u'\t', 1);
+        const Ran real = run(dir, QString::fromUtf8(command));
+        EXPECT_EQ(std::pair(dry.status, dry.err), std::pair(real.status, real.err));
+        const auto after = snapshot(dir.path());
+        QStringList listed;
+        for (const QString& line : lines(run(dir, QStringLiteral("list .")).out)) {
+            const QString file = line.section(u'\t', 0, 0) + QStringLiteral(".mp3");
+            if (after.at(file) != before.at(file))
+                listed << line;
+        }
+        EXPECT_EQ(predicted, listed);
     }
 }
 

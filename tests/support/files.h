@@ -80,7 +80,7 @@ inline QByteArray trailer(const QByteArray& title, const QByteArray& artist,
 inline QByteArray withField(QByteArray file, int at, int width, const QByteArray& text) {
     return file.replace(file.size() - 128 + at, width, text.leftJustified(width));
 }
-inline constexpr int kTitleAt = 3, kArtistAt = 33, kAlbumAt = 63, kGenreAt = 127;
+inline constexpr int kTitleAt = 3, kArtistAt = 33, kAlbumAt = 63, kCommentAt = 97, kGenreAt = 127;
 
 /// `n` bytes of audio-like filler that differs from position to position.
 inline QByteArray audio(int n) {

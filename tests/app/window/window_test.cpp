@@ -100,6 +100,25 @@ private Q_SLOTS:
         QVERIFY(t.boxes.shown.empty());
     }
 
+    // A save of the artist through the editor keeps another program's bytes of the fields left
+    // alone: a comment that begins with a blank, an ID3v1.1 track and genre byte 0, shown as Blues.
+    void aSaveKeepsTheBytesOfTheFieldsLeftAlone() {
+        WindowFixture t;
+        const QByteArray comment = QByteArray(" Hej").leftJustified(28) + '\0' + '\x09';
+        const QByteArray before = audio(400) + trailer("T", "A", "", "", comment, 0);
+        t.music.write(u"v.mp3"_s, before);
+        t.start();
+        t.click(t.row("v"));
+        QCOMPARE(t.child<QComboBox>("Combo1")->currentText(), u"Blues"_s);
+        t.type("txtArtist", u"Ny"_s);
+        t.press("cmdSpara");
+        const QByteArray after = readAll(t.path(u"v"_s));
+        QCOMPARE(after.right(31), before.right(31));
+        QCOMPARE(after, withField(before, kArtistAt, 30, "Ny"));
+        QCOMPARE(t.cell(t.row("v"), 5), u"Blues"_s);
+        QCOMPARE(t.cell(t.row("v"), 6), u"Hej"_s);
+    }
+
     // Enter, a double click on a row (not below the rows) and "Spela" play; Ctrl+Z in a field
     // takes back its typing while there is some, then the last command; Delete sends to the
     // trash unless Shift alone asks to delete for good; F5 lists again; a header click sorts;
