@@ -282,7 +282,7 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
                     tell(shown + QStringLiteral(": ") + fileops::renameMessage(f.code).text);
                     renameFailed = true;
                 } else {
-                    failures.push_back({shown, f.code, a});
+                    failures.push_back({shown, f.code, a, f.unconfirmed});
                 }
             }
         };

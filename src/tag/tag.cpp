@@ -42,6 +42,11 @@ Code place(std::span<const std::byte> tail, std::uint64_t size, const TagRecord&
     return code::kOk;
 }
 
+void unconfirmed(Check& check) {
+    check.unconfirmed = true;
+    check.now = kUnreadable;
+}
+
 void fill(Replaced* replaced, Check* check, std::span<const std::byte> tail, const Placement& p) {
     if (check != nullptr) {
         check->now = p.after;
@@ -119,6 +124,8 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
     const Code closed = guard.close();
     if (closed == code::kOk)
         fill(replaced, check, tail, p);
+    else if (check != nullptr)
+        unconfirmed(*check);
     return closed;
 }
 
@@ -187,6 +194,8 @@ void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<Writ
                 job.result = closed[c];
                 if (job.result == code::kOk)
                     fill(&job.replaced, &job.check, tails[k].tail(), plans[k]);
+                else
+                    unconfirmed(job.check);
             }
             ++c;
         }

@@ -33,6 +33,9 @@ struct Check {
     Fingerprint now;
     /// out, with kChangedOnDisk: the tag the file holds now, or none
     std::optional<TagRecord> found;
+    /// out: the trailer was written, but the file system refused it at the close (a network or
+    /// FUSE file system gone): whether the file holds it is not known, and `now` is kUnreadable.
+    bool unconfirmed = false;
 };
 
 /// What a successful skriv_tag() replaced and what it left, for a caller that may want to put the

@@ -176,7 +176,11 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                 row.print = job.check.now;
                 result.failures.push_back({std::move(file), job.result, reported});
             } else if (job.result != code::kOk) {
-                result.failures.push_back({std::move(file), job.result, reported});
+                // A write not confirmed leaves the row to be read again before the next one.
+                if (job.check.unconfirmed)
+                    row.print = job.check.now;
+                result.failures.push_back(
+                    {std::move(file), job.result, reported, job.check.unconfirmed});
             } else {
                 if (record != nullptr)
                     recordWrite(*record, job.name, job.name, job.replaced);
@@ -388,7 +392,10 @@ QString failureText(const std::vector<Failure>& failures, const QString& heading
     QString text = heading;
     const std::size_t named = std::min(failures.size(), mostNamed);
     for (std::size_t i = 0; i < named; ++i) {
-        text += u'\n' + failures[i].file + QStringLiteral(" (") + reason(failures[i].code) + u')';
+        const Failure& f = failures[i];
+        text += u'\n' + f.file + QStringLiteral(" (") +
+                (f.unconfirmed ? QStringLiteral("kanske skriven, inte bekräftad: ") : QString()) +
+                reason(f.code) + u')';
     }
     if (const std::size_t rest = failures.size() - named; rest == 1) {
         text += QStringLiteral("\n... och 1 fil till.");

@@ -53,6 +53,8 @@ struct Failure {
     QString file;         ///< the row's name + ".mp3"
     Code code;            ///< code::kBadArgument for text a tag cannot hold
     std::size_t row = 0;  ///< the row's position in the list
+    /// Written, but refused by the file system at the close: the file may hold the new tag.
+    bool unconfirmed = false;
 };
 
 struct WriteResult {

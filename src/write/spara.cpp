@@ -55,6 +55,12 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
             addFailures(messages, {{shown + ending, c}});
             return SaveOutcome::Refreshed;
         }
+        if (check.unconfirmed) {
+            // The row keeps its texts, but must be read again before the file is written.
+            row.print = check.now;
+            addFailures(messages, {{shown + ending, c, 0, true}});
+            return SaveOutcome::Refreshed;
+        }
         if (c == code::kAccess) {
             messages.push_back(readOnly());
         } else {

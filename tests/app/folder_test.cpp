@@ -334,6 +334,26 @@ TEST_F(Commands, UndoNamesTheFilesItLeftAloneAndRestoresTheOthers) {
     EXPECT_EQ(folder.row(1).artist + folder.row(10).artist, u"ANy"_s);
 }
 
+// A write that a file system gone away refuses only at the close may have reached the file: it is
+// named as not confirmed, and the next write reads the file again before it writes.
+TEST_F(Commands, AWriteRefusedAtTheCloseIsNamedAsUnconfirmedAndReadAgain) {
+    start({{u"a.mp3"_s, kGammal}});
+    FaultyFileSystem nfs(platform::PosixFileSystem::TailReads::Sequential);
+    app::Folder f({nfs, boxes, opener, drives, trash});
+    f.list(dir.path(), seen);
+    nfs.closeFailure = code::kDeviceUnavailable;
+    const QString unconfirmed =
+        u"a.mp3 (kanske skriven, inte bekräftad: enheten går inte att komma åt)"_s;
+    const Messages changed = notWritten({u"a.mp3 (ändrad sedan listan lästes)"_s});
+    EXPECT_EQ(f.writeField(Typ::Artist, {true}, {.artist = u"Ny"_s}, seen).messages,
+              notWritten({unconfirmed}));
+    EXPECT_EQ(f.save(0, shownIn(f.row(0)), u"a"_s).messages, changed);
+    EXPECT_EQ(f.row(0).artist, u"Ny"_s);
+    EXPECT_EQ(f.save(0, shownIn(f.row(0)), u"a"_s).messages, notWritten({unconfirmed}));
+    nfs.closeFailure = code::kOk;
+    EXPECT_EQ(f.writeField(Typ::Album, {true}, {.album = u"X"_s}, seen).messages, changed);
+}
+
 /// Text frames of an ID3v2 tag of `version`, from "ID=text|ID=text".
 QByteArray frames(int version, const QString& list, id3::Enc enc = id3::Enc::Latin1) {
     QByteArray body;
