@@ -177,9 +177,29 @@ public:
             return true;
         }
         while (n > 0) {
-            const std::string_view v = file_.peek(pos_, end_ - pos_);
-            if (v.empty())
+            if (pos_ >= end_)
                 return false;
+            if (pos_ < bufferAt_ || pos_ >= bufferAt_ + buffer_.size()) {
+                buffer_ = file_.at(pos_, std::min(kBuffer, end_ - pos_));
+                bufferAt_ = pos_;
+                if (buffer_.isEmpty())
+                    return false;
+            }
+            const auto from = static_cast<std::size_t>(pos_ - bufferAt_);
+            const std::string_view v(buffer_.data() + from, buffer_.size() - from);
+            if (to == nullptr) {
+                // Passed over whole where it all lies before the end of what is skipped: every
+                // zero after an 0xFF is one byte less.
+                std::size_t zeros = afterFF_ && v[0] == '\0' ? 1 : 0;
+                for (std::size_t i = 1; i < v.size(); ++i)
+                    zeros += static_cast<std::size_t>((v[i - 1] == '\xFF') & (v[i] == '\0'));
+                if (static_cast<Size>(v.size() - zeros) <= n) {
+                    n -= static_cast<Size>(v.size() - zeros);
+                    pos_ += static_cast<Size>(v.size());
+                    afterFF_ = v.back() == '\xFF';
+                    continue;
+                }
+            }
             std::size_t i = 0;
             while (i < v.size() && n > 0) {
                 if (afterFF_ && v[i] == '\0') {
@@ -210,6 +230,10 @@ private:
     Size pos_;
     Size end_;
     bool unsynchronised_;
+    // Read in larger pieces than Bytes does: an unsynchronised tag is read from end to end.
+    static constexpr Size kBuffer = 64 * 1024;
+    TagLib::ByteVector buffer_;
+    Size bufferAt_ = 0;
     bool afterFF_ = false;
 };
 
