@@ -1,12 +1,15 @@
 #include "tag/tag.h"
 #include "support/faulty_filesystem.h"
 #include "support/files.h"
+#include "support/other_tags.h"
 #include "tag/cp1252.h"
 #include "tag/genre.h"
+#include "tag/other_tags.h"
 #include "tag/utf8.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <filesystem>
 #include <numeric>
@@ -196,6 +199,13 @@ TEST(Text, Cp1252Utf8AndGenres) {
     for (const auto& [at, name] :
          {std::pair{5, "AlternRock"}, {6, "Alternative"}, {39, "Folk/Rock"}})
         EXPECT_EQ(genre_tal2(QString::fromLatin1(name)), at) << name;
+    // Another tag's genre by its number whatever name follows, or by TagLib's spelling.
+    for (const auto& [text, n] : {std::pair{"(40)Alternative Rock", 40},
+                                  {"alternative rock", 40},
+                                  {"Psychedelic", 67},
+                                  {"17", 17},
+                                  {"(116)Rock", -1}})
+        EXPECT_EQ(genreNumberOf(QString::fromLatin1(text)), n) << text;
 }
 
 // Each answer is the same from the writer of one file and from the writer of many, and no
@@ -261,4 +271,129 @@ TEST_F(Files, AFileChangedSinceItWasReadIsNotWritten) {
         EXPECT_EQ(std::tuple(readAll(p), check.now, check.found),
                   std::tuple(now, print(now), read(now)));
     }
+}
+
+namespace {
+
+// The fields of another tag as "title|artist|album|year|comment|genre|track", "-" for none.
+std::string fields(const std::optional<OtherTag>& t) {
+    if (!t)
+        return "no tag";
+    const auto f = [](const std::optional<QString>& s) { return s.value_or(u"-"_s); };
+    return QStringList{f(t->title),
+                       f(t->artist),
+                       f(t->album),
+                       f(t->year),
+                       f(t->comment),
+                       f(t->genre),
+                       QString::number(t->track)}
+        .join(u'|')
+        .toStdString();
+}
+
+QByteArray flagged(QByteArray tag, char flags) {
+    tag[5] = flags;
+    return tag;
+}
+
+// Every 0xFF followed by a zero byte, as an unsynchronising writer may put it.
+QByteArray unsynchronised(const QByteArray& b) {
+    return QByteArray(b).replace('\xFF', QByteArray("\xFF\0", 2));
+}
+
+struct OtherTagCase {
+    const char* name;
+    QByteArray bytes;
+    std::string want;
+};
+
+}  // namespace
+
+// Tags of other programs as TagLib and mutagen read them, fields that go wrong in real files.
+TEST(OtherTags, ReadAsOtherReadersReadThem) {
+    using namespace sorvel::test::id3;
+    const auto latin = [](int v, const char* id, const char* s, int n = -1) {
+        return frame(v, id, '\0' + QByteArray(s, n < 0 ? qsizetype(qstrlen(s)) : n));
+    };
+    const OtherTagCase cases[] = {
+        {.name = "2.4 frame size written as a plain integer",
+         .bytes = id3v2(4, QByteArray("TIT2\0\0\0\xC8\0\0", 10) + QByteArray("\0Titel\0", 7) +
+                               QByteArray(193, 'x') + latin(4, "TPE1", "Artist")),
+         .want = "Titel|Artist|-|-|-|-|0"},
+        {.name = "2.3 extended header flag without one",
+         .bytes = flagged(id3v2(3, latin(3, "TIT2", "Titel")), 0x40),
+         .want = "Titel|-|-|-|-|-|0"},
+        {.name = "2.4 extended header flag without one",
+         .bytes = flagged(id3v2(4, latin(4, "TIT2", "Titel")), 0x40),
+         .want = "Titel|-|-|-|-|-|0"},
+        {.name = "2.4 tag unsynchronised",
+         .bytes = flagged(id3v2(4, frame(4, "TIT2", unsynchronised(text(Enc::Utf16Bom, u"Åsa"_s)))),
+                          char(0x80)),
+         .want = "Åsa|-|-|-|-|-|0"},
+        {.name = "genre number before a name TagLib spells its own way",
+         .bytes = id3v2(3, latin(3, "TCON", "(40)Alternative Rock")),
+         .want = "-|-|-|-|-|(40)Alternative Rock|0"},
+        {.name = "frame of size zero",
+         .bytes = id3v2(3, QByteArray("TIT2\0\0\0\0\0\0", 10) + latin(3, "TPE1", "Artist")),
+         .want = "-|Artist|-|-|-|-|0"},
+        {.name = "2.4 first of several values",
+         .bytes = id3v2(4, latin(4, "TPE1", "2 Unlimited\0Ray Anita", 21)),
+         .want = "-|2 Unlimited|-|-|-|-|0"},
+        {.name = "2.3 text up to its NUL",
+         .bytes = id3v2(3, latin(3, "TALB", "Album\0Rest", 10)),
+         .want = "-|-|Album|-|-|-|0"},
+        {.name = "APEv2 tag of 131 bytes without a trailer",
+         .bytes = audio(200) + ape({{"TITLE", QString(53, u'a')}}),
+         .want = std::string(53, 'a') + "|-|-|-|-|-|0"},
+        {.name = "2.4 release time, track beyond 255",
+         .bytes = id3v2(4, latin(4, "TRCK", "256") + latin(4, "TDRL", "2001")),
+         .want = "-|-|-|2001|-|-|0"},
+        {.name = "2.3 original year and track of a count",
+         .bytes = id3v2(3, latin(3, "TORY", "1999") + latin(3, "TRCK", "7/12")),
+         .want = "-|-|-|1999|-|-|7"},
+        {.name = "2.2 track", .bytes = id3v2(2, latin(2, "TRK", "255")), .want = "-|-|-|-|-|-|255"},
+        {.name = "APEv2 track",
+         .bytes = audio(200) + ape({{"Track", u"3"_s}}),
+         .want = "-|-|-|-|-|-|3"},
+    };
+    for (const OtherTagCase& c : cases)
+        EXPECT_EQ(fields(readOtherTag(std::as_bytes(std::span(c.bytes)))), c.want) << c.name;
+}
+
+// A tag of a million tiny frames keeps one of each kind, not a million.
+TEST(OtherTags, AMillionFramesCostLittleMemory) {
+    using namespace sorvel::test::id3;
+    const QByteArray one = frame(4, "TIT2", QByteArray("\0A", 2));
+    QByteArray body;
+    body.reserve(one.size() * 1'000'000);
+    for (int i = 0; i < 1'000'000; ++i)
+        body += one;
+    const QByteArray tag = id3v2(4, body);
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const std::optional<OtherTag> read = readOtherTag(std::as_bytes(std::span(tag)));
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_EQ(fields(read), "A|-|-|-|-|-|0");
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KB more at the peak";
+}
+
+// A file is read whole or its failure told; beyond 4 GiB the tag at its start is still read (its
+// title frame longer than the file's length cut to 32 bits).
+TEST_F(Files, OtherTagsOfFilesAndTheirFailures) {
+    const QString big = dir.write(
+        u"stor.mp3"_s,
+        id3::id3v2(3, id3::frame(3, "TIT2", QByteArray("\0Stor", 5) + QByteArray(80, 0))));
+    std::filesystem::resize_file(big.toStdString(), (1ULL << 32) + 70);
+    ASSERT_EQ(::mkfifo(dir.file(u"fifo.mp3"_s).toUtf8().constData(), 0644), 0);
+    ASSERT_TRUE(QDir().mkdir(dir.file(u"mapp.mp3"_s)));
+    const auto code = [&](const QString& name) {
+        Code failure = -1;
+        readOtherTag(dir.file(name), &failure);
+        return failure;
+    };
+    EXPECT_EQ(readOtherTag(big).value_or(OtherTag{}).title, u"Stor"_s);
+    EXPECT_EQ((std::vector{code(u"stor.mp3"_s), code(u"fifo.mp3"_s), code(u"mapp.mp3"_s),
+                           code(u"borta.mp3"_s)}),
+              (std::vector{code::kOk, code::kNotRegularFile, code::kNotRegularFile,
+                           code::kFileNotFound}));
 }
