@@ -312,11 +312,14 @@ public:
           selected_(selected),
           katalog_(katalog),
           reader_(reader),
-          tags_(rows.size()) {}
+          tags_(rows.size()),
+          failures_(rows.size(), code::kOk) {}
 
-    const std::optional<tag::OtherTag>& at(std::size_t i) {
+    /// The tag of row `i`, or why its file could not be read.
+    const std::optional<tag::OtherTag>& at(std::size_t i, Code& failure) {
         if (i >= readUntil_)
             readFrom(i);
+        failure = failures_[i];
         return tags_[i];
     }
 
@@ -336,7 +339,7 @@ private:
         readUntil_ = i;
         const auto readEvery = [&](std::size_t first) {
             for (std::size_t k = first; k < which.size(); k += 2)
-                tags_[which[k]] = reader_(paths[k]);
+                tags_[which[k]] = reader_(paths[k], &failures_[which[k]]);
         };
         if (which.size() < 2) {
             readEvery(0);
@@ -357,6 +360,7 @@ private:
     const QString& katalog_;
     const OtherTagReader& reader_;
     std::vector<std::optional<tag::OtherTag>> tags_;
+    std::vector<Code> failures_;
     std::size_t readUntil_ = 0;
 };
 
@@ -368,7 +372,11 @@ WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& 
     ReadAhead ahead(rows, selected, katalog, reader);
     const Plan plan = [&](std::size_t i, const browse::Row& row, browse::Row& updated,
                           tag::Fields& fields) {
-        const std::optional<tag::OtherTag>& other = ahead.at(i);
+        Code failure = code::kOk;
+        const std::optional<tag::OtherTag>& other = ahead.at(i, failure);
+        // A file that could not be read is not one without a tag: it is named, with the reason.
+        if (failure != code::kOk)
+            return failure;
         if (!other)
             return kNothingToWrite;
         updated = importedRow(row, *other);

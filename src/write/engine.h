@@ -109,17 +109,21 @@ inline WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<brow
 /// hold are left in, for the writer to refuse.
 browse::Row importedRow(const browse::Row& row, const tag::OtherTag& other);
 
-/// Reads another program's tag of the file at a path. Called from two threads at once.
-using OtherTagReader = std::function<std::optional<tag::OtherTag>(const QString& path)>;
+/// Reads another program's tag of the file at a path, and says through `failure` why a file could
+/// not be read (code::kOk when it could). Called from two threads at once.
+using OtherTagReader =
+    std::function<std::optional<tag::OtherTag>(const QString& path, Code* failure)>;
 
 /// "Tag från ID3v2": fills the trailer of every selected file from its ID3v2 tag (else its
 /// APEv2 tag) through importedRow(), with the writer's reports, checks and row updates. A file
-/// with neither tag is left alone and counted in `nothingToWrite`; one whose new fields a
-/// trailer cannot hold is left alone and named with code::kBadArgument.
+/// with neither tag is left alone and counted in `nothingToWrite`; one that cannot be read is
+/// named with the reason, and one whose new fields a trailer cannot hold with code::kBadArgument.
 WriteResult importOtherTags(
     platform::FileSystem& fs, std::vector<browse::Row>& rows, const std::vector<bool>& selected,
     const QString& katalog, Observer& observer, Command* record = nullptr,
-    const OtherTagReader& reader = [](const QString& path) { return tag::readOtherTag(path); });
+    const OtherTagReader& reader = [](const QString& path, Code* failure) {
+        return tag::readOtherTag(path, failure);
+    });
 
 /// How many files a failure message names before it counts the rest: as many as a message box
 /// shows well.
