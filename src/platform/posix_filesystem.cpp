@@ -2,15 +2,20 @@
 #include "platform/folder_entries.h"
 #include "platform/folders.h"
 #include "platform/names.h"
+#include "platform/write_lock.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/file.h>
+
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 namespace sorvel::platform {
 namespace {
@@ -25,6 +30,48 @@ bool endsWithMp3(std::string_view name) {
 
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The descriptor `f` that ::open() answered, kept only for a regular file; else -1, with `c` the
+// reason. Only a folder refuses to be opened for writing as such.
+int keepRegular(int f, Code& c) {
+    if (f < 0) {
+        c = errno == EISDIR ? code::kNotRegularFile : codeFromErrno(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
+        c = code::kNotRegularFile;
+        ::close(f);
+        return -1;
+    }
+    return f;
+}
+
+// Opens a file to be written. A link is followed only to a regular file whose own name ends in
+// ".mp3": a link in a music folder must not get a tag written into a document, a system file or
+// anything else it leads to. The target is judged by its resolved path before it is opened, and
+// the descriptor must then be that very file, so that a link changed in between cannot slip
+// another file in.
+int openToWrite(const char* path, int flags, Code& c) {
+    const int f = ::open(path, flags | O_NOFOLLOW);
+    if (f >= 0 || errno != ELOOP)
+        return keepRegular(f, c);
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path, nullptr), &std::free);
+    struct stat target {};
+    c = code::kLinkNotMp3;
+    if (real == nullptr || !endsWithMp3(real.get()) || ::stat(real.get(), &target) != 0 ||
+        !S_ISREG(target.st_mode)) {
+        return -1;
+    }
+    const int g = keepRegular(::open(real.get(), flags | O_NOFOLLOW), c);
+    struct stat st {};
+    if (g >= 0 && (::fstat(g, &st) != 0 || !sameFile(st, target))) {
+        ::close(g);
+        c = code::kLinkNotMp3;
+        return -1;
+    }
+    return g;
 }
 
 // Whether the folder lists an entry of exactly this name. A file system that ignores case finds a
@@ -79,6 +126,26 @@ int moveOverReservation(const char* from, const char* to) {
 
 }  // namespace
 
+bool lockForWriting(int fd, bool wait) {
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;  // from 0 to the end, however far the file grows
+    for (;;) {
+        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &whole) == 0)
+            return true;
+        if (errno == EAGAIN || errno == EACCES)
+            return false;
+        if (errno != EINTR)
+            break;  // EINVAL, ENOLCK, EOPNOTSUPP: a file system without such locks
+    }
+    for (;;) {
+        if (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) == 0)
+            return true;
+        if (errno != EINTR)
+            return errno != EWOULDBLOCK;  // nor these: written without a lock, as before
+    }
+}
+
 Code PosixFileSystem::listMp3(const QString& folder, std::vector<QString>* names,
                               std::size_t& count) {
     count = 0;
@@ -102,17 +169,25 @@ Code PosixFileSystem::probeFolder(const QString& folder) {
 Code PosixFileSystem::open(const QString& path, Access access, int& fd, std::uint64_t& size) {
     fd = -1;
     size = 0;
-    QByteArray native = encodeName(path);
+    const QByteArray native = encodeName(path);
     // O_NONBLOCK: a FIFO or device that took a listed name must not stall the program.
     const int flags =
         (access == Access::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    const int f = ::open(native.constData(), flags);
+    Code c = code::kOk;
+    const int f = access == Access::Read ? keepRegular(::open(native.constData(), flags), c)
+                                         : openToWrite(native.constData(), flags, c);
     if (f < 0)
-        return codeFromErrno(errno);
+        return c;
+    if (access == Access::ReadWrite && locking_ != Locking::Later &&
+        !lockForWriting(f, locking_ == Locking::Wait)) {
+        busy_ = true;
+    }
+    // The length once the lock is held: the writer that held it before may have appended a tag.
     struct stat st {};
-    if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(f, &st) != 0) {
+        c = codeFromErrno(errno);
         ::close(f);
-        return code::kAccess;
+        return c;
     }
     fd = f;
     size = static_cast<std::uint64_t>(st.st_size);
