@@ -71,7 +71,10 @@ public:
 
     /// Renames within the file system and never replaces anything: an existing target of either
     /// kind gives code::kFileExists. A rename that changes only the letter case of a name works on
-    /// file systems that ignore case too.
+    /// file systems that ignore case too. Where the file system has neither a no-replace rename
+    /// nor hard links (exFAT, FAT), the new name is held by an empty file until the file takes it;
+    /// a process killed in between leaves that file and a hidden note, which the next listMp3()
+    /// of the folder removes.
     virtual Code rename(const QString& from, const QString& to) = 0;
     /// Removes a file for good.
     virtual Code remove(const QString& path) = 0;
@@ -104,6 +107,12 @@ public:
     virtual void writeAll(std::span<Write> writes);
     /// Closes every descriptor, each answered as close() answers it.
     virtual void closeAll(std::span<const int> fds, std::span<Code> codes);
+
+protected:
+    /// Whether listMp3() may remove what a rename of this program left behind when it was killed
+    /// half-way (see PosixFileSystem::rename()); a dry run, which changes nothing, lists without.
+    bool tidies_ = true;
+    friend class DryRunFileSystem;
 };
 
 class TailRing;
