@@ -256,8 +256,9 @@ const Case kCases[] = {
       {"fifo", "txtArtist=Ny artist", "cmdSpara", "Fel"},
       {"låst", "txtArtist=Ny artist", "cmdSpara", "Fel|Filen är skrivskyddad!"},
       {"*", "txtAlbum=Samling", "cmdAlbum",
-       "Fel|\nfifo.mp3 (|\nlåst.mp3 (skrivskyddad eller låst)|\nmapp.mp3 (|\nsnurra.mp3 (",
-       "a.mp3|b.mp3|c.mp3|verklig.data"},
+       "Fel|\nfifo.mp3 (|\nlåst.mp3 (skrivskyddad eller låst)|\nlänk.mp3 (länken pekar inte på "
+       "en MP3-fil)|\nmapp.mp3 (|\nsnurra.mp3 (",
+       "a.mp3|b.mp3|c.mp3"},
       {"mapp", "txtFilnamn=omdöpt", "cmdFilnamn", "", "mapp.mp3>omdöpt.mp3"},
       {"omdöpt", "", "Delete", "", "-omdöpt.mp3"}},
      "a|b|c|fifo|länk|låst|mapp|snurra"},
