@@ -13,6 +13,7 @@
 #include "tag/trailer.h"
 
 #include <QFile>
+#include <QHash>
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
@@ -250,23 +251,23 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
         const app::Outcome listed = folder.list(g.folder, quiet);
         for (const platform::Message& m : listed.messages)
             tell(m.text);
-        // Which argument named each selected row, for its messages and lines.
+        // Which argument named each selected row, for its messages and lines. Found by name
+        // through a table: a glob over a large folder names each of its thousands of rows.
         std::vector<std::size_t> argOf(folder.size());
         app::Folder::Selection selected(folder.size(), false);
+        QHash<QString, std::size_t> rowOf;
+        rowOf.reserve(static_cast<qsizetype>(folder.size()));
+        for (std::size_t r = 0; r < folder.size(); ++r)
+            rowOf.insert(browse::fileName(folder.rows()[r]), r);
         for (const std::size_t a : g.args) {
             const QString& path = o.paths[a];
-            const QString base = path.mid(path.lastIndexOf(u'/') + 1);
-            const auto& rows = folder.rows();
-            const auto r = std::find_if(rows.begin(), rows.end(), [&](const browse::Row& row) {
-                return browse::fileName(row) == base;
-            });
-            const QString shown = shownPath(path);
-            if (r == rows.end()) {
+            const auto r = rowOf.constFind(path.mid(path.lastIndexOf(u'/') + 1));
+            if (r == rowOf.cend()) {
                 failures.push_back(
-                    {shown, fs.exists(path) ? write::kNotMp3 : code::kFileNotFound, a});
+                    {shownPath(path), fs.exists(path) ? write::kNotMp3 : code::kFileNotFound, a});
                 continue;
             }
-            const auto i = static_cast<std::size_t>(r - rows.begin());
+            const std::size_t i = *r;
             selected[i] = true;
             argOf[i] = a;
         }

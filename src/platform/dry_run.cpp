@@ -1,11 +1,16 @@
 #include "platform/dry_run.h"
 
+#include <utility>
+
 namespace sorvel::platform {
 
 Code DryRunFileSystem::listMp3(const QString& folder, std::vector<QString>* names,
                                std::size_t& count) {
     // Listed as the disk has it: what a pretended rename did is seen through exists() alone.
-    return real_.listMp3(folder, names, count);
+    const bool tidies = std::exchange(real_.tidies_, false);
+    const Code c = real_.listMp3(folder, names, count);
+    real_.tidies_ = tidies;
+    return c;
 }
 
 bool DryRunFileSystem::exists(const QString& path) {

@@ -53,8 +53,12 @@ public:
     virtual Code probeFolder(const QString& folder);
 
     /// Opens an existing regular file and gives its length in bytes; never creates a file and never
-    /// blocks on a FIFO or device (anything but a regular file is code::kAccess). The path is taken
-    /// as it is: where "x.mp3" and "x.MP3" are two files, each is reached only by its own name.
+    /// blocks on a FIFO or device (anything but a regular file is code::kNotRegularFile). The path
+    /// is taken as it is: where "x.mp3" and "x.MP3" are two files, each is reached only by its own
+    /// name. For writing, a symbolic link is followed only to a regular file whose name ends in
+    /// ".mp3" (else code::kLinkNotMp3), and the file is locked against other writers until it is
+    /// closed: this waits while another holds it, so a caller holding other files open for
+    /// writing uses openTails() instead.
     virtual Code open(const QString& path, Access access, int& fd, std::uint64_t& size) = 0;
     /// Reads exactly buf.size() bytes at `offset`; a short file is code::kDeviceIo.
     virtual Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) = 0;
@@ -67,7 +71,10 @@ public:
 
     /// Renames within the file system and never replaces anything: an existing target of either
     /// kind gives code::kFileExists. A rename that changes only the letter case of a name works on
-    /// file systems that ignore case too.
+    /// file systems that ignore case too. Where the file system has neither a no-replace rename
+    /// nor hard links (exFAT, FAT), the new name is held by an empty file until the file takes it;
+    /// a process killed in between leaves that file and a hidden note, which the next listMp3()
+    /// of the folder removes.
     virtual Code rename(const QString& from, const QString& to) = 0;
     /// Removes a file for good.
     virtual Code remove(const QString& path) = 0;
@@ -82,9 +89,10 @@ public:
     virtual void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                            std::uint64_t minSize, std::span<FileTail> tails);
 
-    /// As readTails() with no smallest size, but opens each file for writing too and leaves it
-    /// open: `fds` gets the descriptor at the file's position exactly where its tail reads
-    /// code::kOk (-1 elsewhere), for writeAll() and closeAll().
+    /// As readTails() with no smallest size, but opens each file as open() does for writing and
+    /// leaves it open: `fds` gets the descriptor at the file's position exactly where its tail
+    /// reads code::kOk (-1 elsewhere), for writeAll() and closeAll(). Each tail is read once the
+    /// file's lock is held.
     virtual void openTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                            std::span<FileTail> tails, std::span<int> fds);
 
@@ -99,6 +107,12 @@ public:
     virtual void writeAll(std::span<Write> writes);
     /// Closes every descriptor, each answered as close() answers it.
     virtual void closeAll(std::span<const int> fds, std::span<Code> codes);
+
+protected:
+    /// Whether listMp3() may remove what a rename of this program left behind when it was killed
+    /// half-way (see PosixFileSystem::rename()); a dry run, which changes nothing, lists without.
+    bool tidies_ = true;
+    friend class DryRunFileSystem;
 };
 
 class TailRing;
@@ -147,6 +161,11 @@ protected:
     virtual int renameNoReplace(const char* from, const char* to);
 
 private:
+    /// How open() for writing takes the file's lock: waiting for it, trying it once (busy_ tells
+    /// of a file another holds, which is then open without the lock), or not at all.
+    enum class Locking { Wait, Try, Later };
+    void openTailsInOrder(const QString& folder, std::span<const QString> names, std::size_t bytes,
+                          std::span<FileTail> tails, std::span<int> fds);
     int moveNoReplace(const char* from, const char* to);
     int moveThroughTemporary(const QByteArray& src, const QByteArray& dst);
 
@@ -155,6 +174,8 @@ private:
     /// Set once the kernel refused io_uring for good; a refusal that may pass (no descriptor
     /// free) is tried again on the next call.
     bool ringRefused_ = false;
+    Locking locking_ = Locking::Wait;
+    bool busy_ = false;
 };
 
 /// Closes a descriptor when it goes out of scope.

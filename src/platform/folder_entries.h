@@ -13,8 +13,10 @@ namespace sorvel::platform {
 /// ones, "." and ".."), in the order the system lists them. `wanted(name)` picks names by their
 /// text; for each of those that is of file type `kind` (S_IFREG or S_IFDIR, links followed)
 /// `found(name)` is called. Only entries the directory does not type are looked at with a stat.
-template <class Wanted, class Found>
-Code forEachEntry(const char* folder, mode_t kind, Wanted&& wanted, Found&& found) {
+/// `hidden(name)` sees the names that begin with ".".
+template <class Wanted, class Found, class Hidden>
+Code forEachEntry(const char* folder, mode_t kind, Wanted&& wanted, Found&& found,
+                  Hidden&& hidden) {
     DIR* dir = ::opendir(folder);
     if (dir == nullptr) {
         return codeFromErrno(errno);
@@ -30,7 +32,11 @@ Code forEachEntry(const char* folder, mode_t kind, Wanted&& wanted, Found&& foun
             break;
         }
         const std::string_view name(entry->d_name);
-        if (name.front() == '.' || !wanted(name)) {
+        if (name.front() == '.') {
+            hidden(name);
+            continue;
+        }
+        if (!wanted(name)) {
             continue;
         }
         bool typed = entry->d_type == direct;
@@ -44,6 +50,11 @@ Code forEachEntry(const char* folder, mode_t kind, Wanted&& wanted, Found&& foun
     }
     ::closedir(dir);
     return result;
+}
+
+template <class Wanted, class Found>
+Code forEachEntry(const char* folder, mode_t kind, Wanted&& wanted, Found&& found) {
+    return forEachEntry(folder, kind, wanted, found, [](std::string_view) {});
 }
 
 }  // namespace sorvel::platform

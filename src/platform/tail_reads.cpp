@@ -1,7 +1,11 @@
 #include "platform/filesystem.h"
 #include "platform/tail_ring.h"
+#include "platform/write_lock.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace sorvel::platform {
 namespace {
@@ -130,21 +134,88 @@ void PosixFileSystem::readTails(const QString& folder, std::span<const QString> 
 
 void PosixFileSystem::openTails(const QString& folder, std::span<const QString> names,
                                 std::size_t bytes, std::span<FileTail> tails, std::span<int> fds) {
-    if (!overlapsReads()) {
-        FileSystem::openTails(folder, names, bytes, tails, fds);
-        return;
-    }
     std::fill(fds.begin(), fds.end(), -1);
     std::vector<std::size_t> redo;
-    if (!ring_->read(folder, names, bytes, 0, tails, redo, fds)) {
+    if (!overlapsReads()) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            redo.push_back(i);
+        }
+    } else if (!ring_->read(folder, names, bytes, 0, tails, redo, fds)) {
         ring_.reset();
         ringRefused_ = true;
     }
     // The files this call holds open may be what the process lacks descriptors for; the caller
     // learns it from code::kTooManyFiles and can try those files again once these are closed.
+    // The ring gives back a file whose lock another holds; so do these, trying each lock once.
+    locking_ = Locking::Try;
+    busy_ = false;
     for (const std::size_t i : redo) {
         FileSystem::openTails(folder, names.subspan(i, 1), bytes, tails.subspan(i, 1),
                               fds.subspan(i, 1));
+    }
+    locking_ = Locking::Wait;
+    if (!busy_) {
+        return;
+    }
+    // Waiting for one file while holding the others could wait forever on a writer that waits for
+    // one of ours: all are let go, and taken again in the one order every writer keeps.
+    for (int& fd : fds) {
+        close(std::exchange(fd, -1));
+    }
+    openTailsInOrder(folder, names, bytes, tails, fds);
+}
+
+void PosixFileSystem::openTailsInOrder(const QString& folder, std::span<const QString> names,
+                                       std::size_t bytes, std::span<FileTail> tails,
+                                       std::span<int> fds) {
+    bytes = std::min(bytes, FileTail::kCapacity);
+    struct Held {
+        dev_t dev;
+        ino_t ino;
+        std::size_t i;
+        auto operator<=>(const Held&) const = default;
+    };
+    std::vector<Held> order;
+    QString path = folder;
+    locking_ = Locking::Later;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        tails[i] = FileTail{};
+        path.truncate(folder.size());
+        path += names[i];
+        std::uint64_t size = 0;
+        tails[i].code = open(path, Access::ReadWrite, fds[i], size);
+        struct stat st {};
+        if (tails[i].code == code::kOk && ::fstat(fds[i], &st) == 0) {
+            order.push_back({st.st_dev, st.st_ino, i});
+        }
+    }
+    locking_ = Locking::Wait;
+    std::sort(order.begin(), order.end());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        // The same file twice (under two names) is locked once: its other descriptor would wait
+        // for this one.
+        if (k == 0 || order[k].dev != order[k - 1].dev || order[k].ino != order[k - 1].ino) {
+            lockForWriting(fds[order[k].i], true);
+        }
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        FileTail& t = tails[i];
+        struct stat st {};
+        if (fds[i] < 0) {
+            continue;
+        }
+        if (::fstat(fds[i], &st) != 0) {
+            t.code = codeFromErrno(errno);
+        } else {
+            t.size = static_cast<std::uint64_t>(st.st_size);
+            const std::size_t n = t.size >= bytes ? bytes : static_cast<std::size_t>(t.size);
+            t.code = n > 0 ? readAt(fds[i], t.size - n, std::span<std::byte>(t.bytes.data(), n))
+                           : code::kOk;
+            t.length = t.code == code::kOk ? n : 0;
+        }
+        if (t.code != code::kOk) {
+            close(std::exchange(fds[i], -1));
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/tail_ring.h"
 
 #include "platform/names.h"
+#include "platform/write_lock.h"
 
 #include <fcntl.h>
 #include <liburing.h>
@@ -176,7 +177,9 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
         }
         return true;
     }
-    const int access = keep.empty() ? O_RDONLY : O_RDWR;
+    // To write, a link's target must be checked first, which open() does: O_NOFOLLOW sends links
+    // back to it.
+    const int access = keep.empty() ? O_RDONLY : O_RDWR | O_NOFOLLOW;
     const unsigned openFlags = opensWaitOnServer(dir) ? IOSQE_ASYNC : 0;
     s.names.resize(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -252,7 +255,15 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                     // anything but a regular file is refused as open() refuses it.
                     struct stat st {};
                     if (::fstat(sl.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-                        t.code = code::kAccess;
+                        t.code = code::kNotRegularFile;
+                        close(slot);
+                        break;
+                    }
+                    // A file another writer holds is not waited for here, with others held:
+                    // the caller decides. Its length is known only once the lock is held.
+                    if (!keep.empty() &&
+                        (!lockForWriting(sl.fd, false) || ::fstat(sl.fd, &st) != 0)) {
+                        sl.redo = true;
                         close(slot);
                         break;
                     }

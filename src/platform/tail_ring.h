@@ -35,7 +35,8 @@ public:
     /// one. Answers false when the ring itself failed, which leaves every unfinished position
     /// in `redo`; the ring is then not to be used again.
     /// With `keep` not empty, opens for writing too and leaves each file whose tail was read in
-    /// full open, its descriptor in `keep` at its position (as FileSystem::openTails()).
+    /// full open and locked, its descriptor in `keep` at its position (as
+    /// FileSystem::openTails()); a link, and a file whose lock another holds, go to `redo`.
     bool read(const QString& folder, std::span<const QString> names, std::size_t bytes,
               std::uint64_t minSize, std::span<FileTail> tails, std::vector<std::size_t>& redo,
               std::span<int> keep = {});

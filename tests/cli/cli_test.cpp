@@ -1,5 +1,6 @@
 // The command-line program as a script runs it: the real executable on real files.
 
+#include "platform/filesystem.h"
 #include "support/files.h"
 #include "support/other_tags.h"
 
@@ -155,6 +156,72 @@ TEST(Cli, ADryRunPrintsWhatTheListingShowsAfterTheRealRun) {
         }
         EXPECT_EQ(predicted, listed);
     }
+}
+
+// A hostile folder, written and tried: a link leads only to an MP3 file, where it is written;
+// nothing else outside the folder changes, and each refused entry is named with its reason.
+TEST(Cli, LinksLeadOnlyToMp3FilesAndEachRefusalIsNamed) {
+    TempFolder dir, outside;
+    const QString notes = outside.write(QStringLiteral("notes.txt"), "text");
+    const QString song = outside.write(QStringLiteral("Song.MP3"), audio(300));
+    for (const auto& [name, to] : {std::pair{"text.mp3", notes},
+                                   {"comm.mp3", QStringLiteral("/proc/self/comm")},
+                                   {"elsewhere.mp3", song},
+                                   {"dangling.mp3", outside.file(QStringLiteral("none.mp3"))}})
+        ASSERT_EQ(::symlink(encodeName(to), encodeName(dir.file(QString::fromUtf8(name)))), 0);
+    ASSERT_EQ(::mkfifo(encodeName(dir.file(QStringLiteral("fifo.mp3"))), 0644), 0);
+    ASSERT_TRUE(QDir().mkdir(dir.file(QStringLiteral("folder.mp3"))));
+    for (const bool dry : {true, false}) {
+        const Ran r = run(dir, dry ? QStringLiteral("set --dry-run album=X -- *.mp3")
+                                   : QStringLiteral("set album=X -- *.mp3"));
+        EXPECT_EQ(r.status, 1);
+        for (const char* refused : {"text.mp3 (länken pekar inte på en MP3-fil)",
+                                    "comm.mp3 (länken pekar inte", "dangling.mp3 (ingen MP3-fil)",
+                                    "fifo.mp3 (ingen MP3-fil)", "folder.mp3 (ingen MP3-fil)"})
+            EXPECT_TRUE(r.err.contains(QString::fromUtf8(refused))) << refused << dry;
+        EXPECT_EQ(readAll(notes), "text");
+        EXPECT_EQ(readAll(song).mid(300 + kAlbumAt, 2), dry ? "" : "X ") << dry;
+    }
+}
+
+// Two writers at once: this process holds a.mp3 open to write, as another Sorvel does between its
+// read and its write, while sorvel-cli sets the album of a.mp3 and b.mp3. The program waits for
+// the file, then finds it changed since its listing and leaves it as the other writer left it.
+TEST(Cli, ASecondWriterWaitsAndRefusesWhatTheFirstChanged) {
+    TempFolder dir;
+    const QString a =
+        dir.write(QStringLiteral("a.mp3"), audio(300) + trailer("T", "A", "", "", "", 1));
+    const QString b = dir.write(QStringLiteral("b.mp3"), audio(300));
+    platform::PosixFileSystem first;
+    int fd = -1;
+    std::uint64_t size = 0;
+    ASSERT_EQ(first.open(a, platform::FileSystem::Access::ReadWrite, fd, size), code::kOk);
+    struct stat st {};
+    ASSERT_EQ(::fstat(fd, &st), 0);
+    QProcess second;
+    second.setWorkingDirectory(dir.path());
+    second.start(QStringLiteral(SORVEL_CLI), {QStringLiteral("set"), QStringLiteral("album=B"),
+                                              QStringLiteral("a.mp3"), QStringLiteral("b.mp3")});
+    // Until its lock waits behind ours ("->" in the kernel's list of locks), or it ends.
+    const QByteArray ino = ':' + QByteArray::number(static_cast<qulonglong>(st.st_ino)) + ' ';
+    const auto waits = [&] {
+        for (const QByteArray& lock : readAll(QStringLiteral("/proc/locks")).split('\n'))
+            if (lock.contains("->") && lock.contains(ino))
+                return true;
+        return false;
+    };
+    for (int i = 0; i < 3000 && !second.waitForFinished(10) && !waits(); ++i) {
+    }
+    EXPECT_EQ(second.state(), QProcess::Running) << "did not wait";
+    const QByteArray mine = audio(300) + trailer("Mitt", "A", "", "", "", 1);
+    ASSERT_EQ(first.writeAt(fd, 0, std::as_bytes(std::span(mine.constData(), mine.size()))) +
+                  first.close(fd),
+              code::kOk);
+    second.waitForFinished(-1);
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(second.readAllStandardError().contains("a.mp3 (ändrad sedan listan lästes)"));
+    EXPECT_EQ(readAll(a), mine);
+    EXPECT_EQ(readAll(b).mid(300 + kAlbumAt, 2), "B ");
 }
 
 }  // namespace

@@ -59,6 +59,59 @@ TEST_F(Files, ListingKeepsRegularVisibleMp3FilesInAnyCase) {
     EXPECT_EQ(fs.listMp3(dir.file(u"saknas"_s), &names, count), code::kFileNotFound);
 }
 
+// What a hostile folder holds under names of songs, given to each way of opening a file to write:
+// a link leads only to a regular file whose name ends in ".mp3", wherever it is; anything else is
+// refused by its reason, before any descriptor could reach it.
+TEST_F(Files, WritersOpenOnlyRegularFilesAndLinksToMp3Files) {
+    struct Entry {
+        const char* name;
+        const char* lay;  ///< what a link leads to, or "<folder>" or "<fifo>"
+        Code code;
+    };
+    const test::TempFolder outside;
+    outside.write(u"notes.txt"_s, "text");
+    outside.write(u"Song.MP3"_s, "song");
+    const Entry kEntries[] = {
+        {"text.mp3", "notes.txt", code::kLinkNotMp3},
+        {"comm.mp3", "/proc/self/comm", code::kLinkNotMp3},
+        {"elsewhere.mp3", "Song.MP3", code::kOk},
+        {"dangling.mp3", "missing.mp3", code::kLinkNotMp3},
+        {"folder.mp3", "<folder>", code::kNotRegularFile},
+        {"fifo.mp3", "<fifo>", code::kNotRegularFile},
+    };
+    std::vector<QString> names;
+    for (const Entry& e : kEntries) {
+        names.push_back(decodeName(e.name));
+        const QByteArray to = (*e.lay == '/' ? "" : encodeName(outside.path())) + e.lay;
+        ASSERT_EQ(*e.lay != '<'     ? ::symlink(to, at(e.name))
+                  : e.lay[1] == 'f' ? ::mkfifo(at(e.name), 0644)
+                                    : ::mkdir(at(e.name), 0755),
+                  0)
+            << e.name;
+    }
+    for (const auto reads :
+         {PosixFileSystem::TailReads::Overlapped, PosixFileSystem::TailReads::Sequential}) {
+        PosixFileSystem writer(reads);
+        std::vector<FileTail> tails(names.size());
+        std::vector<int> fds(names.size(), -1);
+        writer.openTails(dir.path(), names, 128, tails, fds);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            EXPECT_EQ(std::pair(tails[i].code, fds[i] >= 0),
+                      std::pair(kEntries[i].code, !kEntries[i].code))
+                << kEntries[i].name << " in a batch";
+            writer.close(fds[i]);
+        }
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            int fd = -1;
+            std::uint64_t size = 0;
+            EXPECT_EQ(writer.open(dir.file(names[i]), FileSystem::Access::ReadWrite, fd, size),
+                      kEntries[i].code)
+                << kEntries[i].name;
+            writer.close(fd);
+        }
+    }
+}
+
 // Also where the file system does not know a rename that never replaces (EINVAL, as NFS and FUSE
 // answer), and for a case-only rename that fails at its second step: two links to one file,
 // named alike but for letter case, are what a file system that ignores case shows. Those names

@@ -74,10 +74,10 @@ TEST_F(Overlap, ManyFilesInFlightWriteWhatOneFileAfterTheOtherWrites) {
     EXPECT_EQ(failures,
               u"Följande filer kunde inte skrivas:\n"
               u"borta.mp3 (finns inte)\n"
-              u"fifo.mp3 (skrivskyddad eller låst)\n"
+              u"fifo.mp3 (ingen vanlig fil)\n"
               u"krymper.mp3 (ändrad sedan listan lästes)\n"
               u"låst.mp3 (skrivskyddad eller låst)\n"
-              u"mapp.mp3 (skrivskyddad eller låst)"_s);
+              u"mapp.mp3 (ingen vanlig fil)"_s);
     // The title that would spell "APETAGEX" went in with its leading blank.
     EXPECT_EQ(files.at(u"ape.mp3"_s).right(125).left(6), QByteArray(" EXakt"));
     EXPECT_EQ(files.at(u"Stor.MP3"_s), withField(tagged, kTitleAt, 30, "EXakt"));
