@@ -251,19 +251,18 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                         break;
                     }
                     sl.fd = res;
+                    // A file another writer holds is not waited for here, with others held:
+                    // the caller decides. Its length is known only once the lock is held.
+                    if (!keep.empty() && !lockForWriting(sl.fd, false)) {
+                        sl.redo = true;
+                        close(slot);
+                        break;
+                    }
                     // The open brought the inode in, so this never waits on the medium;
                     // anything but a regular file is refused as open() refuses it.
                     struct stat st {};
                     if (::fstat(sl.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
                         t.code = code::kNotRegularFile;
-                        close(slot);
-                        break;
-                    }
-                    // A file another writer holds is not waited for here, with others held:
-                    // the caller decides. Its length is known only once the lock is held.
-                    if (!keep.empty() &&
-                        (!lockForWriting(sl.fd, false) || ::fstat(sl.fd, &st) != 0)) {
-                        sl.redo = true;
                         close(slot);
                         break;
                     }
