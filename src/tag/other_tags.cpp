@@ -192,7 +192,7 @@ public:
                 // zero after an 0xFF is one byte less.
                 std::size_t zeros = afterFF_ && v[0] == '\0' ? 1 : 0;
                 for (std::size_t i = 1; i < v.size(); ++i)
-                    zeros += static_cast<std::size_t>((v[i - 1] == '\xFF') & (v[i] == '\0'));
+                    zeros += v[i - 1] == '\xFF' && v[i] == '\0' ? 1 : 0;
                 if (static_cast<Size>(v.size() - zeros) <= n) {
                     n -= static_cast<Size>(v.size() - zeros);
                     pos_ += static_cast<Size>(v.size());
