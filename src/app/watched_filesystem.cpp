@@ -106,9 +106,10 @@ bool WatchedFileSystem::run(std::function<void()> work, std::function<void()> la
         // Helpers that are through are let go; those still in a call stay until the end.
         std::erase_if(left_, [](const auto& h) { return h->finished(); });
         try {
-            if (helper_ == nullptr)
-                helper_ = std::make_shared<Helper>();
-            helper = helper_;
+            std::shared_ptr<Helper>& mine = own() ? helper_ : side_;
+            if (mine == nullptr)
+                mine = std::make_shared<Helper>();
+            helper = mine;
         } catch (const std::system_error&) {
             // No thread to be had: the call is made here, as it was before there were helpers.
         }
@@ -122,9 +123,9 @@ bool WatchedFileSystem::run(std::function<void()> work, std::function<void()> la
         return true;
     gaveUp_ = true;
     const std::lock_guard lock(mutex_);
-    if (helper_ == helper) {
+    if (std::shared_ptr<Helper>& mine = own() ? helper_ : side_; mine == helper) {
         helper->retire();
-        left_.push_back(std::move(helper_));
+        left_.push_back(std::move(mine));
     }
     return false;
 }

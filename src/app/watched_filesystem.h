@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace sorvel::app {
@@ -69,13 +70,17 @@ private:
     /// Runs `work` on the helper and waits for it; false when it was given up (or had been).
     /// `late` runs on the helper instead of the answer being taken, when one comes after all.
     bool run(std::function<void()> work, std::function<void()> late = {});
+    bool own() const { return std::this_thread::get_id() == owner_; }
     /// Runs `work` on a helper of its own and does not wait.
     void leave(std::function<void()> work);
     platform::FileSystem& real_;
     std::chrono::milliseconds limit_;
     std::atomic<bool> gaveUp_ = false;
     mutable std::mutex mutex_;
-    std::shared_ptr<Helper> helper_;
+    // The helper of the thread that made this object, and one for calls from any other (the
+    // import reads other tags on two threads at once).
+    const std::thread::id owner_ = std::this_thread::get_id();
+    std::shared_ptr<Helper> helper_, side_;
     std::vector<std::shared_ptr<Helper>> left_;
 };
 

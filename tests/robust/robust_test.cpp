@@ -205,7 +205,10 @@ const Case kCases[] = {
     {"an exFAT stick that stops answering", K::Exfat, 16 * kMiB, kAsIs, kStickFiles,
      {{"a|m", "txtArtist=S", "stop", ""},
       {"", "", "cmdArtist", "Fel|Enhet $ROOT går inte att komma åt.|\na.mp3 (enheten går inte att "
-       "komma åt)|\nm.mp3 (enheten går inte att komma åt)"}, {"", "", "close", ""}}},
+       "komma åt)|\nm.mp3 (enheten går inte att komma åt)"},
+      {"a", "txtFilnamn=b", "cmdFilnamn",
+       "Fel|Enhet $ROOT går inte att komma åt.|\na.mp3 (enheten går inte att komma åt)"},
+      {"", "", "close", ""}}},
     {"a full disk", K::Ext4, 8 * kMiB, 0,
      {{u"har.mp3"_s, audio(300) + trailer("Gammal", "Artist", "", "", "", 1)},
       {u"kant.mp3"_s, audio(2 * kPage - 64)}},  // its trailer is written in part, then no space
