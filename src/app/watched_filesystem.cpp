@@ -17,7 +17,8 @@ class WatchedFileSystem::Helper {
 public:
     struct Job {
         std::function<void()> work, late;
-        bool done = false, abandoned = false;
+        std::atomic<bool> done = false;
+        bool abandoned = false;
     };
 
     Helper() : thread_([this] { loop(); }) {}
@@ -32,13 +33,16 @@ public:
         {
             const std::lock_guard lock(mutex_);
             jobs_.push_back(std::move(job));
+            ++posted_;
         }
         wake_.notify_one();
     }
     /// Whether `job` was done by `deadline`; if not, its answer is no longer taken.
     bool await(Job& job, std::chrono::steady_clock::time_point deadline) {
+        if (soon([&] { return job.done.load(); }))
+            return true;
         std::unique_lock lock(mutex_);
-        if (answered_.wait_until(lock, deadline, [&] { return job.done; }))
+        if (answered_.wait_until(lock, deadline, [&] { return job.done.load(); }))
             return true;
         job.abandoned = true;
         return false;
@@ -53,9 +57,29 @@ public:
     bool finished() const { return finished_; }
 
 private:
+    // Most calls take a few microseconds, and a command makes them one after the other: each side
+    // looks for the other's answer a little while before it sleeps, as waking a thread costs more
+    // than the call.
+    template <class Ready>
+    static bool soon(Ready ready) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+        while (!ready()) {
+            if (std::chrono::steady_clock::now() > until)
+                return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
     void loop() {
         std::unique_lock lock(mutex_);
         for (;;) {
+            if (jobs_.empty() && !retired_) {
+                const std::size_t seen = posted_;
+                lock.unlock();
+                soon([&] { return posted_ != seen; });
+                lock.lock();
+            }
             wake_.wait(lock, [&] { return retired_ || !jobs_.empty(); });
             if (jobs_.empty())
                 break;
@@ -81,6 +105,7 @@ private:
     std::condition_variable wake_, answered_;
     std::deque<std::shared_ptr<Job>> jobs_;
     bool retired_ = false;
+    std::atomic<std::size_t> posted_ = 0;
     std::atomic<bool> finished_ = false;
     std::thread thread_;  // last: it starts once the rest is made
 };
@@ -99,7 +124,9 @@ bool WatchedFileSystem::run(std::function<void()> work, std::function<void()> la
     if (gaveUp_)
         return false;
     const auto deadline = std::chrono::steady_clock::now() + limit_;
-    const auto job = std::make_shared<Helper::Job>(Helper::Job{std::move(work), std::move(late)});
+    const auto job = std::make_shared<Helper::Job>();
+    job->work = std::move(work);
+    job->late = std::move(late);
     std::shared_ptr<Helper> helper;
     {
         const std::lock_guard lock(mutex_);
@@ -134,7 +161,9 @@ void WatchedFileSystem::leave(std::function<void()> work) {
     const std::lock_guard lock(mutex_);
     try {
         auto helper = std::make_shared<Helper>();
-        helper->post(std::make_shared<Helper::Job>(Helper::Job{std::move(work), {}}));
+        auto job = std::make_shared<Helper::Job>();
+        job->work = std::move(work);
+        helper->post(std::move(job));
         helper->retire();
         left_.push_back(std::move(helper));
     } catch (const std::system_error&) {
