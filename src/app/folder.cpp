@@ -6,6 +6,7 @@
 #include "write/spara.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <utility>
 
 namespace sorvel::app {
@@ -107,6 +108,7 @@ Outcome Folder::list(const QString& folder, browse::StatusObserver& observer,
     if (katalog_ != shown)
         journal_.clear();
     const QString root = s_.drives.driveOf(folder).root;
+    driveRoot_ = root;
     driveFolders_[root] = folder;
 
     RowSink sink(observer, each);
@@ -169,7 +171,8 @@ Outcome Folder::importOtherTags(const Selection& selected, browse::StatusObserve
     write::WriteResult result;
     write::Command command{QStringLiteral("Tag från ID3v2"), {}};
     changeRows([&](std::vector<browse::Row>& rows) {
-        result = write::importOtherTags(s_.fs, rows, selected, katalog_, observer, &command);
+        result =
+            write::importOtherTags(s_.fs, rows, selected, katalog_, observer, &command, readOther_);
     });
     journal_.push(std::move(command));
     outcome.typingWritten = true;
@@ -205,6 +208,14 @@ Outcome Folder::undo(browse::StatusObserver& observer) {
     });
     outcome.typingWritten = true;
     write::addUndoFailures(outcome.messages, result.failures);
+    outcome.notHandled = std::move(result.failures);
+    for (write::Failure& f : outcome.notHandled) {
+        const auto shown = [&](const browse::Row& row) {
+            return browse::shownName(row) + QStringLiteral(".mp3") == f.file;
+        };
+        f.row = static_cast<std::size_t>(std::find_if(rows_.begin(), rows_.end(), shown) -
+                                         rows_.begin());
+    }
     return outcome;
 }
 
@@ -277,11 +288,17 @@ Outcome Folder::play(std::optional<std::size_t> r) {
     return outcome;
 }
 
+void Folder::markUnread(std::span<const std::size_t> rows) {
+    for (const std::size_t r : rows)
+        if (r < rows_.size())
+            rows_[r].print = tag::kUnreadable;
+}
+
 QString Folder::otherTagText(std::size_t r) const {
     if (r >= rows_.size())
         return {};
     const browse::Row& row = rows_[r];
-    const std::optional<tag::OtherTag> other = tag::readOtherTag(katalog_ + browse::fileName(row));
+    const std::optional<tag::OtherTag> other = readOther_(katalog_ + browse::fileName(row));
     if (!other)
         return {};
     QStringList shown;

@@ -20,6 +20,7 @@
 #include <map>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace sorvel::app {
@@ -73,9 +74,14 @@ public:
     explicit Folder(Services services);
 
     void setListener(RowListener* listener) { listener_ = listener; }
+    /// How otherTagText() and importOtherTags() read other programs' tags; by default straight
+    /// from the file.
+    void setOtherTagReader(write::OtherTagReader reader) { readOther_ = std::move(reader); }
 
     /// The folder listed last, ending in the separator; empty before the first listing.
     const QString& katalog() const { return katalog_; }
+    /// The root of the drive that holds it, as the drives named it when it was listed.
+    const QString& driveRoot() const { return driveRoot_; }
     const std::vector<browse::Row>& rows() const { return rows_; }
     const browse::Row& row(std::size_t r) const { return rows_[r]; }
     std::size_t size() const { return rows_.size(); }
@@ -110,7 +116,8 @@ public:
     /// Writes the editor's whole tag into row `r`'s file and, when `newBase` differs from its
     /// name and the user agrees, renames it (`cmdSpara_Click`).
     Outcome save(std::size_t r, const write::EditorValues& editor, const QString& newBase);
-    /// Takes back the newest command (`mnuAngra_Click`).
+    /// Takes back the newest command (`mnuAngra_Click`); the files it could not put back are
+    /// named in `notHandled`, with their rows where the list shows them.
     Outcome undo(browse::StatusObserver& observer);
     /// What "&Ångra" takes back, as its menu names it; empty when there is nothing.
     QString undoText() const { return journal_.undoText(); }
@@ -137,6 +144,10 @@ public:
     /// Opens row `r`'s file with the desktop's program for it (`ListView1_DblClick`).
     Outcome play(std::optional<std::size_t> r);
 
+    /// Rows whose files a command may or may not have changed: a later write looks at each file
+    /// again first, and refuses it if it is not what the row shows.
+    void markUnread(std::span<const std::size_t> rows);
+
     /// What the second status panel says of row `r`: its ID3v2 (else APEv2) artist, title and
     /// album, marked when an import would change the trailer; empty when it has neither.
     QString otherTagText(std::size_t r) const;
@@ -151,11 +162,13 @@ private:
     Services s_;
     RowListener* listener_ = nullptr;
     QString katalog_;
+    QString driveRoot_;
     std::vector<browse::Row> rows_;
     RowOrder order_;
     write::Journal journal_;
     // The folder last listed on each drive, by root: a drive change returns there.
     std::map<QString, QString> driveFolders_;
+    write::OtherTagReader readOther_ = [](const QString& path) { return tag::readOtherTag(path); };
     int split_ = 0;
     int deleteMode_ = 0;
     bool renameFailed_ = false;

@@ -56,9 +56,11 @@ constexpr double kProgressFromRight = 2230;  // progress bar's left edge from th
 frmMain::frmMain(Services services, QWidget* parent)
     : QMainWindow(parent),
       s_(services),
-      folder_({services.fs, services.boxes, services.opener, services.drives, services.trash}),
+      watched_(services.fs),
+      folder_({watched_, services.boxes, services.opener, services.drives, services.trash}),
       tw_(Twips::of(QGuiApplication::primaryScreen())) {
     initResources();
+    folder_.setOtherTagReader([this](const QString& path) { return watched_.readOtherTag(path); });
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Sorvel"));
     QIcon icon(QStringLiteral(":/sorvel/icon-48.png"));

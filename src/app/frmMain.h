@@ -3,6 +3,7 @@
 #include "app/folder.h"
 #include "app/settings.h"
 #include "app/twips.h"
+#include "app/watched_filesystem.h"
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
 #include "write/editor.h"
@@ -11,6 +12,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
+#include <functional>
 #include <vector>
 
 class QAction;
@@ -54,6 +56,10 @@ public:
     /// Start-up: notes the start time, shows the splash, fills the genre chooser and restores the
     /// settings (which scans the saved folder). The caller shows the window afterwards.
     void Form_Load();
+
+    /// Whether a call to a drive that stopped answering is still waiting: then the program must
+    /// end without destructors, which would wait for it.
+    bool leftWaiting() const { return watched_.stuck(); }
 
     /// The folder on show, for reading only: its commands are the window's to call.
     const Folder& folder() const { return folder_; }
@@ -133,6 +139,10 @@ private:
     /// Shows what a command left: its status painted, the editor's typing made part of what the
     /// fields show, the undo command, the messages one after the other, a new listing.
     void showOutcome(const Outcome& outcome);
+    /// Runs a command that writes or renames. When the drive stops answering it leaves one
+    /// message, which names the files not known to be done under `heading` (with `row`'s file, for
+    /// a command on one row), and their rows are read again before any later write.
+    Outcome watch(const std::function<Outcome()>& command, const QString& heading, int row = -1);
 
     // File operations: rename, names from tags, delete and play.
 public Q_SLOTS:
@@ -200,6 +210,7 @@ private:
     Code openFolder(const QString& folder);
 
     Services s_;
+    WatchedFileSystem watched_;
     Folder folder_;
     // The clock's reading when the window began loading, in seconds.
     double starttid_ = 0;

@@ -44,6 +44,9 @@ constexpr double kSplashSeconds = 3.0;
 // The status bar is painted at most this often while a command runs.
 constexpr qint64 kPaintEveryMs = 20;
 
+const QString kNotWritten = QStringLiteral("Följande filer kunde inte skrivas:");
+const QString kNotRenamed = QStringLiteral("Följande filer kunde inte byta namn:");
+
 QString errorText(Code c) {
     return QStringLiteral("Fel av typen %1.").arg(c);
 }
@@ -212,6 +215,7 @@ void frmMain::mnuUppdatera_Click() {
 }
 
 void frmMain::Dir1_Change() {
+    watched_.tryAgain();
     const Outcome outcome = folder_.list(Dir1->path(), *this);
     flushStatus();
     showUndoState();
@@ -461,16 +465,49 @@ void frmMain::showOutcome(const Outcome& outcome) {
         Dir1_Change();
 }
 
+Outcome frmMain::watch(const std::function<Outcome()>& command, const QString& heading, int row) {
+    watched_.tryAgain();
+    Outcome outcome = command();
+    if (!watched_.gaveUp())
+        return outcome;
+    // What the command says of its files is what it saw before the drive went silent; what it
+    // could not finish is all that is known now.
+    std::vector<write::Failure> unknown = std::move(outcome.notHandled);
+    const auto r = static_cast<std::size_t>(row);
+    if (row >= 0 && r < folder_.size() &&
+        std::none_of(unknown.begin(), unknown.end(), [&](const auto& f) { return f.row == r; })) {
+        unknown.push_back({browse::shownName(folder_.row(r)) + QStringLiteral(".mp3"),
+                           code::kDeviceUnavailable, r});
+    }
+    std::vector<std::size_t> unread;
+    for (const write::Failure& f : unknown)
+        if (f.code == code::kDeviceUnavailable)
+            unread.push_back(f.row);
+    folder_.markUnread(unread);
+    // The drive as the listing named it: asking the drives now would wait for this one again.
+    outcome.messages.clear();
+    outcome.messages.push_back(platform::error(
+        QStringLiteral("Enhet %1 går inte att komma åt.").arg(folder_.driveRoot()) +
+        (unknown.empty() ? QString() : u'\n' + write::failureText(unknown, heading))));
+    outcome.notHandled = std::move(unknown);
+    return outcome;
+}
+
 void frmMain::spara_tag(int typ) {
     if (typ < static_cast<int>(write::Typ::Artist) || typ > static_cast<int>(write::Typ::Filnamn)) {
         return;
     }
-    showOutcome(
-        folder_.writeField(static_cast<write::Typ>(typ), selectedFlags(), editorValues(), *this));
+    showOutcome(watch(
+        [&] {
+            return folder_.writeField(static_cast<write::Typ>(typ), selectedFlags(), editorValues(),
+                                      *this);
+        },
+        kNotWritten));
 }
 
 void frmMain::mnuId3v2_Click() {
-    const Outcome outcome = folder_.importOtherTags(selectedFlags(), *this);
+    const Outcome outcome =
+        watch([&] { return folder_.importOtherTags(selectedFlags(), *this); }, kNotWritten);
     ListView1_Click();  // the editor and the second panel show what was written
     showOutcome(outcome);
 }
@@ -494,7 +531,8 @@ void frmMain::showUndoState() {
 }
 
 void frmMain::mnuAngra_Click() {
-    const Outcome outcome = folder_.undo(*this);
+    const Outcome outcome = watch([&] { return folder_.undo(*this); },
+                                  QStringLiteral("Följande filer kunde inte återställas:"));
     ListView1_Click();
     showOutcome(outcome);
 }
@@ -543,24 +581,31 @@ void frmMain::mnuFilnamn2tagNr_Click(int Index) {
 
 void frmMain::cmdSpara_Click() {
     if (const int current = currentRow(); current >= 0) {
-        showOutcome(
-            folder_.save(static_cast<std::size_t>(current), editorValues(), txtFilnamn->text()));
+        showOutcome(watch(
+            [&] {
+                return folder_.save(static_cast<std::size_t>(current), editorValues(),
+                                    txtFilnamn->text());
+            },
+            kNotWritten, current));
     }
 }
 
 void frmMain::cmdFilnamn_Click() {
     if (const int current = currentRow(); current >= 0) {
-        showOutcome(folder_.rename(static_cast<std::size_t>(current), txtFilnamn->text()));
+        showOutcome(watch(
+            [&] { return folder_.rename(static_cast<std::size_t>(current), txtFilnamn->text()); },
+            kNotRenamed, current));
     }
 }
 
 void frmMain::cmdTag2Filnamn_Click() {
-    showOutcome(folder_.namesFromTags(selectedFlags()));
+    showOutcome(watch([&] { return folder_.namesFromTags(selectedFlags()); }, kNotRenamed));
 }
 
 void frmMain::mnuHogerRadera_Click() {
     const int current = currentRow();
     const std::size_t before = folder_.size();
+    watched_.tryAgain();
     const Outcome outcome = folder_.remove(
         current >= 0 ? std::optional(static_cast<std::size_t>(current)) : std::nullopt);
     if (folder_.size() < before)
@@ -590,6 +635,7 @@ void frmMain::showRowAfterRemoval(int removed) {
 
 void frmMain::ListView1_DblClick() {
     const int current = currentRow();
+    watched_.tryAgain();
     showOutcome(folder_.play(current >= 0 ? std::optional(static_cast<std::size_t>(current))
                                           : std::nullopt));
 }

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <cstdlib>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -29,5 +30,10 @@ int main(int argc, char* argv[]) {
     boxes.setOwner(&window);
     window.Form_Load();
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The settings are saved. A call still waiting for a drive that stopped answering would
+    // hold the destructors, and with them the end of the program, for as long as the drive.
+    if (window.leftWaiting())
+        std::quick_exit(status);
+    return status;
 }

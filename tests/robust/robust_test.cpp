@@ -28,6 +28,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QProcess>
+#include <condition_variable>
 #include <cstring>
 #include <thread>
 
@@ -157,7 +158,8 @@ struct Step {
     const char* select;        ///< rows clicked, "*" all of them, "" to keep the selection
     const char* typed;         ///< "field=text" into the line edits
     const char* act;           ///< a button, "Delete", "Shift+Delete", "close", "play",
-                               ///< "ro" and "rw" (the medium remounted), "churn" (see churn()) or
+                               ///< "ro" and "rw" (the medium remounted), "stop" (its daemon
+                               ///< stopped, for the rest of the case), "churn" (see churn()) or
                                ///< "meddle" (`typed` then "name=bytes" laid behind the list's back)
     const char* message;       ///< "title|what it holds|..." of the one message shown; "" none
     const char* changes = "";  ///< "a>b" moved, "-a" to the trash, "a" takes what is typed, or
@@ -198,6 +200,15 @@ const std::vector<Step> kStick = {
     {"m", "txtFilnamn=c", "cmdFilnamn", "Fel!|Ett fel av typen"},
 };
 const Case kCases[] = {
+    // A stick that stops answering in the middle of a write: the window waits for it the probe's
+    // time only, names the files it cannot vouch for, and closes at once.
+    {"an exFAT stick that stops answering", K::Exfat, 16 * kMiB, kAsIs, kStickFiles,
+     {{"a|m", "txtArtist=S", "stop", ""},
+      {"", "", "cmdArtist", "Fel|Enhet $ROOT går inte att komma åt.|\na.mp3 (enheten går inte att "
+       "komma åt)|\nm.mp3 (enheten går inte att komma åt)"},
+      {"a", "txtFilnamn=b", "cmdFilnamn",
+       "Fel|Enhet $ROOT går inte att komma åt.|\na.mp3 (enheten går inte att komma åt)"},
+      {"", "", "close", ""}}},
     {"a full disk", K::Ext4, 8 * kMiB, 0,
      {{u"har.mp3"_s, audio(300) + trailer("Gammal", "Artist", "", "", "", 1)},
       {u"kant.mp3"_s, audio(2 * kPage - 64)}},  // its trailer is written in part, then no space
@@ -392,21 +403,29 @@ void run(const Case& c) {
         lay(root + name, bytes);
     for (int i = 0; i < c.many; ++i)
         lay(root + QString::number(i).rightJustified(251, u'0') + u".mp3"_s, {});
-    t.folder.folder = root.chopped(1);  // id3.ini on the medium too
+    // id3.ini on the medium too, unless it stops answering
+    const bool stops =
+        std::ranges::any_of(c.steps, [](const Step& s) { return q(s.act) == u"stop"; });
+    if (!stops)
+        t.folder.folder = root.chopped(1);
     t.saveIni(root.chopped(1));
     platform::GioTrash gio;
-    const AsUser user;  // the user's rights, not root's
+    platform::PosixDrives drives;  // what names the stick in a message
+    const AsUser user;             // the user's rights, not root's
     for (const auto& [name, bytes] : c.files)
         if (bytes.startsWith("<000>") && !AsUser::refused(root + name))
             return qInfo("skipped: a mode of 000 does not refuse this process");
-    t.make(&gio).Form_Load();
+    t.make(&gio, stops ? &drives : nullptr).Form_Load();
     t.w->show();
     if (c.pagesLeft != kAsIs)
         fill(root, c.pagesLeft);
     QVERIFY(!*c.shows || std::ranges::is_permutation(t.names(), split(c.shows)));
     Files expected = snapshot(root);
     bool stale = false;  // the list shows what was, not what another program has made
+    // A stopped daemon is woken when the case ends, or after a while if the window waits for it.
+    std::optional<std::jthread> waker;
     for (const Step& s : c.steps) {
+        const auto began = std::chrono::steady_clock::now();
         const QString what = q(c.what) + u": "_s + q(s.act) + u' ' + q(s.select), act = q(s.act);
         const QStringList select = split(s.select);
         for (const QString& name : select) {
@@ -432,15 +451,25 @@ void run(const Case& c) {
             t.w->move(t.w->pos() + QPoint(40, 40)), t.w->close();
         else if (act == u"churn")
             churn(t);
+        else if (act == u"stop")
+            disk->signal(SIGSTOP), waker.emplace([&](const std::stop_token& stop) {
+                std::mutex m;
+                std::unique_lock lock(m);
+                std::condition_variable_any().wait_for(lock, stop, 3 * platform::kAnswerTime,
+                                                       [] { return false; });
+                disk->signal(SIGCONT);
+            });
         else if (act != u"meddle")
             t.press(s.act);
         if (act == u"close" && !*s.message)
-            QVERIFY(present(desktopHome() + u"config/sorvel/id3.ini"_s));
+            QVERIFY(present(stops ? t.iniPath() : desktopHome() + u"config/sorvel/id3.ini"_s));
+        QVERIFY2(!waker || std::chrono::steady_clock::now() - began < platform::kAnswerTime + 2s,
+                 qPrintable(what + u" waits for the stopped stick"_s));
         const auto shown = std::exchange(t.boxes.shown, {});
-        const QString said =
-            shown.empty()
-                ? QString()
-                : QString(shown[0].title + u'|' + shown[0].text).replace(t.iniPath(), u"$INI"_s);
+        const QString said = shown.empty() ? QString()
+                                           : QString(shown[0].title + u'|' + shown[0].text)
+                                                 .replace(t.iniPath(), u"$INI"_s)
+                                                 .replace(root.chopped(1), u"$ROOT"_s);
         const QStringList message = split(s.message);
         QVERIFY2(shown.size() == std::size_t(!message.isEmpty()) &&
                      (message.isEmpty() || said.startsWith(message[0] + u'|')),
@@ -449,6 +478,8 @@ void run(const Case& c) {
             QVERIFY2(said.contains(part), qPrintable(said));
         // What the step changes, and nothing else; what another program changes, the list does not
         // show.
+        if (waker)  // nothing on the stick can be looked at
+            continue;
         if (act == u"meddle")
             expected = snapshot(root), stale = true;
         Files trash = snapshot(desktopHome() + u"data/Trash/files/"_s);
