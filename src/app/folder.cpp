@@ -298,7 +298,7 @@ QString Folder::otherTagText(std::size_t r) const {
     if (r >= rows_.size())
         return {};
     const browse::Row& row = rows_[r];
-    const std::optional<tag::OtherTag> other = readOther_(katalog_ + browse::fileName(row));
+    const std::optional<tag::OtherTag> other = readOther_(katalog_ + browse::fileName(row), nullptr);
     if (!other)
         return {};
     QStringList shown;

@@ -168,7 +168,9 @@ private:
     write::Journal journal_;
     // The folder last listed on each drive, by root: a drive change returns there.
     std::map<QString, QString> driveFolders_;
-    write::OtherTagReader readOther_ = [](const QString& path) { return tag::readOtherTag(path); };
+    write::OtherTagReader readOther_ = [](const QString& path, Code* failure) {
+        return tag::readOtherTag(path, failure);
+    };
     int split_ = 0;
     int deleteMode_ = 0;
     bool renameFailed_ = false;

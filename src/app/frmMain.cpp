@@ -60,7 +60,9 @@ frmMain::frmMain(Services services, QWidget* parent)
       folder_({watched_, services.boxes, services.opener, services.drives, services.trash}),
       tw_(Twips::of(QGuiApplication::primaryScreen())) {
     initResources();
-    folder_.setOtherTagReader([this](const QString& path) { return watched_.readOtherTag(path); });
+    folder_.setOtherTagReader([this](const QString& path, Code* failure) {
+        return watched_.readOtherTag(path, failure);
+    });
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Sorvel"));
     QIcon icon(QStringLiteral(":/sorvel/icon-48.png"));

@@ -171,11 +171,19 @@ void WatchedFileSystem::leave(std::function<void()> work) {
     }
 }
 
-std::optional<tag::OtherTag> WatchedFileSystem::readOtherTag(const QString& path) {
-    auto found = std::make_shared<std::optional<tag::OtherTag>>();
-    if (!run([found, path] { *found = tag::readOtherTag(path); }))
+std::optional<tag::OtherTag> WatchedFileSystem::readOtherTag(const QString& path, Code* failure) {
+    struct Read {
+        std::optional<tag::OtherTag> found;
+        Code failure = code::kOk;
+    };
+    auto read = std::make_shared<Read>();
+    const bool answered =
+        run([read, path] { read->found = tag::readOtherTag(path, &read->failure); });
+    if (failure != nullptr)
+        *failure = answered ? read->failure : code::kDeviceUnavailable;
+    if (!answered)
         return std::nullopt;
-    return std::move(*found);
+    return std::move(read->found);
 }
 
 Code WatchedFileSystem::listMp3(const QString& folder, std::vector<QString>* names,

@@ -42,7 +42,7 @@ public:
 
     /// Another program's tag of the file at `path`, read on the helper as the other calls are;
     /// none when there is none or no answer. May be called from several threads at once.
-    std::optional<tag::OtherTag> readOtherTag(const QString& path);
+    std::optional<tag::OtherTag> readOtherTag(const QString& path, Code* failure = nullptr);
 
     Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override;
     /// Asked here, as it waits only so long by itself; an answer tries the drive again.
