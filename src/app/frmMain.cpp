@@ -10,10 +10,7 @@
 #include "app/resources.h"
 #include "app/tag_text_validator.h"
 #include "app/undo_accessible.h"
-#include "browse/scan.h"
 #include "platform/names.h"
-#include "tag/genre.h"
-#include "write/editor.h"
 
 #include <QAction>
 #include <QApplication>
@@ -186,28 +183,30 @@ void frmMain::createEditor(QWidget* area) {
     cmdFilnamn = sButton("cmdFilnamn", QString(), 8520, 120);
     cmdFilnamn->setAccessibleName(QStringLiteral("Byt filnamn"));
 
-    txtArtist =
-        field("txtArtist", QStringLiteral("Här skriver du in artistnamnet."), 30, 5520, 480, 2895);
+    txtArtist = field("txtArtist", QStringLiteral("Här skriver du in artistnamnet."),
+                      core::kTextWidth, 5520, 480, 2895);
     Label2 = label("Label2", QStringLiteral("Artist:"), txtArtist, 4800, 480, 615);
     cmdArtist = sButton("cmdArtist",
                         QStringLiteral("Spara det inskrivna artistnamnet i samtliga markerade "
                                        "filer."),
                         8520, 480);
 
-    txtTitel = field("txtTitel", QStringLiteral("Här skriver du in titel."), 30, 5520, 840, 2895);
+    txtTitel = field("txtTitel", QStringLiteral("Här skriver du in titel."), core::kTextWidth, 5520,
+                     840, 2895);
     Label3 = label("Label3", QStringLiteral("Titel:"), txtTitel, 4800, 840, 615);
     cmdTitel = sButton("cmdTitel",
                        QStringLiteral("Spara den inskrivna Titeln i samtliga markerade filer."),
                        8520, 840);
 
-    txtAlbum =
-        field("txtAlbum", QStringLiteral("Här skriver du in albumnamnet."), 30, 5520, 1200, 2895);
+    txtAlbum = field("txtAlbum", QStringLiteral("Här skriver du in albumnamnet."), core::kTextWidth,
+                     5520, 1200, 2895);
     Label4 = label("Label4", QStringLiteral("Album:"), txtAlbum, 4800, 1200, 615);
     cmdAlbum = sButton("cmdAlbum",
                        QStringLiteral("Spara det inskrivna albumnamet i samtliga markerade filer."),
                        8520, 1200);
 
-    txtAr = field("txtAr", QStringLiteral("Här skriver du in ett årtal."), 4, 5520, 1560, 855);
+    txtAr = field("txtAr", QStringLiteral("Här skriver du in ett årtal."), core::kYearWidth, 5520,
+                  1560, 855);
     Label7 = label("Label7", QStringLiteral("Årtal:"), txtAr, 4800, 1560, 615);
     cmdAr =
         sButton("cmdAr", QStringLiteral("Spara det inskrivna årtalet i smatliga markerade filer."),
@@ -224,7 +223,7 @@ void frmMain::createEditor(QWidget* area) {
                 7320, 1920);
 
     txtKommentarer = field("txtKommentarer", QStringLiteral("Här kan du skriva in kommentarer."),
-                           30, 5520, 2280, 2895);
+                           core::kTextWidth, 5520, 2280, 2895);
     Label8 = label("Label8", QStringLiteral("Kommentarer:"), txtKommentarer, 4440, 2280, 975);
     cmdKommentarer = sButton("cmdKommentarer",
                              QStringLiteral("Spara inskrivna kommentarer i samtliga markerade "

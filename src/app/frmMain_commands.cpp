@@ -9,7 +9,6 @@
 #include "app/frmSplash.h"
 #include "app/tag_text_validator.h"
 #include "platform/names.h"
-#include "tag/genre.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -212,7 +211,7 @@ void frmMain::mnuUppdatera_Click() {
 }
 
 void frmMain::Dir1_Change() {
-    const Outcome outcome = folder_.list(Dir1->path(), *this);
+    const core::Outcome outcome = folder_.list(Dir1->path(), *this);
     flushStatus();
     showUndoState();
     if (outcome.failed || folder_.size() == 0) {
@@ -294,7 +293,7 @@ std::vector<bool> frmMain::selectedFlags() const {
     return flags;
 }
 
-write::EditorValues frmMain::editorValues() const {
+core::EditorValues frmMain::editorValues() const {
     return {txtArtist->text(), txtTitel->text(),      txtAlbum->text(),
             txtAr->text(),     Combo1->currentText(), txtKommentarer->text()};
 }
@@ -350,17 +349,17 @@ void frmMain::ListView1_Click() {
     setEditorEnabled(true);
     // With rows but none current (every row deselected) the editor keeps what it shows.
     if (const int current = currentRow(); current >= 0) {
-        const browse::Row& r = model_->row(current);
+        const core::Row& r = model_->row(current);
         auto fill = [](QLineEdit* e, const QString& t) {
-            TagTextValidator::fill(*e, write::shownText(t));
+            TagTextValidator::fill(*e, core::shownText(t));
         };
         fill(txtArtist, r.artist);
         fill(txtTitel, r.title);
         fill(txtAlbum, r.album);
         fill(txtAr, r.year);
-        Combo1->setCurrentIndex(tag::genre_tal2(write::shownText(r.genre)) - 1);
+        Combo1->setCurrentIndex(core::genre_tal2(core::shownText(r.genre)) - 1);
         fill(txtKommentarer, r.comment);
-        txtFilnamn->setText(browse::shownName(r));
+        txtFilnamn->setText(core::shownName(r));
         showOtherTag();
     }
     showButtonsFor(selected);
@@ -449,7 +448,7 @@ void frmMain::connectFileCommands() {
     connect(ListView1, &QAbstractItemView::doubleClicked, this, &frmMain::ListView1_DblClick);
 }
 
-void frmMain::showOutcome(const Outcome& outcome) {
+void frmMain::showOutcome(const core::Outcome& outcome) {
     // "Klar" and the empty bar are on screen before any message waits for an answer.
     flushStatus();
     if (outcome.typingWritten)
@@ -462,15 +461,15 @@ void frmMain::showOutcome(const Outcome& outcome) {
 }
 
 void frmMain::spara_tag(int typ) {
-    if (typ < static_cast<int>(write::Typ::Artist) || typ > static_cast<int>(write::Typ::Filnamn)) {
+    if (typ < static_cast<int>(core::Typ::Artist) || typ > static_cast<int>(core::Typ::Filnamn)) {
         return;
     }
     showOutcome(
-        folder_.writeField(static_cast<write::Typ>(typ), selectedFlags(), editorValues(), *this));
+        folder_.writeField(static_cast<core::Typ>(typ), selectedFlags(), editorValues(), *this));
 }
 
 void frmMain::mnuId3v2_Click() {
-    const Outcome outcome = folder_.importOtherTags(selectedFlags(), *this);
+    const core::Outcome outcome = folder_.importOtherTags(selectedFlags(), *this);
     ListView1_Click();  // the editor and the second panel show what was written
     showOutcome(outcome);
 }
@@ -494,37 +493,37 @@ void frmMain::showUndoState() {
 }
 
 void frmMain::mnuAngra_Click() {
-    const Outcome outcome = folder_.undo(*this);
+    const core::Outcome outcome = folder_.undo(*this);
     ListView1_Click();
     showOutcome(outcome);
 }
 
 void frmMain::cmdArtist_Click() {
-    spara_tag(static_cast<int>(write::Typ::Artist));
+    spara_tag(static_cast<int>(core::Typ::Artist));
 }
 
 void frmMain::cmdTitel_Click() {
-    spara_tag(static_cast<int>(write::Typ::Titel));
+    spara_tag(static_cast<int>(core::Typ::Titel));
 }
 
 void frmMain::cmdAlbum_Click() {
-    spara_tag(static_cast<int>(write::Typ::Album));
+    spara_tag(static_cast<int>(core::Typ::Album));
 }
 
 void frmMain::cmdAr_Click() {
-    spara_tag(static_cast<int>(write::Typ::Ar));
+    spara_tag(static_cast<int>(core::Typ::Ar));
 }
 
 void frmMain::cmdGenre_Click() {
-    spara_tag(static_cast<int>(write::Typ::Genre));
+    spara_tag(static_cast<int>(core::Typ::Genre));
 }
 
 void frmMain::cmdKommentarer_Click() {
-    spara_tag(static_cast<int>(write::Typ::Kommentarer));
+    spara_tag(static_cast<int>(core::Typ::Kommentarer));
 }
 
 void frmMain::cmdFilnamn2Tag_Click() {
-    spara_tag(static_cast<int>(write::Typ::Filnamn));
+    spara_tag(static_cast<int>(core::Typ::Filnamn));
     ListView1_Click();  // the new artist and title show in the editor at once
 }
 
@@ -561,7 +560,7 @@ void frmMain::cmdTag2Filnamn_Click() {
 void frmMain::mnuHogerRadera_Click() {
     const int current = currentRow();
     const std::size_t before = folder_.size();
-    const Outcome outcome = folder_.remove(
+    const core::Outcome outcome = folder_.remove(
         current >= 0 ? std::optional(static_cast<std::size_t>(current)) : std::nullopt);
     if (folder_.size() < before)
         showRowAfterRemoval(current);

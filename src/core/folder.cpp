@@ -1,4 +1,4 @@
-#include "app/folder.h"
+#include "core/folder.h"
 
 #include "fileops/fileops.h"
 #include "platform/names.h"
@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <utility>
 
-namespace sorvel::app {
+namespace sorvel::core {
 namespace {
 
 using Answer = platform::MessageBoxes::Answer;
@@ -302,4 +302,4 @@ QString Folder::otherTagText(std::size_t r) const {
            shown.join(QStringLiteral(" – "));
 }
 
-}  // namespace sorvel::app
+}  // namespace sorvel::core

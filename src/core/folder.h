@@ -6,8 +6,8 @@
 // MessageBoxes, reports status and progress to an observer, tells a RowListener how the rows
 // change while they change, and returns what the window is left to do.
 
-#include "app/row_order.h"
 #include "browse/scan.h"
+#include "core/row_order.h"
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
 #include "write/editor.h"
@@ -22,7 +22,7 @@
 #include <span>
 #include <vector>
 
-namespace sorvel::app {
+namespace sorvel::core {
 
 /// What a command leaves for the window.
 struct Outcome {
@@ -161,4 +161,4 @@ private:
     bool renameFailed_ = false;
 };
 
-}  // namespace sorvel::app
+}  // namespace sorvel::core

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include "platform/filesystem.h"
 #include "platform/names.h"
@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-namespace sorvel::app {
+namespace sorvel::core {
 namespace {
 
 constexpr std::size_t kLineCount = 8;
@@ -457,4 +457,4 @@ QString settingsPath(const QString& programFolder) {
     return joined(joined(config, QStringLiteral("sorvel")), ini);
 }
 
-}  // namespace sorvel::app
+}  // namespace sorvel::core

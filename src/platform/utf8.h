@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QString>
 #include <cstddef>
-#include <optional>
 
-namespace sorvel::tag {
+namespace sorvel::platform {
 
 /// The one UTF-8 sequence at the start of `left` bytes, each given by `byteAt(k)` as 0..255 (or
 /// -1 for a position that stands for no byte): its length, with its code point in `cp`, or 0 when
@@ -72,11 +70,4 @@ constexpr void putUtf8(char32_t cp, Put put) {
     }
 }
 
-/// The UTF-8 reading of a stored field, or nothing when the field is to be read as
-/// Windows-1252. `stored` holds one character per byte, as decode1252() gives them. Command-line
-/// taggers running under a UTF-8 locale store their fields so ("Å" as C3 85); a field whose bytes
-/// are all valid UTF-8 and hold at least one multi-byte sequence is taken for such a field.
-/// Plain ASCII reads the same either way and answers nothing.
-std::optional<QString> utf8Reading(const QString& stored);
-
-}  // namespace sorvel::tag
+}  // namespace sorvel::platform
