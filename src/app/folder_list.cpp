@@ -1,13 +1,12 @@
 #include "app/folder_list.h"
 
-#include "platform/folders.h"
-
 #include <QHeaderView>
 #include <QKeyEvent>
 
 namespace sorvel::app {
 
-FolderList::FolderList(QWidget* parent) : QTreeView(parent) {
+FolderList::FolderList(platform::FileSystem& fs, QWidget* parent)
+    : QTreeView(parent), fs_(fs), model_(fs) {
     setModel(&model_);
     setHeaderHidden(true);
     setUniformRowHeights(true);
@@ -30,7 +29,7 @@ QString withoutEndSeparator(QString p) {
 
 Code FolderList::setPath(const QString& driveRoot, const QString& path) {
     const QString target = withoutEndSeparator(path);
-    if (const Code c = platform::checkFolder(target); c != code::kOk) {
+    if (const Code c = fs_.checkFolder(target); c != code::kOk) {
         return c;
     }
     if (model_.root() != driveRoot) {

@@ -1,7 +1,5 @@
 #include "app/folder_tree_model.h"
 
-#include "platform/folders.h"
-
 #include <QApplication>
 #include <QFont>
 #include <QLocale>
@@ -28,8 +26,9 @@ QString childPath(const QString& parent, const QString& name) {
 
 }  // namespace
 
-FolderTreeModel::FolderTreeModel(QObject* parent)
+FolderTreeModel::FolderTreeModel(platform::FileSystem& fs, QObject* parent)
     : QAbstractItemModel(parent),
+      fs_(fs),
       top_(std::make_unique<Node>()),
       collator_(QLocale(QLocale::Swedish, QLocale::Sweden)) {
     collator_.setCaseSensitivity(Qt::CaseInsensitive);
@@ -71,7 +70,7 @@ void FolderTreeModel::load(Node* node) {
     node->loaded = true;
     std::vector<QString> names;
     // A folder that cannot be listed simply shows no subfolders.
-    (void)platform::listFolders(node->path, names);
+    (void)fs_.listFolders(node->path, names);
     std::sort(names.begin(), names.end(),
               [this](const QString& a, const QString& b) { return collator_.compare(a, b) < 0; });
     if (names.empty()) {
@@ -110,7 +109,7 @@ QModelIndex FolderTreeModel::indexOfPath(const QString& path) {
         if (it == node->children.end()) {
             // A hidden folder is not listed, but it may still be asked for by its path.
             const QString p = childPath(node->path, part);
-            if (platform::checkFolder(p) != code::kOk) {
+            if (fs_.checkFolder(p) != code::kOk) {
                 return {};
             }
             beginInsertRows(indexOfNode(node), static_cast<int>(node->children.size()),

@@ -108,7 +108,7 @@ void frmMain::createControls() {
     driveLabel->setBuddy(Drive1);
     driveLabel->hide();
 
-    Dir1 = new FolderList(area);
+    Dir1 = new FolderList(s_.fs, area);
     Dir1->setObjectName(QStringLiteral("Dir1"));
     Dir1->setToolTip(QStringLiteral("Välj en katalog."));
     place(Dir1, 120, 480, 4215, 1890);

@@ -281,7 +281,8 @@ QString Folder::otherTagText(std::size_t r) const {
     if (r >= rows_.size())
         return {};
     const browse::Row& row = rows_[r];
-    const std::optional<tag::OtherTag> other = tag::readOtherTag(katalog_ + browse::fileName(row));
+    const std::optional<tag::OtherTag> other =
+        tag::readOtherTag(s_.fs, katalog_ + browse::fileName(row));
     if (!other)
         return {};
     QStringList shown;

@@ -99,6 +99,14 @@ public:
     virtual void writeAll(std::span<Write> writes);
     /// Closes every descriptor, each answered as close() answers it.
     virtual void closeAll(std::span<const int> fds, std::span<Code> codes);
+
+    /// As open() for reading, but a folder, FIFO or device is code::kNotRegularFile rather than
+    /// code::kAccess: for a reader that says why a file had nothing to read.
+    virtual Code openToRead(const QString& path, int& fd, std::uint64_t& size) = 0;
+    /// Names (not paths) of the folders directly inside `folder`, as platform::listFolders().
+    virtual Code listFolders(const QString& folder, std::vector<QString>& names) = 0;
+    /// Whether `path` names a folder that can be listed now, as platform::checkFolder().
+    virtual Code checkFolder(const QString& path) = 0;
 };
 
 class TailRing;
@@ -121,6 +129,7 @@ public:
 
     Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override;
     Code probeFolder(const QString& folder) override;
+    /// open(), readAt() and close() are plain system calls: safe from several threads at once.
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override;
     Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override;
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override;
@@ -136,6 +145,9 @@ public:
                    std::span<FileTail> tails, std::span<int> fds) override;
     void writeAll(std::span<Write> writes) override;
     void closeAll(std::span<const int> fds, std::span<Code> codes) override;
+    Code openToRead(const QString& path, int& fd, std::uint64_t& size) override;
+    Code listFolders(const QString& folder, std::vector<QString>& names) override;
+    Code checkFolder(const QString& path) override;
 
     /// Whether readTails() keeps several files in flight: asked for and granted by the kernel.
     /// Sets the ring up if that has not happened yet.

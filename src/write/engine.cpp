@@ -369,7 +369,10 @@ private:
 WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                             const std::vector<bool>& selected, const QString& katalog,
                             Observer& observer, Command* record, const OtherTagReader& reader) {
-    ReadAhead ahead(rows, selected, katalog, reader);
+    const OtherTagReader throughFs = [&fs](const QString& path, Code* failure) {
+        return tag::readOtherTag(fs, path, failure);
+    };
+    ReadAhead ahead(rows, selected, katalog, reader ? reader : throughFs);
     const Plan plan = [&](std::size_t i, const browse::Row& row, browse::Row& updated,
                           tag::Fields& fields) {
         Code failure = code::kOk;

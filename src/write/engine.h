@@ -110,7 +110,8 @@ inline WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<brow
 browse::Row importedRow(const browse::Row& row, const tag::OtherTag& other);
 
 /// Reads another program's tag of the file at a path, and says through `failure` why a file could
-/// not be read (code::kOk when it could). Called from two threads at once.
+/// not be read (code::kOk when it could). Called from two threads at once. Without one, the import
+/// reads through its file system (tag::readOtherTag()).
 using OtherTagReader =
     std::function<std::optional<tag::OtherTag>(const QString& path, Code* failure)>;
 
@@ -118,12 +119,10 @@ using OtherTagReader =
 /// APEv2 tag) through importedRow(), with the writer's reports, checks and row updates. A file
 /// with neither tag is left alone and counted in `nothingToWrite`; one that cannot be read is
 /// named with the reason, and one whose new fields a trailer cannot hold with code::kBadArgument.
-WriteResult importOtherTags(
-    platform::FileSystem& fs, std::vector<browse::Row>& rows, const std::vector<bool>& selected,
-    const QString& katalog, Observer& observer, Command* record = nullptr,
-    const OtherTagReader& reader = [](const QString& path, Code* failure) {
-        return tag::readOtherTag(path, failure);
-    });
+WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& rows,
+                            const std::vector<bool>& selected, const QString& katalog,
+                            Observer& observer, Command* record = nullptr,
+                            const OtherTagReader& reader = {});
 
 /// How many files a failure message names before it counts the rest: as many as a message box
 /// shows well.

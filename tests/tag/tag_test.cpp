@@ -388,10 +388,10 @@ TEST_F(Files, OtherTagsOfFilesAndTheirFailures) {
     ASSERT_TRUE(QDir().mkdir(dir.file(u"mapp.mp3"_s)));
     const auto code = [&](const QString& name) {
         Code failure = -1;
-        readOtherTag(dir.file(name), &failure);
+        readOtherTag(fs, dir.file(name), &failure);
         return failure;
     };
-    EXPECT_EQ(readOtherTag(big).value_or(OtherTag{}).title, u"Stor"_s);
+    EXPECT_EQ(readOtherTag(fs, big).value_or(OtherTag{}).title, u"Stor"_s);
     EXPECT_EQ((std::vector{code(u"stor.mp3"_s), code(u"fifo.mp3"_s), code(u"mapp.mp3"_s),
                            code(u"borta.mp3"_s)}),
               (std::vector{code::kOk, code::kNotRegularFile, code::kNotRegularFile,
