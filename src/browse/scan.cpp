@@ -6,7 +6,6 @@
 #include "tag/utf8.h"
 
 #include <algorithm>
-#include <climits>
 #include <span>
 #include <vector>
 
@@ -59,10 +58,6 @@ QString shownName(const Row& row) {
 }
 
 namespace {
-
-int clampToInt(std::size_t n) {
-    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
-}
 
 // Files whose ends are read in one go before their rows are made. Large enough that the reads
 // in flight rarely run dry at the end of a chunk; small enough that the rows of a large folder

@@ -5,7 +5,6 @@
 
 #include <QStringList>
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <functional>
 #include <system_error>
@@ -14,10 +13,6 @@
 
 namespace sorvel::write {
 namespace {
-
-int clampToInt(std::size_t n) {
-    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
-}
 
 QString trimBlanks(const QString& s) {
     qsizetype begin = 0;
@@ -69,10 +64,6 @@ QString reason(Code c) {
             return QStringLiteral("fel av typen %1").arg(c);
     }
 }
-
-// Files handed to the file system at a time: enough to keep a slow medium busy, few enough that
-// the progress moves on smoothly and the descriptors they hold stay well within a process's share.
-constexpr std::size_t kBatch = 128;
 
 }  // namespace
 
@@ -138,7 +129,7 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
     }
     // A maximum of 0 would turn the progress bar into a busy indicator.
     if (!rows.empty())
-        observer.setProgressMax(clampToInt(rows.size()));
+        observer.setProgressMax(browse::clampToInt(rows.size()));
     observer.setProgress(0);
     const QString ending = QStringLiteral(".mp3");
     const QString sparar = QStringLiteral("Sparar ");
@@ -154,7 +145,7 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
     auto report = [&](std::size_t end) {
         std::size_t j = 0;
         for (; reported < end; ++reported) {
-            observer.setProgress(clampToInt(reported + 1));
+            observer.setProgress(browse::clampToInt(reported + 1));
             if (nextRefused < refused.size() && refused[nextRefused].first == reported) {
                 const Code why = refused[nextRefused++].second;
                 if (why == kNothingToWrite)
@@ -215,7 +206,7 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                         {},
                         {row.print, {}, {}}});
         rowOf.push_back(i);
-        if (jobs.size() == kBatch) {
+        if (jobs.size() == tag::kBatch) {
             tag::skriv_tags(fs, katalog, jobs);
             report(i + 1);
         }

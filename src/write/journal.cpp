@@ -5,7 +5,6 @@
 #include <QHash>
 #include <QSet>
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 namespace sorvel::write {
@@ -27,10 +26,6 @@ std::size_t bytesOf(const Command& c) {
         n += static_cast<std::size_t>(f.nameBefore.size() + f.nameAfter.size()) * 2;
     }
     return n;
-}
-
-int clampToInt(std::size_t n) {
-    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
 
 // Whether a file of `size` bytes whose last f.newTailSize bytes are `tail` is as the command left
@@ -90,9 +85,6 @@ Code restore(platform::FileSystem& fs, const QString& katalog, const FileChange&
     return guard.close();
 }
 
-// Files put back at a time: each holds a descriptor from its open to its close, as in the writer.
-constexpr std::size_t kBatch = 128;
-
 // Only a tag write under an unchanged name goes into a batch: a rename may free or take a name
 // that another change of the command needs, so those keep their place one after the other.
 bool batchable(const FileChange& f) {
@@ -104,12 +96,6 @@ struct Batch {
     std::vector<const FileChange*> changes;
     std::vector<Code> codes;  // the answer restore() gives, at the change's position
     std::vector<QString> names;
-    std::vector<platform::FileTail> tails;
-    std::vector<int> fds;
-    std::vector<platform::FileSystem::Write> writes;
-    std::vector<std::size_t> written;  // the change of each write
-    std::vector<Code> closed;
-    std::vector<std::size_t> again;
 
     void clear() {
         changes.clear();
@@ -120,64 +106,34 @@ struct Batch {
 // restore() for each of b.changes, tag writes of distinct names, with the same answers and bytes,
 // but with the files opened and read together, written together and closed together.
 void restoreAll(platform::FileSystem& fs, const QString& katalog, Batch& b) {
-    const std::size_t n = b.changes.size();
-    b.codes.assign(n, code::kOk);
-    b.tails.resize(n);
-    b.fds.resize(n);
-    // As in restore(), the check is made on bytes read through the descriptor that writes.
-    fs.openTails(katalog, b.names, tag::kTrailerSize, b.tails, b.fds);
-    b.writes.clear();
-    b.written.clear();
-    b.again.clear();
-    for (std::size_t k = 0; k < n; ++k) {
-        const FileChange& f = *b.changes[k];
-        const platform::FileTail& t = b.tails[k];
-        Code& c = b.codes[k];
-        if (t.code == code::kTooManyFiles) {
-            b.again.push_back(k);  // once this batch has given its descriptors back
-            continue;
-        }
-        if (t.code != code::kOk) {
-            // A read that failed leaves the length the open found, and one by one a length other
-            // than the command left is found before any read is made.
-            const bool opened = t.size != 0;
-            c = opened && t.size != f.newLength ? kChangedSince : t.code;
-            continue;
-        }
-        if (!asLeft(t.size, t.tail().last(std::min(t.length, f.newTailSize)), f)) {
-            c = kChangedSince;
-            continue;
-        }
-        if (f.hadTrailer) {
-            b.writes.push_back({b.fds[k], t.size - tag::kTrailerSize, f.oldTrailer});
-            b.written.push_back(k);
-        } else {
-            c = fs.truncate(b.fds[k], f.oldLength);
-        }
-    }
-    fs.writeAll(b.writes);
-    for (std::size_t w = 0; w < b.writes.size(); ++w) {
-        if (b.writes[w].code != code::kOk) {
-            // The file keeps what the command left and may be tried again.
-            const FileChange& f = *b.changes[b.written[w]];
-            fs.writeAt(b.writes[w].fd, b.writes[w].offset, f.newTail);
-            b.codes[b.written[w]] = b.writes[w].code;
-        }
-    }
-    // A file system may refuse what was written only at the close (NFS).
-    std::erase(b.fds, -1);
-    b.closed.resize(b.fds.size());
-    fs.closeAll(b.fds, b.closed);
-    std::size_t closed = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (b.tails[k].code != code::kOk)
-            continue;
-        if (b.codes[k] == code::kOk)
-            b.codes[k] = b.closed[closed];
-        ++closed;
-    }
-    for (const std::size_t k : b.again)
-        b.codes[k] = restore(fs, katalog, *b.changes[k]);
+    const tag::BatchSteps steps{
+        // As in restore(), the check is made on bytes read through the descriptor that writes.
+        .plan =
+            [&](std::size_t k, const platform::FileTail& t, tag::BatchSteps::Write& write) {
+                const FileChange& f = *b.changes[k];
+                if (t.code != code::kOk) {
+                    // A read that failed leaves the length the open found, and one by one a length
+                    // other than the command left is found before any read is made.
+                    const bool opened = t.size != 0;
+                    return opened && t.size != f.newLength ? kChangedSince : t.code;
+                }
+                if (!asLeft(t.size, t.tail().last(std::min(t.length, f.newTailSize)), f))
+                    return kChangedSince;
+                if (!f.hadTrailer)
+                    return fs.truncate(write.fd, f.oldLength);
+                write.offset = t.size - tag::kTrailerSize;
+                write.data = f.oldTrailer;
+                return code::kOk;
+            },
+        // The file keeps what the command left and may be tried again.
+        .rollBack =
+            [&](std::size_t k, const tag::BatchSteps::Write& write) {
+                fs.writeAt(write.fd, write.offset, b.changes[k]->newTail);
+            },
+        .closed = {},
+        .alone = [&](std::size_t k) { return restore(fs, katalog, *b.changes[k]); },
+    };
+    tag::writeBatch(fs, katalog, b.names, tag::kTrailerSize, steps, b.codes);
 }
 
 void showRestored(browse::Row& row, const FileChange& f) {
@@ -303,12 +259,12 @@ UndoResult Journal::undo(platform::FileSystem& fs, const QString& katalog,
         rowOf.insert(browse::fileName(rows[i]), i);
 
     const std::size_t n = command.files.size();
-    observer.setProgressMax(clampToInt(n));
+    observer.setProgressMax(browse::clampToInt(n));
     observer.setProgress(0);
     const QString aterstaller = QStringLiteral("Återställer ");
     auto report = [&](std::size_t k, Code c) {
         const FileChange& f = command.files[k];
-        observer.setProgress(clampToInt(n - k));
+        observer.setProgress(browse::clampToInt(n - k));
         if (c != code::kOk) {
             result.failures.push_back({shown(f.nameAfter), c});
             return;
@@ -337,7 +293,7 @@ UndoResult Journal::undo(platform::FileSystem& fs, const QString& katalog,
         inBatch.clear();
         // A name met twice is one file written twice: its older write is checked only once the
         // newer is put back, in the next batch.
-        for (; k > 0 && batch.changes.size() < kBatch && batchable(command.files[k - 1]) &&
+        for (; k > 0 && batch.changes.size() < tag::kBatch && batchable(command.files[k - 1]) &&
                !inBatch.contains(command.files[k - 1].nameAfter);
              --k) {
             batch.changes.push_back(&command.files[k - 1]);
