@@ -44,7 +44,9 @@ constexpr double kSplashSeconds = 3.0;
 constexpr qint64 kPaintEveryMs = 20;
 
 QString errorText(Code c) {
-    return QStringLiteral("Fel av typen %1.").arg(c);
+    QString text = reason(c, Naming::Number);
+    text[0] = text[0].toUpper();
+    return text + u'.';
 }
 
 QString homeFolder() {

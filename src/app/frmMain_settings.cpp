@@ -223,9 +223,8 @@ void frmMain::saveSettingsOnce() {
     if (const Code c = core::saveSettings(path, st); c != code::kOk) {
         // Shutdown goes on; the user learns why the next start will not look like this one.
         s_.boxes.show(QStringLiteral("Fel"),
-                      QStringLiteral("Inställningarna kunde inte sparas i %1 (fel av typen %2).")
-                          .arg(path)
-                          .arg(c),
+                      QStringLiteral("Inställningarna kunde inte sparas i %1 (%2).")
+                          .arg(path, reason(c, Naming::Number)),
                       Icon::Critical, Buttons::Ok);
     }
 }

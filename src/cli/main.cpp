@@ -260,7 +260,7 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
             const QString shown = shownPath(path);
             if (r == rows.end()) {
                 failures.push_back(
-                    {shown, fs.exists(path) ? core::kNotMp3 : code::kFileNotFound, a});
+                    {shown, fs.exists(path) ? code::kNotMp3 : code::kFileNotFound, a});
                 continue;
             }
             const auto i = static_cast<std::size_t>(r - rows.begin());

@@ -118,8 +118,8 @@ Outcome Folder::list(const QString& folder, browse::StatusObserver& observer,
     if (c == code::kOk)
         return outcome;
     // The folder went away or became unreadable while it was shown.
-    const QString text =
-        QStringLiteral("Katalogen %1 går inte att läsa (fel av typen %2).").arg(katalog_).arg(c);
+    const QString text = QStringLiteral("Katalogen %1 går inte att läsa (%2).")
+                             .arg(katalog_, reason(c, Naming::Number));
     observer.setStatus(text);
     if (c != code::kDeviceUnavailable)
         outcome.messages.push_back(platform::error(text));

@@ -28,7 +28,6 @@ using write::addImportOutcome;
 using write::dropUnholdable;
 using write::EditorValues;
 using write::Failure;
-using write::kNotMp3;
 using write::Typ;
 
 /// How many characters the title, artist, album and comment fields hold, and the year's.

@@ -198,7 +198,7 @@ namespace sorvel::platform {
 /// Checks a new base name (without ".mp3") before a rename: code::kBadFileName for an empty name,
 /// a name beginning with "." (this platform would hide the file), one holding any of
 /// " ? * / \ : < > | or a control character (C0, DEL or C1), or one whose file name (with ".mp3")
-/// exceeds 255 bytes as the file system stores it; code::kAccess for the reserved device names CON,
+/// exceeds 255 bytes as the file system stores it; code::kReservedName for the device names CON,
 /// AUX, COM1-COM4, LPT1-LPT3, PRN and NUL, which other systems refuse. code::kOk otherwise.
 Code checkNewName(const QString& base);
 

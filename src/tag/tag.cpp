@@ -34,7 +34,7 @@ bool unchanged(std::span<const std::byte> tail, std::uint64_t size, Check* check
 Code place(std::span<const std::byte> tail, std::uint64_t size, const TagRecord& tag, Fields fields,
            Check* check, Placement& p) {
     if (!unchanged(tail, size, check))
-        return kChangedOnDisk;
+        return code::kChangedOnDisk;
     auto placed = placeTrailer(tail, size, tag, fields);
     if (!placed)
         return code::kBadArgument;

@@ -24,9 +24,8 @@ std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path);
 /// and files of kMinTaggedSize bytes or more.
 std::optional<TagRecord> tagOfTail(const platform::FileTail& tail);
 
-/// The answer of a writer for a file that no longer holds what its caller read from it: nothing
-/// was written.
-inline constexpr Code kChangedOnDisk = -2;
+/// A writer answers code::kChangedOnDisk for a file that no longer holds what its caller read
+/// from it: nothing was written.
 
 /// The check a writer makes, on the bytes it reads before it writes, that the file still holds
 /// what the caller's copy of its fields was read from.

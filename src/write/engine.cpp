@@ -24,47 +24,6 @@ QString trimBlanks(const QString& s) {
     return s.mid(begin, end - begin);
 }
 
-QString reason(Code c) {
-    switch (c) {
-        case code::kAccess:
-            return QStringLiteral("skrivskyddad eller låst");
-        case code::kFileNotFound:
-        case code::kPathNotFound:
-            return QStringLiteral("finns inte");
-        case code::kBadArgument:
-            return QStringLiteral("tecken som en tagg inte kan lagra");
-        case code::kDiskFull:
-            return QStringLiteral("disken är full");
-        case code::kFileExists:
-            return QStringLiteral("namnet är upptaget");
-        case kChangedSince:
-            return QStringLiteral("ändrad sedan dess");
-        case tag::kChangedOnDisk:
-            return QStringLiteral("ändrad sedan listan lästes");
-        case kNotMp3:
-            return QStringLiteral("ingen MP3-fil");
-        case code::kBadFileName:
-            return QStringLiteral("ogiltigt filnamn");
-        case code::kDeviceIo:
-            return QStringLiteral("läs- eller skrivfel på enheten");
-        case code::kTooManyFiles:
-            return QStringLiteral("för många öppna filer");
-        case code::kDeviceUnavailable:
-            return QStringLiteral("enheten går inte att komma åt");
-        case code::kCrossDevice:
-            return QStringLiteral("på en annan enhet");
-        case code::kNotRegularFile:
-            return QStringLiteral("ingen vanlig fil");
-        case code::kLinkNotMp3:
-            return QStringLiteral("länken pekar inte på en MP3-fil");
-        default:
-            // What the system calls the failure, in the user's language where it has one.
-            if (c > code::kOtherBase)
-                return QString::fromLocal8Bit(std::strerror(c - code::kOtherBase));
-            return QStringLiteral("fel av typen %1").arg(c);
-    }
-}
-
 }  // namespace
 
 ArtistTitle splitFileName(const QString& name, int fil2tagNr) {
@@ -112,9 +71,6 @@ namespace {
 using Plan = std::function<Code(std::size_t i, const browse::Row& row, browse::Row& updated,
                                 tag::Fields& fields)>;
 
-/// The answer of a Plan for a file that has nothing to write and is counted, not named.
-constexpr Code kNothingToWrite = -3;
-
 /// The loop every writing command shares: plans each selected row, hands the files to the file
 /// system a batch at a time, then reports and updates the rows in list order.
 WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
@@ -148,7 +104,7 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
             observer.setProgress(browse::clampToInt(reported + 1));
             if (nextRefused < refused.size() && refused[nextRefused].first == reported) {
                 const Code why = refused[nextRefused++].second;
-                if (why == kNothingToWrite)
+                if (why == code::kNothingToWrite)
                     ++result.nothingToWrite;
                 else
                     result.failures.push_back(
@@ -160,7 +116,7 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
             tag::WriteJob& job = jobs[j];
             browse::Row& row = rows[reported];
             QString file = browse::shownName(row) + ending;
-            if (job.result == tag::kChangedOnDisk) {
+            if (job.result == code::kChangedOnDisk) {
                 // Another program wrote the file since it was listed: the row shows it as it is
                 // now, and the next command writes from that.
                 browse::setTagColumns(row, std::move(job.check.found));
@@ -372,7 +328,7 @@ WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& 
         if (failure != code::kOk)
             return failure;
         if (!other)
-            return kNothingToWrite;
+            return code::kNothingToWrite;
         updated = importedRow(row, *other);
         // A text the other tag lacks is the row's own and reads as it did, so it keeps its bytes.
         fields = tag::field::kAll & ~(tag::field::kGenre | tag::field::kTrack);

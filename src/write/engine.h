@@ -40,12 +40,6 @@ enum class Typ {
 /// What the writer reports while it runs: the same status and progress as a scan.
 using Observer = browse::StatusObserver;
 
-/// The reason given for a file that undo left alone because it changed after the command.
-inline constexpr Code kChangedSince = -1;
-/// The reason given for a file named to a command that its folder does not list as an MP3 file
-/// (another ending, a folder, a hidden file).
-inline constexpr Code kNotMp3 = -4;
-
 struct Command;
 
 /// A selected file that was left as it was.

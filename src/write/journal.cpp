@@ -38,12 +38,12 @@ bool asLeft(std::uint64_t size, std::span<const std::byte> tail, const FileChang
 // Whether the open file is still as the command left it.
 Code checkUnchanged(platform::FileSystem& fs, int fd, std::uint64_t size, const FileChange& f) {
     if (size != f.newLength)
-        return kChangedSince;
+        return code::kChangedSince;
     tag::Trailer now{};
     const std::span<std::byte> tail(now.data(), f.newTailSize);
     if (const Code c = fs.readAt(fd, size - f.newTailSize, tail); c != code::kOk)
         return c;
-    return asLeft(size, tail, f) ? code::kOk : kChangedSince;
+    return asLeft(size, tail, f) ? code::kOk : code::kChangedSince;
 }
 
 // Puts one file back. The descriptor opened under the name the command left stays on the same
@@ -115,10 +115,10 @@ void restoreAll(platform::FileSystem& fs, const QString& katalog, Batch& b) {
                     // A read that failed leaves the length the open found, and one by one a length
                     // other than the command left is found before any read is made.
                     const bool opened = t.size != 0;
-                    return opened && t.size != f.newLength ? kChangedSince : t.code;
+                    return opened && t.size != f.newLength ? code::kChangedSince : t.code;
                 }
                 if (!asLeft(t.size, t.tail().last(std::min(t.length, f.newTailSize)), f))
-                    return kChangedSince;
+                    return code::kChangedSince;
                 if (!f.hadTrailer)
                     return fs.truncate(write.fd, f.oldLength);
                 write.offset = t.size - tag::kTrailerSize;

@@ -14,12 +14,10 @@ platform::Message readOnly() {
     return platform::error(QStringLiteral("Filen är skrivskyddad!"));
 }
 
-platform::Message renameFailure(Code c, const QString& newBase) {
-    // A reserved device name is refused with the access code too, but it is the name that is at
-    // fault, and the rename procedure's message for that code says so.
-    if (c == code::kAccess && platform::checkNewName(newBase) != code::kAccess)
-        return readOnly();
-    return fileops::renameMessage(c);
+// A file the system would not rename is as good as read-only to the user; a reserved device name
+// is the name's fault, and the rename procedure's message says so.
+platform::Message renameFailure(Code c) {
+    return c == code::kAccess ? readOnly() : fileops::renameMessage(c);
 }
 
 }  // namespace
@@ -49,7 +47,7 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
     if (const Code c =
             tag::skriv_tag(fs, katalog + file, recordFor(updated), fields, &replaced, &check);
         c != code::kOk) {
-        if (c == tag::kChangedOnDisk) {
+        if (c == code::kChangedOnDisk) {
             browse::setTagColumns(row, std::move(check.found));
             row.print = check.now;
             addFailures(messages, {{shown + ending, c}});
@@ -83,7 +81,7 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
                        Boxes::Icon::None, Boxes::Buttons::OkCancel);
         if (answer == Boxes::Answer::Ok) {
             if (const Code c = platform::renameMp3(fs, katalog, file, txtFilnamn); c != code::kOk) {
-                messages.push_back(renameFailure(c, txtFilnamn));
+                messages.push_back(renameFailure(c));
             } else {
                 const QString renamed = txtFilnamn + ending;
                 if (record != nullptr)

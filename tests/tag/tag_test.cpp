@@ -267,7 +267,7 @@ TEST_F(Files, AFileChangedSinceItWasReadIsNotWritten) {
           {audio(10), audio(11)}}) {
         Check check{print(before), {}, {}};
         const QString p = dir.write(u"a.mp3"_s, now);
-        EXPECT_EQ(skriv_tag(fs, p, {}, field::kAll, nullptr, &check), kChangedOnDisk);
+        EXPECT_EQ(skriv_tag(fs, p, {}, field::kAll, nullptr, &check), code::kChangedOnDisk);
         EXPECT_EQ(std::tuple(readAll(p), check.now, check.found),
                   std::tuple(now, print(now), read(now)));
     }
