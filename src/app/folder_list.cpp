@@ -1,5 +1,7 @@
 #include "app/folder_list.h"
 
+#include "platform/names.h"
+
 #include <QHeaderView>
 #include <QKeyEvent>
 
@@ -20,7 +22,7 @@ FolderList::FolderList(platform::FileSystem& fs, QWidget* parent)
 
 namespace {
 QString withoutEndSeparator(QString p) {
-    while (p.size() > 1 && p.endsWith(u'/')) {
+    while (p.size() > 1 && p.endsWith(platform::nativeSeparator())) {
         p.chop(1);
     }
     return p;

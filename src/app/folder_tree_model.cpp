@@ -1,5 +1,8 @@
 #include "app/folder_tree_model.h"
 
+#include "platform/folders.h"
+#include "platform/names.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QLocale>
@@ -21,7 +24,7 @@ struct FolderTreeModel::Node {
 namespace {
 
 QString childPath(const QString& parent, const QString& name) {
-    return parent.endsWith(u'/') ? parent + name : parent + u'/' + name;
+    return platform::joinPath(parent, name);
 }
 
 }  // namespace
@@ -96,12 +99,12 @@ QModelIndex FolderTreeModel::indexOfPath(const QString& path) {
     if (rootPath.isEmpty()) {
         return {};
     }
-    if (path != rootPath &&
-        !path.startsWith(rootPath.endsWith(u'/') ? rootPath : rootPath + u'/')) {
+    if (path != rootPath && !path.startsWith(platform::joinPath(rootPath, {}))) {
         return {};
     }
     Node* node = top_->children.front().get();
-    const QStringList parts = path.mid(rootPath.size()).split(u'/', Qt::SkipEmptyParts);
+    const QStringList parts =
+        path.mid(rootPath.size()).split(platform::nativeSeparator(), Qt::SkipEmptyParts);
     for (const QString& part : parts) {
         load(node);
         auto it = std::find_if(node->children.begin(), node->children.end(),
@@ -193,8 +196,7 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
     const Node* node = nodeOf(index);
     const bool open =
         !openPath_.isEmpty() &&
-        (openPath_ == node->path ||
-         openPath_.startsWith(node->path.endsWith(u'/') ? node->path : node->path + u'/'));
+        (openPath_ == node->path || openPath_.startsWith(platform::joinPath(node->path, {})));
     switch (role) {
         case Qt::DisplayRole:
             return node->name;

@@ -8,7 +8,7 @@
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
 #include "app/tag_text_validator.h"
-#include "platform/names.h"
+#include "platform/folders.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -27,8 +27,6 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -47,13 +45,6 @@ QString errorText(Code c) {
     QString text = reason(c, Naming::Number);
     text[0] = text[0].toUpper();
     return text + u'.';
-}
-
-QString homeFolder() {
-    const char* home = std::getenv("HOME");
-    return home != nullptr && *home != '\0'
-               ? platform::decodeName(std::string_view(home, std::strlen(home)))
-               : QStringLiteral("/");
 }
 
 /// Reports every press of a mouse button on a widget. A right press goes no further: a button
@@ -137,7 +128,7 @@ void frmMain::fillDrives() {
 
 void frmMain::showHomeFolder() {
     // Until the settings say otherwise the choosers show the user's home folder, unscanned.
-    const QString home = homeFolder();
+    const QString home = platform::homeFolder();
     const platform::Drives::Drive drive = s_.drives.driveOf(home);
     const auto it = std::find_if(drives_.begin(), drives_.end(),
                                  [&](const auto& d) { return d.root == drive.root; });

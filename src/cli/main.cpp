@@ -223,7 +223,7 @@ std::vector<Group> byFolder(const std::vector<QString>& paths) {
     std::vector<Group> groups;
     for (std::size_t a = 0; a < paths.size(); ++a) {
         const QString& path = paths[a];
-        const qsizetype slash = path.lastIndexOf(u'/');
+        const qsizetype slash = path.lastIndexOf(platform::nativeSeparator());
         const QString folder = slash < 0 ? QStringLiteral(".") : path.left(slash + 1);
         auto g = std::find_if(groups.begin(), groups.end(),
                               [&](const Group& x) { return x.folder == folder; });
@@ -252,7 +252,7 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
         core::Folder::Selection selected(folder.size(), false);
         for (const std::size_t a : g.args) {
             const QString& path = o.paths[a];
-            const QString base = path.mid(path.lastIndexOf(u'/') + 1);
+            const QString base = path.mid(path.lastIndexOf(platform::nativeSeparator()) + 1);
             const auto& rows = folder.rows();
             const auto r = std::find_if(rows.begin(), rows.end(), [&](const core::Row& row) {
                 return core::fileName(row) == base;

@@ -1,12 +1,12 @@
 #include "core/settings.h"
 
 #include "platform/filesystem.h"
+#include "platform/folders.h"
 #include "platform/names.h"
 #include "tag/cp1252.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -316,26 +316,11 @@ void removeStaleTemporaries(const QByteArray& folder, const QByteArray& prefix) 
     ::closedir(dir);
 }
 
-QString homeFolder() {
-    const QByteArray home = qgetenv("HOME");
-    if (!home.isEmpty()) {
-        return fromNative(home);
-    }
-    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-        return platform::decodeName(pw->pw_dir);
-    }
-    return QStringLiteral("/");
-}
-
 // Programs under /usr were put there by a package or by an install into /usr/local: that
 // hierarchy holds no files written at run time, and removing the package would leave id3.ini
 // behind. Root can write there all the same, so being writable does not tell.
 bool isInstalledFolder(const QString& folder) {
     return folder == u"/usr" || folder.startsWith(u"/usr/");
-}
-
-QString joined(const QString& folder, const QString& name) {
-    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
 }
 
 }  // namespace
@@ -448,13 +433,14 @@ QString settingsPath(const QString& programFolder) {
     const QString ini = QStringLiteral("id3.ini");
     if (!programFolder.isEmpty() && !isInstalledFolder(programFolder) &&
         ::access(platform::encodeName(programFolder).constData(), W_OK | X_OK) == 0) {
-        return joined(programFolder, ini);
+        return platform::joinPath(programFolder, ini);
     }
     // Relative values are to be ignored, as the XDG base directory rules say.
     const QByteArray xdg = qgetenv("XDG_CONFIG_HOME");
     const QString config =
-        xdg.startsWith('/') ? fromNative(xdg) : joined(homeFolder(), QStringLiteral(".config"));
-    return joined(joined(config, QStringLiteral("sorvel")), ini);
+        xdg.startsWith('/') ? fromNative(xdg)
+                            : platform::joinPath(platform::homeFolder(), QStringLiteral(".config"));
+    return platform::joinPath(platform::joinPath(config, QStringLiteral("sorvel")), ini);
 }
 
 }  // namespace sorvel::core

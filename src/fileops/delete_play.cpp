@@ -1,5 +1,6 @@
 #include "fileops/fileops.h"
 
+#include "platform/folders.h"
 #include "platform/names.h"
 
 #include <unistd.h>
@@ -18,12 +19,12 @@ QString notFound() {
 
 // The desktop's open command gets an absolute path, whatever folder the program runs in.
 QString absolute(const QString& path) {
-    if (path.startsWith(u'/'))
+    if (path.startsWith(platform::nativeSeparator()))
         return path;
     std::array<char, 4096> cwd{};
     if (::getcwd(cwd.data(), cwd.size()) == nullptr)
         return path;
-    return platform::decodeName(cwd.data()) + u'/' + path;
+    return platform::joinPath(platform::decodeName(cwd.data()), path);
 }
 
 }  // namespace
@@ -48,7 +49,7 @@ DeleteOutcome mnuHogerRadera_Click(platform::FileSystem& fs, MessageBoxes& asker
         return Recycle(trash, path, messages);
 
     const QString question = QStringLiteral("Är du säker på att du vill radera ") + u'"' +
-                             browse::shownName(*current) + QStringLiteral(".mp3") + u'"' +
+                             platform::mp3Name(browse::shownName(*current)) + u'"' +
                              QStringLiteral(" ?");
     if (asker.show(QStringLiteral("Bekräfta borttagning av fil"), question,
                    MessageBoxes::Icon::None,

@@ -17,4 +17,10 @@ Code listFolders(const QString& folder, std::vector<QString>& names);
 /// code::kDeviceUnavailable where the file system does not answer within kAnswerTime.
 Code checkFolder(const QString& path);
 
+/// The user's home folder: $HOME, else the account's, else the root.
+QString homeFolder();
+
+/// `folder` and `name` joined by one separator.
+QString joinPath(const QString& folder, const QString& name);
+
 }  // namespace sorvel::platform

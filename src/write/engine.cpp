@@ -1,5 +1,6 @@
 #include "write/engine.h"
 
+#include "platform/names.h"
 #include "tag/genre.h"
 #include "write/journal.h"
 
@@ -87,7 +88,6 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
     if (!rows.empty())
         observer.setProgressMax(browse::clampToInt(rows.size()));
     observer.setProgress(0);
-    const QString ending = QStringLiteral(".mp3");
     const QString sparar = QStringLiteral("Sparar ");
 
     // The files go to the file system a batch at a time so that it can keep them in flight
@@ -108,14 +108,14 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                     ++result.nothingToWrite;
                 else
                     result.failures.push_back(
-                        {browse::shownName(rows[reported]) + ending, why, reported});
+                        {platform::mp3Name(browse::shownName(rows[reported])), why, reported});
                 continue;
             }
             if (j == rowOf.size() || rowOf[j] != reported)
                 continue;
             tag::WriteJob& job = jobs[j];
             browse::Row& row = rows[reported];
-            QString file = browse::shownName(row) + ending;
+            QString file = platform::mp3Name(browse::shownName(row));
             if (job.result == code::kChangedOnDisk) {
                 // Another program wrote the file since it was listed: the row shows it as it is
                 // now, and the next command writes from that.

@@ -2,7 +2,7 @@
 
 // The tag writer: one field into every selected file, or artist and title from the file names.
 //
-// The folder on show (app::Folder) calls spara_tag() below with its rows in list order, one
+// The folder on show (core::Folder) calls spara_tag() below with its rows in list order, one
 // selected flag per row, `katalog` and `fil2tagNr`. Every step of status and progress is
 // reported to the Observer. The rows of the selected files that were written are updated in
 // place. When the result holds failures, addFailures() makes the one message that names them.

@@ -1,5 +1,6 @@
 #include "write/journal.h"
 
+#include "platform/names.h"
 #include "tag/genre.h"
 
 #include <QHash>
@@ -14,7 +15,7 @@ namespace {
 QString shown(const QString& file) {
     browse::Row row;
     browse::setFileName(row, file);
-    return browse::shownName(row) + QStringLiteral(".mp3");
+    return platform::mp3Name(browse::shownName(row));
 }
 
 // What a record costs beyond its own size: the text of its two names. QString shares the data of

@@ -1,6 +1,7 @@
 #include "write/spara.h"
 
 #include "fileops/fileops.h"
+#include "platform/names.h"
 #include "tag/tag.h"
 #include "write/engine.h"
 #include "write/journal.h"
@@ -39,7 +40,6 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
     if (editor.genre != row.genre)
         fields |= tag::field::kGenre;
 
-    const QString ending = QStringLiteral(".mp3");
     const QString shown = browse::shownName(row);
     const QString file = browse::fileName(row);
     tag::Replaced replaced;
@@ -50,19 +50,19 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
         if (c == code::kChangedOnDisk) {
             browse::setTagColumns(row, std::move(check.found));
             row.print = check.now;
-            addFailures(messages, {{shown + ending, c}});
+            addFailures(messages, {{platform::mp3Name(shown), c}});
             return SaveOutcome::Refreshed;
         }
         if (check.unconfirmed) {
             // The row keeps its texts, but must be read again before the file is written.
             row.print = check.now;
-            addFailures(messages, {{shown + ending, c, 0, true}});
+            addFailures(messages, {{platform::mp3Name(shown), c, 0, true}});
             return SaveOutcome::Refreshed;
         }
         if (c == code::kAccess) {
             messages.push_back(readOnly());
         } else {
-            addFailures(messages, {{shown + ending, c}});
+            addFailures(messages, {{platform::mp3Name(shown), c}});
         }
         return SaveOutcome::NotSaved;
     }
@@ -74,16 +74,16 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
 
     SaveOutcome outcome = SaveOutcome::Saved;
     if (txtFilnamn != shown) {
-        const Boxes::Answer answer =
-            asker.show(QStringLiteral("Ändra filnamn?"),
-                       QStringLiteral("Vill du ändra filnamnet från ") + shown + ending +
-                           QStringLiteral(" till ") + txtFilnamn + QStringLiteral(".mp3 ?"),
-                       Boxes::Icon::None, Boxes::Buttons::OkCancel);
+        const Boxes::Answer answer = asker.show(
+            QStringLiteral("Ändra filnamn?"),
+            QStringLiteral("Vill du ändra filnamnet från ") + platform::mp3Name(shown) +
+                QStringLiteral(" till ") + platform::mp3Name(txtFilnamn) + QStringLiteral(" ?"),
+            Boxes::Icon::None, Boxes::Buttons::OkCancel);
         if (answer == Boxes::Answer::Ok) {
             if (const Code c = platform::renameMp3(fs, katalog, file, txtFilnamn); c != code::kOk) {
                 messages.push_back(renameFailure(c));
             } else {
-                const QString renamed = txtFilnamn + ending;
+                const QString renamed = platform::mp3Name(txtFilnamn);
                 if (record != nullptr)
                     recordRename(fs, *record, katalog, file, renamed);
                 browse::setFileName(updated, renamed);
