@@ -3,10 +3,6 @@
 #include "platform/folders.h"
 #include "platform/names.h"
 
-#include <unistd.h>
-
-#include <array>
-
 namespace sorvel::fileops {
 
 using platform::MessageBoxes;
@@ -15,16 +11,6 @@ namespace {
 
 QString notFound() {
     return QStringLiteral("Filen hittades inte.");
-}
-
-// The desktop's open command gets an absolute path, whatever folder the program runs in.
-QString absolute(const QString& path) {
-    if (path.startsWith(platform::nativeSeparator()))
-        return path;
-    std::array<char, 4096> cwd{};
-    if (::getcwd(cwd.data(), cwd.size()) == nullptr)
-        return path;
-    return platform::joinPath(platform::decodeName(cwd.data()), path);
 }
 
 }  // namespace
@@ -74,7 +60,7 @@ void ListView1_DblClick(platform::FileSystem& fs, platform::Opener& opener, cons
         messages.push_back(platform::error(notFound()));
         return;
     }
-    if (!opener.open(absolute(path))) {
+    if (!opener.open(platform::absolutePath(path))) {
         messages.push_back(platform::error(QStringLiteral("Det gick inte att spela upp filen.")));
     }
 }

@@ -8,6 +8,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,15 @@ QString homeFolder() {
 QString joinPath(const QString& folder, const QString& name) {
     const QChar sep = nativeSeparator();
     return folder.endsWith(sep) ? folder + name : folder + sep + name;
+}
+
+QString absolutePath(const QString& path) {
+    if (path.startsWith(nativeSeparator()))
+        return path;
+    std::array<char, 4096> cwd{};
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr)
+        return path;
+    return joinPath(decodeName(cwd.data()), path);
 }
 
 }  // namespace sorvel::platform
