@@ -502,6 +502,15 @@ TEST_F(Commands, PlayOpensTheFileByItsAbsolutePathWithTheDesktopsProgram) {
     QDir::setCurrent(home);
 }
 
+// A folder that cannot be listed is named as it is, whatever its name holds.
+TEST_F(Commands, AFolderThatCannotBeListedIsNamedAsItIs) {
+    const QString gone = dir.file(u"borta %2"_s);
+    const core::Outcome o = folder.list(gone, seen);
+    EXPECT_TRUE(o.failed);
+    EXPECT_EQ(o.messages, Messages{platform::error(u"Katalogen "_s + gone +
+                                                   u"/ går inte att läsa (fel av typen 53)."_s)});
+}
+
 // A refused rename says why, from the name chosen or the folder's state, and changes nothing.
 TEST_F(Commands, ARefusedRenameSaysWhyAndKeepsTheName) {
     const QString bad = u"Felaktigt filnamn|Det filnamnet var inte bra"_s,
