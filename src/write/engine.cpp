@@ -88,7 +88,7 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
     if (!rows.empty())
         observer.setProgressMax(browse::clampToInt(rows.size()));
     observer.setProgress(0);
-    const QString sparar = QStringLiteral("Sparar ");
+    const QString saving = QStringLiteral("Sparar ");
 
     // The files go to the file system a batch at a time so that it can keep them in flight
     // together; the reports come afterwards, row by row in list order, as they would one by one.
@@ -131,7 +131,7 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
             } else {
                 if (record != nullptr)
                     recordWrite(*record, job.name, job.name, job.replaced);
-                observer.setStatus(sparar + file);
+                observer.setStatus(saving + file);
                 // The row reads as a listing will read the file, whatever the command asked for
                 // (a text cut at the field's width, another program's bytes kept).
                 browse::setTagColumns(row, tag::parseTrailer(job.replaced.newTrailer));

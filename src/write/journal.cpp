@@ -262,7 +262,7 @@ UndoResult Journal::undo(platform::FileSystem& fs, const QString& katalog,
     const std::size_t n = command.files.size();
     observer.setProgressMax(browse::clampToInt(n));
     observer.setProgress(0);
-    const QString aterstaller = QStringLiteral("Återställer ");
+    const QString restoring = QStringLiteral("Återställer ");
     auto report = [&](std::size_t k, Code c) {
         const FileChange& f = command.files[k];
         observer.setProgress(browse::clampToInt(n - k));
@@ -271,7 +271,7 @@ UndoResult Journal::undo(platform::FileSystem& fs, const QString& katalog,
             return;
         }
         ++result.restored;
-        observer.setStatus(aterstaller + shown(f.nameBefore));
+        observer.setStatus(restoring + shown(f.nameBefore));
         if (const auto it = rowOf.find(f.nameAfter); it != rowOf.end()) {
             const std::size_t i = it.value();
             rowOf.erase(it);
