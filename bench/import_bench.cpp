@@ -98,11 +98,12 @@ bool craftedImport(const QString& path) {
             return false;
     }
     f.close();
+    platform::PosixFileSystem fs;
     const long before = peakKb();
     double best = 1e9;
     for (int i = 0; i < 5; ++i) {
         best = std::min(best, seconds([&] {
-                            if (!tag::readOtherTag(path))
+                            if (!tag::readOtherTag(fs, path))
                                 std::exit(1);
                         }));
     }

@@ -3,7 +3,7 @@
 // step is, nothing after the eighth line is read, a line over the limit stops the load before
 // anything is applied, and what a full load gave is saved and loads back the same.
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "fuzz_check.h"
 
 #include <QVariant>
@@ -15,7 +15,7 @@ namespace {
 
 // What the loader handed over, in the order it must come: drive, folder, state, top, left, width,
 // height; a number as its bits, so that -0.0 and 0.0 differ. Then the split the load gave.
-struct Applied : app::SettingsTarget {
+struct Applied : core::SettingsTarget {
     QVariantList steps;
     Code take(qsizetype step, const QVariant& v) {
         FUZZ_CHECK(steps.size() == step && (step != 1 || !v.toString().contains(u'\0')));
@@ -33,15 +33,15 @@ struct Applied : app::SettingsTarget {
 
 QVariantList load(const QByteArray& bytes) {
     Applied a;
-    const int split = app::loadSettings(fuzz::scratchFile(QStringLiteral("id3.ini"), bytes), a);
+    const int split = core::loadSettings(fuzz::scratchFile(QStringLiteral("id3.ini"), bytes), a);
     FUZZ_CHECK(split == 0 || a.steps.size() == 7);
     if (a.steps.size() == 7) {
         const QString path = fuzz::scratchFile(QStringLiteral("saved.ini"), {});
-        const app::Settings s{
+        const core::Settings s{
             a.steps[1].toString(), a.steps[2].toInt(), a.at(3), a.at(4), a.at(5), a.at(6), split};
-        FUZZ_CHECK(app::saveSettings(path, s) == code::kOk);
+        FUZZ_CHECK(core::saveSettings(path, s) == code::kOk);
         Applied back;
-        FUZZ_CHECK(app::loadSettings(path, back) == split && back.steps == a.steps);
+        FUZZ_CHECK(core::loadSettings(path, back) == split && back.steps == a.steps);
     }
     return a.steps << split;
 }
@@ -53,13 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Lines near the length limit are out of reach of short inputs: a first byte of 0xFF stands
     // for a run of letters around the limit at the front of the file.
     if (size >= 2 && data[0] == 0xFF)
-        bytes = QByteArray(app::kMaxLineBytes - 128 + data[1], 'x') + bytes.mid(2);
+        bytes = QByteArray(core::kMaxLineBytes - 128 + data[1], 'x') + bytes.mid(2);
     const QVariantList first = load(bytes);
     // The first eight lines as a plain reader sees them (CR LF, LF and a lone CR end a line).
     const QList<QByteArray> lines =
         QByteArray(bytes).replace("\r\n", "\n").replace('\r', '\n').split('\n');
     const bool tooLong = std::ranges::any_of(
-        lines.mid(0, 8), [](const QByteArray& line) { return line.size() > app::kMaxLineBytes; });
+        lines.mid(0, 8), [](const QByteArray& line) { return line.size() > core::kMaxLineBytes; });
     FUZZ_CHECK(!tooLong || first == QVariantList{0});
     // Whatever follows the eighth line is never read. (A lone CR followed by LF is one line end,
     // so what is added starts with neither.)

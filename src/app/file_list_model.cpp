@@ -2,7 +2,7 @@
 
 namespace sorvel::app {
 
-FileListModel::FileListModel(Folder& folder, QObject* parent)
+FileListModel::FileListModel(core::Folder& folder, QObject* parent)
     : QAbstractTableModel(parent), folder_(folder) {
     folder_.setListener(this);
 }
@@ -23,7 +23,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || role != Qt::DisplayRole) {
         return {};
     }
-    return RowOrder::shown(row(index.row()), index.column());
+    return core::RowOrder::shown(row(index.row()), index.column());
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/folder.h"
+#include "core/folder.h"
+#include "core/rules.h"
 
 #include <QAbstractTableModel>
 
@@ -8,12 +9,12 @@ namespace sorvel::app {
 
 /// The file list's rows as the list view reads them: a view of the folder on show, told of
 /// every change to its rows as it happens.
-class FileListModel : public QAbstractTableModel, public RowListener {
+class FileListModel : public QAbstractTableModel, public core::RowListener {
     Q_OBJECT
 public:
-    static constexpr int kColumns = RowOrder::kColumns;
+    static constexpr int kColumns = core::RowOrder::kColumns;
 
-    explicit FileListModel(Folder& folder, QObject* parent = nullptr);
+    explicit FileListModel(core::Folder& folder, QObject* parent = nullptr);
     ~FileListModel() override;
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -21,9 +22,9 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    const browse::Row& row(int r) const { return folder_.row(static_cast<std::size_t>(r)); }
+    const core::Row& row(int r) const { return folder_.row(static_cast<std::size_t>(r)); }
 
-    // RowListener
+    // core::RowListener
     void rowsAboutToBeReplaced() override;
     void rowsReplaced() override;
     void rowsChanged(std::size_t first, std::size_t last) override;
@@ -33,7 +34,7 @@ public:
     void rowsMoved(const std::vector<int>& newPlace) override;
 
 private:
-    Folder& folder_;
+    core::Folder& folder_;
     QModelIndexList moving_;
 };
 

@@ -1,13 +1,14 @@
 #include "app/folder_list.h"
 
-#include "platform/folders.h"
+#include "platform/names.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
 
 namespace sorvel::app {
 
-FolderList::FolderList(QWidget* parent) : QTreeView(parent) {
+FolderList::FolderList(platform::FileSystem& fs, QWidget* parent)
+    : QTreeView(parent), fs_(fs), model_(fs) {
     setModel(&model_);
     setHeaderHidden(true);
     setUniformRowHeights(true);
@@ -21,7 +22,7 @@ FolderList::FolderList(QWidget* parent) : QTreeView(parent) {
 
 namespace {
 QString withoutEndSeparator(QString p) {
-    while (p.size() > 1 && p.endsWith(u'/')) {
+    while (p.size() > 1 && p.endsWith(platform::nativeSeparator())) {
         p.chop(1);
     }
     return p;
@@ -30,7 +31,7 @@ QString withoutEndSeparator(QString p) {
 
 Code FolderList::setPath(const QString& driveRoot, const QString& path) {
     const QString target = withoutEndSeparator(path);
-    if (const Code c = platform::checkFolder(target); c != code::kOk) {
+    if (const Code c = fs_.checkFolder(target); c != code::kOk) {
         return c;
     }
     if (model_.root() != driveRoot) {

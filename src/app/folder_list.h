@@ -2,6 +2,7 @@
 
 #include "app/folder_tree_model.h"
 #include "platform/errors.h"
+#include "platform/filesystem.h"
 
 #include <QTreeView>
 
@@ -13,7 +14,8 @@ namespace sorvel::app {
 class FolderList : public QTreeView {
     Q_OBJECT
 public:
-    explicit FolderList(QWidget* parent = nullptr);
+    /// Folders are listed and checked through `fs`, which outlives the list.
+    explicit FolderList(platform::FileSystem& fs, QWidget* parent = nullptr);
 
     /// The open folder, without a separator at the end (except for the root "/").
     QString path() const { return path_; }
@@ -35,6 +37,7 @@ protected:
 private:
     void openHighlighted();
 
+    platform::FileSystem& fs_;
     FolderTreeModel model_;
     QString path_;
 };

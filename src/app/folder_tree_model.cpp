@@ -1,6 +1,7 @@
 #include "app/folder_tree_model.h"
 
 #include "platform/folders.h"
+#include "platform/names.h"
 
 #include <QApplication>
 #include <QFont>
@@ -23,13 +24,14 @@ struct FolderTreeModel::Node {
 namespace {
 
 QString childPath(const QString& parent, const QString& name) {
-    return parent.endsWith(u'/') ? parent + name : parent + u'/' + name;
+    return platform::joinPath(parent, name);
 }
 
 }  // namespace
 
-FolderTreeModel::FolderTreeModel(QObject* parent)
+FolderTreeModel::FolderTreeModel(platform::FileSystem& fs, QObject* parent)
     : QAbstractItemModel(parent),
+      fs_(fs),
       top_(std::make_unique<Node>()),
       collator_(QLocale(QLocale::Swedish, QLocale::Sweden)) {
     collator_.setCaseSensitivity(Qt::CaseInsensitive);
@@ -71,7 +73,7 @@ void FolderTreeModel::load(Node* node) {
     node->loaded = true;
     std::vector<QString> names;
     // A folder that cannot be listed simply shows no subfolders.
-    (void)platform::listFolders(node->path, names);
+    (void)fs_.listFolders(node->path, names);
     std::sort(names.begin(), names.end(),
               [this](const QString& a, const QString& b) { return collator_.compare(a, b) < 0; });
     if (names.empty()) {
@@ -97,12 +99,12 @@ QModelIndex FolderTreeModel::indexOfPath(const QString& path) {
     if (rootPath.isEmpty()) {
         return {};
     }
-    if (path != rootPath &&
-        !path.startsWith(rootPath.endsWith(u'/') ? rootPath : rootPath + u'/')) {
+    if (path != rootPath && !path.startsWith(platform::joinPath(rootPath, {}))) {
         return {};
     }
     Node* node = top_->children.front().get();
-    const QStringList parts = path.mid(rootPath.size()).split(u'/', Qt::SkipEmptyParts);
+    const QStringList parts =
+        path.mid(rootPath.size()).split(platform::nativeSeparator(), Qt::SkipEmptyParts);
     for (const QString& part : parts) {
         load(node);
         auto it = std::find_if(node->children.begin(), node->children.end(),
@@ -110,7 +112,7 @@ QModelIndex FolderTreeModel::indexOfPath(const QString& path) {
         if (it == node->children.end()) {
             // A hidden folder is not listed, but it may still be asked for by its path.
             const QString p = childPath(node->path, part);
-            if (platform::checkFolder(p) != code::kOk) {
+            if (fs_.checkFolder(p) != code::kOk) {
                 return {};
             }
             beginInsertRows(indexOfNode(node), static_cast<int>(node->children.size()),
@@ -194,8 +196,7 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
     const Node* node = nodeOf(index);
     const bool open =
         !openPath_.isEmpty() &&
-        (openPath_ == node->path ||
-         openPath_.startsWith(node->path.endsWith(u'/') ? node->path : node->path + u'/'));
+        (openPath_ == node->path || openPath_.startsWith(platform::joinPath(node->path, {})));
     switch (role) {
         case Qt::DisplayRole:
             return node->name;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/filesystem.h"
+
 #include <QAbstractItemModel>
 #include <QCollator>
 #include <QString>
@@ -14,7 +16,8 @@ namespace sorvel::app {
 class FolderTreeModel : public QAbstractItemModel {
     Q_OBJECT
 public:
-    explicit FolderTreeModel(QObject* parent = nullptr);
+    /// Folders are listed and checked through `fs`, which outlives the model.
+    explicit FolderTreeModel(platform::FileSystem& fs, QObject* parent = nullptr);
     ~FolderTreeModel() override;
 
     /// Shows the tree of the drive whose root is `root` (the one top-level item).
@@ -46,6 +49,7 @@ private:
     QModelIndex indexOfNode(const Node* node) const;
     void load(Node* node);
 
+    platform::FileSystem& fs_;
     std::unique_ptr<Node> top_;  // holds the drive's root as its one child
     QString openPath_;
     QCollator collator_;

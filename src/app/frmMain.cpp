@@ -10,10 +10,7 @@
 #include "app/resources.h"
 #include "app/tag_text_validator.h"
 #include "app/undo_accessible.h"
-#include "browse/scan.h"
 #include "platform/names.h"
-#include "tag/genre.h"
-#include "write/editor.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,9 +57,6 @@ frmMain::frmMain(Services services, QWidget* parent)
       folder_({watched_, services.boxes, services.opener, services.drives, services.trash}),
       tw_(Twips::of(QGuiApplication::primaryScreen())) {
     initResources();
-    folder_.setOtherTagReader([this](const QString& path, Code* failure) {
-        return watched_.readOtherTag(path, failure);
-    });
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Sorvel"));
     QIcon icon(QStringLiteral(":/sorvel/icon-48.png"));
@@ -115,7 +109,7 @@ void frmMain::createControls() {
     driveLabel->setBuddy(Drive1);
     driveLabel->hide();
 
-    Dir1 = new FolderList(area);
+    Dir1 = new FolderList(s_.fs, area);
     Dir1->setObjectName(QStringLiteral("Dir1"));
     Dir1->setToolTip(QStringLiteral("Välj en katalog."));
     place(Dir1, 120, 480, 4215, 1890);
@@ -190,28 +184,30 @@ void frmMain::createEditor(QWidget* area) {
     cmdFilnamn = sButton("cmdFilnamn", QString(), 8520, 120);
     cmdFilnamn->setAccessibleName(QStringLiteral("Byt filnamn"));
 
-    txtArtist =
-        field("txtArtist", QStringLiteral("Här skriver du in artistnamnet."), 30, 5520, 480, 2895);
+    txtArtist = field("txtArtist", QStringLiteral("Här skriver du in artistnamnet."),
+                      core::kTextWidth, 5520, 480, 2895);
     Label2 = label("Label2", QStringLiteral("Artist:"), txtArtist, 4800, 480, 615);
     cmdArtist = sButton("cmdArtist",
                         QStringLiteral("Spara det inskrivna artistnamnet i samtliga markerade "
                                        "filer."),
                         8520, 480);
 
-    txtTitel = field("txtTitel", QStringLiteral("Här skriver du in titel."), 30, 5520, 840, 2895);
+    txtTitel = field("txtTitel", QStringLiteral("Här skriver du in titel."), core::kTextWidth, 5520,
+                     840, 2895);
     Label3 = label("Label3", QStringLiteral("Titel:"), txtTitel, 4800, 840, 615);
     cmdTitel = sButton("cmdTitel",
                        QStringLiteral("Spara den inskrivna Titeln i samtliga markerade filer."),
                        8520, 840);
 
-    txtAlbum =
-        field("txtAlbum", QStringLiteral("Här skriver du in albumnamnet."), 30, 5520, 1200, 2895);
+    txtAlbum = field("txtAlbum", QStringLiteral("Här skriver du in albumnamnet."), core::kTextWidth,
+                     5520, 1200, 2895);
     Label4 = label("Label4", QStringLiteral("Album:"), txtAlbum, 4800, 1200, 615);
     cmdAlbum = sButton("cmdAlbum",
                        QStringLiteral("Spara det inskrivna albumnamet i samtliga markerade filer."),
                        8520, 1200);
 
-    txtAr = field("txtAr", QStringLiteral("Här skriver du in ett årtal."), 4, 5520, 1560, 855);
+    txtAr = field("txtAr", QStringLiteral("Här skriver du in ett årtal."), core::kYearWidth, 5520,
+                  1560, 855);
     Label7 = label("Label7", QStringLiteral("Årtal:"), txtAr, 4800, 1560, 615);
     cmdAr =
         sButton("cmdAr", QStringLiteral("Spara det inskrivna årtalet i smatliga markerade filer."),
@@ -228,7 +224,7 @@ void frmMain::createEditor(QWidget* area) {
                 7320, 1920);
 
     txtKommentarer = field("txtKommentarer", QStringLiteral("Här kan du skriva in kommentarer."),
-                           30, 5520, 2280, 2895);
+                           core::kTextWidth, 5520, 2280, 2895);
     Label8 = label("Label8", QStringLiteral("Kommentarer:"), txtKommentarer, 4440, 2280, 975);
     cmdKommentarer = sButton("cmdKommentarer",
                              QStringLiteral("Spara inskrivna kommentarer i samtliga markerade "

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/folder.h"
-#include "app/settings.h"
 #include "app/twips.h"
 #include "app/watched_filesystem.h"
+#include "core/folder.h"
+#include "core/rules.h"
+#include "core/settings.h"
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
-#include "write/editor.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -35,7 +35,7 @@ class frmSplash;
 /// The program's one working window: drive and folder choosers, the file list, the tag editor,
 /// the command buttons, menus, status bar and progress bar. Its commands are the folder's; the
 /// window reads its controls for them and shows what they leave.
-class frmMain : public QMainWindow, public SettingsTarget, public browse::StatusObserver {
+class frmMain : public QMainWindow, public core::SettingsTarget, public core::StatusObserver {
     Q_OBJECT
 public:
     /// The platform services the window works through; they outlive the window.
@@ -62,7 +62,7 @@ public:
     bool leftWaiting() const { return watched_.stuck(); }
 
     /// The folder on show, for reading only: its commands are the window's to call.
-    const Folder& folder() const { return folder_; }
+    const core::Folder& folder() const { return folder_; }
     /// The rows of the file list, in list order.
     FileListModel& listModel() { return *model_; }
     /// The selected rows, in list order.
@@ -70,7 +70,7 @@ public:
     /// One flag per row, in list order: whether the row is selected.
     std::vector<bool> selectedFlags() const;
     /// The tag fields of the editor as they show now.
-    write::EditorValues editorValues() const;
+    core::EditorValues editorValues() const;
     /// The current row (the one the editor shows), or -1.
     int currentRow() const;
     /// The folder the folder chooser shows, without a separator at the end except for a root.
@@ -138,11 +138,12 @@ private:
     void showUndoState();
     /// Shows what a command left: its status painted, the editor's typing made part of what the
     /// fields show, the undo command, the messages one after the other, a new listing.
-    void showOutcome(const Outcome& outcome);
+    void showOutcome(const core::Outcome& outcome);
     /// Runs a command that writes or renames. When the drive stops answering it leaves one
     /// message, which names the files not known to be done under `heading` (with `row`'s file, for
     /// a command on one row), and their rows are read again before any later write.
-    Outcome watch(const std::function<Outcome()>& command, const QString& heading, int row = -1);
+    core::Outcome watch(const std::function<core::Outcome()>& command, const QString& heading,
+                        int row = -1);
 
     // File operations: rename, names from tags, delete and play.
 public Q_SLOTS:
@@ -211,7 +212,7 @@ private:
 
     Services s_;
     WatchedFileSystem watched_;
-    Folder folder_;
+    core::Folder folder_;
     // The clock's reading when the window began loading, in seconds.
     double starttid_ = 0;
     Twips tw_;

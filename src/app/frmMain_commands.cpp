@@ -8,8 +8,7 @@
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
 #include "app/tag_text_validator.h"
-#include "platform/names.h"
-#include "tag/genre.h"
+#include "platform/folders.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -28,8 +27,6 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -48,14 +45,9 @@ const QString kNotWritten = QStringLiteral("Följande filer kunde inte skrivas:"
 const QString kNotRenamed = QStringLiteral("Följande filer kunde inte byta namn:");
 
 QString errorText(Code c) {
-    return QStringLiteral("Fel av typen %1.").arg(c);
-}
-
-QString homeFolder() {
-    const char* home = std::getenv("HOME");
-    return home != nullptr && *home != '\0'
-               ? platform::decodeName(std::string_view(home, std::strlen(home)))
-               : QStringLiteral("/");
+    QString text = reason(c, Naming::Number);
+    text[0] = text[0].toUpper();
+    return text + u'.';
 }
 
 /// Reports every press of a mouse button on a widget. A right press goes no further: a button
@@ -139,7 +131,7 @@ void frmMain::fillDrives() {
 
 void frmMain::showHomeFolder() {
     // Until the settings say otherwise the choosers show the user's home folder, unscanned.
-    const QString home = homeFolder();
+    const QString home = platform::homeFolder();
     const platform::Drives::Drive drive = s_.drives.driveOf(home);
     const auto it = std::find_if(drives_.begin(), drives_.end(),
                                  [&](const auto& d) { return d.root == drive.root; });
@@ -216,7 +208,7 @@ void frmMain::mnuUppdatera_Click() {
 
 void frmMain::Dir1_Change() {
     watched_.tryAgain();
-    const Outcome outcome = folder_.list(Dir1->path(), *this);
+    const core::Outcome outcome = folder_.list(Dir1->path(), *this);
     flushStatus();
     showUndoState();
     if (outcome.failed || folder_.size() == 0) {
@@ -298,7 +290,7 @@ std::vector<bool> frmMain::selectedFlags() const {
     return flags;
 }
 
-write::EditorValues frmMain::editorValues() const {
+core::EditorValues frmMain::editorValues() const {
     return {txtArtist->text(), txtTitel->text(),      txtAlbum->text(),
             txtAr->text(),     Combo1->currentText(), txtKommentarer->text()};
 }
@@ -354,17 +346,17 @@ void frmMain::ListView1_Click() {
     setEditorEnabled(true);
     // With rows but none current (every row deselected) the editor keeps what it shows.
     if (const int current = currentRow(); current >= 0) {
-        const browse::Row& r = model_->row(current);
+        const core::Row& r = model_->row(current);
         auto fill = [](QLineEdit* e, const QString& t) {
-            TagTextValidator::fill(*e, write::shownText(t));
+            TagTextValidator::fill(*e, core::shownText(t));
         };
         fill(txtArtist, r.artist);
         fill(txtTitel, r.title);
         fill(txtAlbum, r.album);
         fill(txtAr, r.year);
-        Combo1->setCurrentIndex(tag::genre_tal2(write::shownText(r.genre)) - 1);
+        Combo1->setCurrentIndex(core::genre_tal2(core::shownText(r.genre)) - 1);
         fill(txtKommentarer, r.comment);
-        txtFilnamn->setText(browse::shownName(r));
+        txtFilnamn->setText(core::shownName(r));
         showOtherTag();
     }
     showButtonsFor(selected);
@@ -453,7 +445,7 @@ void frmMain::connectFileCommands() {
     connect(ListView1, &QAbstractItemView::doubleClicked, this, &frmMain::ListView1_DblClick);
 }
 
-void frmMain::showOutcome(const Outcome& outcome) {
+void frmMain::showOutcome(const core::Outcome& outcome) {
     // "Klar" and the empty bar are on screen before any message waits for an answer.
     flushStatus();
     if (outcome.typingWritten)
@@ -465,9 +457,10 @@ void frmMain::showOutcome(const Outcome& outcome) {
         Dir1_Change();
 }
 
-Outcome frmMain::watch(const std::function<Outcome()>& command, const QString& heading, int row) {
+core::Outcome frmMain::watch(const std::function<core::Outcome()>& command, const QString& heading,
+                             int row) {
     watched_.tryAgain();
-    Outcome outcome = command();
+    core::Outcome outcome = command();
     if (!watched_.gaveUp())
         return outcome;
     // What the command says of its files is what it saw before the drive went silent; what it
@@ -494,19 +487,19 @@ Outcome frmMain::watch(const std::function<Outcome()>& command, const QString& h
 }
 
 void frmMain::spara_tag(int typ) {
-    if (typ < static_cast<int>(write::Typ::Artist) || typ > static_cast<int>(write::Typ::Filnamn)) {
+    if (typ < static_cast<int>(core::Typ::Artist) || typ > static_cast<int>(core::Typ::Filnamn)) {
         return;
     }
     showOutcome(watch(
         [&] {
-            return folder_.writeField(static_cast<write::Typ>(typ), selectedFlags(), editorValues(),
+            return folder_.writeField(static_cast<core::Typ>(typ), selectedFlags(), editorValues(),
                                       *this);
         },
         kNotWritten));
 }
 
 void frmMain::mnuId3v2_Click() {
-    const Outcome outcome =
+    const core::Outcome outcome =
         watch([&] { return folder_.importOtherTags(selectedFlags(), *this); }, kNotWritten);
     ListView1_Click();  // the editor and the second panel show what was written
     showOutcome(outcome);
@@ -531,38 +524,38 @@ void frmMain::showUndoState() {
 }
 
 void frmMain::mnuAngra_Click() {
-    const Outcome outcome = watch([&] { return folder_.undo(*this); },
-                                  QStringLiteral("Följande filer kunde inte återställas:"));
+    const core::Outcome outcome = watch([&] { return folder_.undo(*this); },
+                                        QStringLiteral("Följande filer kunde inte återställas:"));
     ListView1_Click();
     showOutcome(outcome);
 }
 
 void frmMain::cmdArtist_Click() {
-    spara_tag(static_cast<int>(write::Typ::Artist));
+    spara_tag(static_cast<int>(core::Typ::Artist));
 }
 
 void frmMain::cmdTitel_Click() {
-    spara_tag(static_cast<int>(write::Typ::Titel));
+    spara_tag(static_cast<int>(core::Typ::Titel));
 }
 
 void frmMain::cmdAlbum_Click() {
-    spara_tag(static_cast<int>(write::Typ::Album));
+    spara_tag(static_cast<int>(core::Typ::Album));
 }
 
 void frmMain::cmdAr_Click() {
-    spara_tag(static_cast<int>(write::Typ::Ar));
+    spara_tag(static_cast<int>(core::Typ::Ar));
 }
 
 void frmMain::cmdGenre_Click() {
-    spara_tag(static_cast<int>(write::Typ::Genre));
+    spara_tag(static_cast<int>(core::Typ::Genre));
 }
 
 void frmMain::cmdKommentarer_Click() {
-    spara_tag(static_cast<int>(write::Typ::Kommentarer));
+    spara_tag(static_cast<int>(core::Typ::Kommentarer));
 }
 
 void frmMain::cmdFilnamn2Tag_Click() {
-    spara_tag(static_cast<int>(write::Typ::Filnamn));
+    spara_tag(static_cast<int>(core::Typ::Filnamn));
     ListView1_Click();  // the new artist and title show in the editor at once
 }
 
@@ -606,7 +599,7 @@ void frmMain::mnuHogerRadera_Click() {
     const int current = currentRow();
     const std::size_t before = folder_.size();
     watched_.tryAgain();
-    const Outcome outcome = folder_.remove(
+    const core::Outcome outcome = folder_.remove(
         current >= 0 ? std::optional(static_cast<std::size_t>(current)) : std::nullopt);
     if (folder_.size() < before)
         showRowAfterRemoval(current);

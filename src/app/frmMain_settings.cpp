@@ -3,7 +3,6 @@
 #include "app/folder_list.h"
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
-#include "tag/genre.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -52,12 +51,12 @@ void frmMain::Form_Load() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
     Combo1->clear();
-    for (const QString& genre : tag::chooserOrder()) {
+    for (const QString& genre : core::chooserOrder()) {
         Combo1->addItem(genre);
     }
     Combo1->setCurrentIndex(-1);
 
-    folder_.setSplit(loadSettings(settingsPath(s_.programFolder.path()), *this));
+    folder_.setSplit(core::loadSettings(core::settingsPath(s_.programFolder.path()), *this));
     applyRestoredGeometry();
 }
 
@@ -198,7 +197,7 @@ void frmMain::saveSettingsOnce() {
         return;
     }
     settingsSaved_ = true;
-    Settings st;
+    core::Settings st;
     st.folder = Dir1->path();
     st.windowState = isMinimized() ? 1 : isMaximized() ? 2 : 0;
     // A minimised or maximised window keeps the place it returns to; one never yet shown in its
@@ -220,13 +219,12 @@ void frmMain::saveSettingsOnce() {
     st.width = std::round(tw_.fromX(outer.width()));
     st.height = std::round(tw_.fromY(outer.height()));
     st.fil2tagNr = folder_.split();
-    const QString path = settingsPath(s_.programFolder.path());
-    if (const Code c = saveSettings(path, st); c != code::kOk) {
+    const QString path = core::settingsPath(s_.programFolder.path());
+    if (const Code c = core::saveSettings(path, st); c != code::kOk) {
         // Shutdown goes on; the user learns why the next start will not look like this one.
         s_.boxes.show(QStringLiteral("Fel"),
-                      QStringLiteral("Inställningarna kunde inte sparas i %1 (fel av typen %2).")
-                          .arg(path)
-                          .arg(c),
+                      QStringLiteral("Inställningarna kunde inte sparas i %1 (%2).")
+                          .arg(path, reason(c, Naming::Number)),
                       Icon::Critical, Buttons::Ok);
     }
 }

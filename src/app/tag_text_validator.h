@@ -1,6 +1,6 @@
 #pragma once
 
-#include "write/editor.h"
+#include "core/rules.h"
 
 #include <QLineEdit>
 #include <QValidator>
@@ -15,7 +15,7 @@ class TagTextValidator : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int& pos) const override {
-        write::dropUnholdable(input, pos, filled_);
+        core::dropUnholdable(input, pos, filled_);
         return Acceptable;
     }
     /// Sets `text` into `field`, with the field's validator (its child) letting it through.

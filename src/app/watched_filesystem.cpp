@@ -171,21 +171,6 @@ void WatchedFileSystem::leave(std::function<void()> work) {
     }
 }
 
-std::optional<tag::OtherTag> WatchedFileSystem::readOtherTag(const QString& path, Code* failure) {
-    struct Read {
-        std::optional<tag::OtherTag> found;
-        Code failure = code::kOk;
-    };
-    auto read = std::make_shared<Read>();
-    const bool answered =
-        run([read, path] { read->found = tag::readOtherTag(path, &read->failure); });
-    if (failure != nullptr)
-        *failure = answered ? read->failure : code::kDeviceUnavailable;
-    if (!answered)
-        return std::nullopt;
-    return std::move(read->found);
-}
-
 Code WatchedFileSystem::listMp3(const QString& folder, std::vector<QString>* names,
                                 std::size_t& count) {
     struct Call {
@@ -233,6 +218,48 @@ Code WatchedFileSystem::open(const QString& path, Access access, int& fd, std::u
     fd = call->fd;
     size = call->size;
     return call->c;
+}
+
+Code WatchedFileSystem::openToRead(const QString& path, int& fd, std::uint64_t& size) {
+    fd = -1;
+    size = 0;
+    struct Call {
+        int fd = -1;
+        std::uint64_t size = 0;
+        Code c = code::kOk;
+    };
+    auto call = std::make_shared<Call>();
+    platform::FileSystem& real = real_;
+    if (!run([call, &real, path] { call->c = real.openToRead(path, call->fd, call->size); },
+             [call, &real] {
+                 if (call->fd >= 0)
+                     real.close(call->fd);
+             }))
+        return code::kDeviceUnavailable;
+    fd = call->fd;
+    size = call->size;
+    return call->c;
+}
+
+Code WatchedFileSystem::listFolders(const QString& folder, std::vector<QString>& names) {
+    struct Call {
+        std::vector<QString> names;
+        Code c = code::kOk;
+    };
+    auto call = std::make_shared<Call>();
+    platform::FileSystem& real = real_;
+    if (!run([call, &real, folder] { call->c = real.listFolders(folder, call->names); }))
+        return code::kDeviceUnavailable;
+    names.insert(names.end(), call->names.begin(), call->names.end());
+    return call->c;
+}
+
+Code WatchedFileSystem::checkFolder(const QString& path) {
+    auto c = std::make_shared<Code>(code::kOk);
+    platform::FileSystem& real = real_;
+    if (!run([c, &real, path] { *c = real.checkFolder(path); }))
+        return code::kDeviceUnavailable;
+    return *c;
 }
 
 Code WatchedFileSystem::readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) {

@@ -10,7 +10,6 @@
 
 #include "platform/filesystem.h"
 #include "platform/probe.h"
-#include "tag/other_tags.h"
 
 #include <atomic>
 #include <chrono>
@@ -40,14 +39,14 @@ public:
     /// Whether a call given up is still waiting for its answer.
     bool stuck() const;
 
-    /// Another program's tag of the file at `path`, read on the helper as the other calls are;
-    /// none when there is none or no answer. May be called from several threads at once.
-    std::optional<tag::OtherTag> readOtherTag(const QString& path, Code* failure = nullptr);
-
     Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override;
     /// Asked here, as it waits only so long by itself; an answer tries the drive again.
     Code probeFolder(const QString& folder) override;
+    /// May be called from several threads at once, as the import reads other tags on two.
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override;
+    Code openToRead(const QString& path, int& fd, std::uint64_t& size) override;
+    Code listFolders(const QString& folder, std::vector<QString>& names) override;
+    Code checkFolder(const QString& path) override;
     Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override;
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override;
     Code truncate(int fd, std::uint64_t size) override;

@@ -6,7 +6,6 @@
 #include "tag/utf8.h"
 
 #include <algorithm>
-#include <climits>
 #include <span>
 #include <vector>
 
@@ -27,12 +26,14 @@ void setTagColumns(Row& row, std::optional<tag::TagRecord> tag) {
     row.track = tag->track;
 }
 QString fileName(const Row& row) {
-    QString ending = QStringLiteral(".mp3");
+    QString file = platform::mp3Name(row.name);
+    // The ending's letters, counted from its dot.
+    const qsizetype dot = file.size() - 4;
     if ((row.ending & Row::kCapitalM) != 0)
-        ending[1] = u'M';
+        file[dot + 1] = u'M';
     if ((row.ending & Row::kCapitalP) != 0)
-        ending[2] = u'P';
-    return row.name + ending;
+        file[dot + 2] = u'P';
+    return file;
 }
 
 void setFileName(Row& row, QString file) {
@@ -59,10 +60,6 @@ QString shownName(const Row& row) {
 }
 
 namespace {
-
-int clampToInt(std::size_t n) {
-    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
-}
 
 // Files whose ends are read in one go before their rows are made. Large enough that the reads
 // in flight rarely run dry at the end of a chunk; small enough that the rows of a large folder

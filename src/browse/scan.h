@@ -5,6 +5,8 @@
 #include "tag/tag.h"
 
 #include <QString>
+#include <climits>
+#include <cstddef>
 
 namespace sorvel::browse {
 
@@ -71,6 +73,11 @@ public:
     virtual void setProgressMax(int max) = 0;
     virtual void setProgress(int value) = 0;
 };
+
+/// A count as the progress takes it, held at the largest int.
+inline int clampToInt(std::size_t n) {
+    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
 
 /// What a scan reports: status, progress and every row as it is read.
 class ScanObserver : public StatusObserver {

@@ -1,5 +1,5 @@
 #include "cli/escape.h"
-#include "tag/utf8.h"
+#include "platform/utf8.h"
 
 namespace sorvel::cli {
 namespace {
@@ -14,7 +14,7 @@ void hex(std::string& out, const char* prefix, char32_t value, int digits) {
 }
 
 void utf8(std::string& out, char32_t c) {
-    tag::putUtf8(c, [&](char32_t b) { out += static_cast<char>(b); });
+    platform::putUtf8(c, [&](char32_t b) { out += static_cast<char>(b); });
 }
 
 // Characters a terminal may act on although they are valid text.

@@ -1,16 +1,13 @@
 // sorvel-cli: the folder's commands for scripts, over the same core as the window.
 
-#include "app/folder.h"
-#include "app/row_order.h"
 #include "cli/escape.h"
-#include "fileops/fileops.h"
+#include "core/folder.h"
+#include "core/row_order.h"
+#include "core/rules.h"
 #include "platform/desktop_posix.h"
 #include "platform/drives_posix.h"
 #include "platform/dry_run.h"
 #include "platform/names.h"
-#include "tag/cp1252.h"
-#include "tag/genre.h"
-#include "tag/trailer.h"
 
 #include <QFile>
 #include <QHash>
@@ -49,13 +46,13 @@ struct Options {
     bool json = false;
     bool dryRun = false;
     int split = 1;
-    std::vector<write::Typ> fields;
-    write::EditorValues editor;
+    std::vector<core::Typ> fields;
+    core::EditorValues editor;
     std::vector<QString> paths;
 };
 
 // Status and progress are for a window; a script hears only of the outcome.
-class Quiet : public browse::StatusObserver {
+class Quiet : public core::StatusObserver {
 public:
     void setStatus(const QString&) override {}
     void setProgressMax(int) override {}
@@ -107,28 +104,28 @@ int wrongUsage(const QString& why) {
 
 // The value a field is set to, checked as the editor's fields limit what can be typed: no longer
 // than the field, only Windows-1252, and a genre by its name. Empty when it may be written.
-QString refusal(write::Typ typ, const QString& value) {
-    if (typ == write::Typ::Genre) {
-        return value.isEmpty() || tag::genre_tal(value) != 256
+QString refusal(core::Typ typ, const QString& value) {
+    if (typ == core::Typ::Genre) {
+        return value.isEmpty() || core::genre_tal(value) != 256
                    ? QString()
                    : QStringLiteral("Okänd genre: ") + value;
     }
-    const qsizetype width = typ == write::Typ::Ar ? tag::kYearWidth : tag::kTextWidth;
-    if (value.size() <= width && tag::fits1252(value))
+    const qsizetype width = typ == core::Typ::Ar ? core::kYearWidth : core::kTextWidth;
+    if (value.size() <= width && core::fits1252(value))
         return {};
     return QStringLiteral("Fältet rymmer högst %1 tecken, alla ur Windows-1252: ").arg(width) +
            value;
 }
 
 bool parseField(std::string_view arg, Options& o, QString& why) {
-    using E = write::EditorValues;
-    static constexpr std::tuple<std::string_view, write::Typ, QString E::*> kFields[] = {
-        {"artist=", write::Typ::Artist, &E::artist},
-        {"title=", write::Typ::Titel, &E::title},
-        {"album=", write::Typ::Album, &E::album},
-        {"year=", write::Typ::Ar, &E::year},
-        {"genre=", write::Typ::Genre, &E::genre},
-        {"comment=", write::Typ::Kommentarer, &E::comment}};
+    using E = core::EditorValues;
+    static constexpr std::tuple<std::string_view, core::Typ, QString E::*> kFields[] = {
+        {"artist=", core::Typ::Artist, &E::artist},
+        {"title=", core::Typ::Titel, &E::title},
+        {"album=", core::Typ::Album, &E::album},
+        {"year=", core::Typ::Ar, &E::year},
+        {"genre=", core::Typ::Genre, &E::genre},
+        {"comment=", core::Typ::Kommentarer, &E::comment}};
     if (arg.starts_with("track=")) {
         // A number alone, as the byte holds it; 0 takes the track away.
         const QString value = platform::decodeName(arg.substr(6));
@@ -136,8 +133,8 @@ bool parseField(std::string_view arg, Options& o, QString& why) {
         o.editor.track = value.toInt(&ok);
         if (!ok || o.editor.track < 0 || o.editor.track > 255 || !value.front().isDigit())
             why = QStringLiteral("Spåret är ett tal från 0 till 255: ") + value;
-        if (std::find(o.fields.begin(), o.fields.end(), write::Typ::Track) == o.fields.end())
-            o.fields.push_back(write::Typ::Track);
+        if (std::find(o.fields.begin(), o.fields.end(), core::Typ::Track) == o.fields.end())
+            o.fields.push_back(core::Typ::Track);
         return true;
     }
     for (const auto& [prefix, typ, field] : kFields) {
@@ -154,7 +151,7 @@ bool parseField(std::string_view arg, Options& o, QString& why) {
 }
 
 // Appends the line of one row: its columns as the list shows them, after `file` when given.
-void appendRow(std::string& out, const browse::Row& row, bool json, const QString* file) {
+void appendRow(std::string& out, const core::Row& row, bool json, const QString* file) {
     static constexpr const char* kKeys[] = {"\"name\":", "\"artist\":", "\"title\":",  "\"album\":",
                                             "\"year\":", "\"genre\":",  "\"comment\":"};
     if (json) {
@@ -164,10 +161,10 @@ void appendRow(std::string& out, const browse::Row& row, bool json, const QStrin
             cli::appendJson(out, *file);
             out += ',';
         }
-        for (int c = 0; c < app::RowOrder::kColumns; ++c) {
+        for (int c = 0; c < core::RowOrder::kColumns; ++c) {
             out += c == 0 ? "" : ",";
             out += kKeys[c];
-            cli::appendJson(out, app::RowOrder::shown(row, c));
+            cli::appendJson(out, core::RowOrder::shown(row, c));
         }
         out += ",\"track\":";
         out += row.track != 0 ? std::to_string(row.track) : "null";
@@ -178,9 +175,9 @@ void appendRow(std::string& out, const browse::Row& row, bool json, const QStrin
         cli::appendText(out, *file);
         out += '\t';
     }
-    for (int c = 0; c < app::RowOrder::kColumns; ++c) {
+    for (int c = 0; c < core::RowOrder::kColumns; ++c) {
         out += c == 0 ? "" : "\t";
-        cli::appendText(out, app::RowOrder::shown(row, c));
+        cli::appendText(out, core::RowOrder::shown(row, c));
     }
     out += '\t';
     if (row.track != 0)
@@ -199,11 +196,11 @@ void print(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-int list(const Options& o, app::Folder::Services services) {
-    app::Folder folder(services);
+int list(const Options& o, core::Folder::Services services) {
+    core::Folder folder(services);
     Quiet quiet;
     std::string out;
-    const app::Outcome outcome = folder.list(o.paths.front(), quiet, [&](browse::Row&& row) {
+    const core::Outcome outcome = folder.list(o.paths.front(), quiet, [&](core::Row&& row) {
         appendRow(out, row, o.json, nullptr);
         if (out.size() > (std::size_t{1} << 16)) {
             print(out);
@@ -227,7 +224,7 @@ std::vector<Group> byFolder(const std::vector<QString>& paths) {
     std::vector<Group> groups;
     for (std::size_t a = 0; a < paths.size(); ++a) {
         const QString& path = paths[a];
-        const qsizetype slash = path.lastIndexOf(u'/');
+        const qsizetype slash = path.lastIndexOf(platform::nativeSeparator());
         const QString folder = slash < 0 ? QStringLiteral(".") : path.left(slash + 1);
         auto g = std::find_if(groups.begin(), groups.end(),
                               [&](const Group& x) { return x.folder == folder; });
@@ -238,49 +235,50 @@ std::vector<Group> byFolder(const std::vector<QString>& paths) {
     return groups;
 }
 
-int change(const Options& o, app::Folder::Services services, platform::FileSystem& fs) {
+int change(const Options& o, core::Folder::Services services, platform::FileSystem& fs) {
     // Each with its place among the arguments as its row, so that they are named in that order.
-    std::vector<write::Failure> failures;
+    std::vector<core::Failure> failures;
     std::size_t nothingToWrite = 0;
     bool renameFailed = false;
     Quiet quiet;
     std::string out;
     for (const Group& g : byFolder(o.paths)) {
-        app::Folder folder(services);
+        core::Folder folder(services);
         folder.setSplit(o.split);
-        const app::Outcome listed = folder.list(g.folder, quiet);
+        const core::Outcome listed = folder.list(g.folder, quiet);
         for (const platform::Message& m : listed.messages)
             tell(m.text);
         // Which argument named each selected row, for its messages and lines. Found by name
         // through a table: a glob over a large folder names each of its thousands of rows.
         std::vector<std::size_t> argOf(folder.size());
-        app::Folder::Selection selected(folder.size(), false);
+        core::Folder::Selection selected(folder.size(), false);
         QHash<QString, std::size_t> rowOf;
         rowOf.reserve(static_cast<qsizetype>(folder.size()));
         for (std::size_t r = 0; r < folder.size(); ++r)
-            rowOf.insert(browse::fileName(folder.rows()[r]), r);
+            rowOf.insert(core::fileName(folder.rows()[r]), r);
         for (const std::size_t a : g.args) {
             const QString& path = o.paths[a];
-            const auto r = rowOf.constFind(path.mid(path.lastIndexOf(u'/') + 1));
+            const auto r =
+                rowOf.constFind(path.mid(path.lastIndexOf(platform::nativeSeparator()) + 1));
             if (r == rowOf.cend()) {
                 failures.push_back(
-                    {shownPath(path), fs.exists(path) ? write::kNotMp3 : code::kFileNotFound, a});
+                    {shownPath(path), fs.exists(path) ? code::kNotMp3 : code::kFileNotFound, a});
                 continue;
             }
             const std::size_t i = *r;
             selected[i] = true;
             argOf[i] = a;
         }
-        const std::vector<browse::Row> before = folder.rows();
+        const std::vector<core::Row> before = folder.rows();
         std::vector<bool> failed(folder.size(), false);
-        auto take = [&](const app::Outcome& done) {
+        auto take = [&](const core::Outcome& done) {
             nothingToWrite += done.nothingToWrite;
-            for (const write::Failure& f : done.notHandled) {
+            for (const core::Failure& f : done.notHandled) {
                 failed[f.row] = true;
                 const std::size_t a = argOf[f.row];
                 const QString shown = shownPath(o.paths[a]);
                 if (o.command == Command::TagsToNames) {
-                    tell(shown + QStringLiteral(": ") + fileops::renameMessage(f.code).text);
+                    tell(shown + QStringLiteral(": ") + core::renameMessage(f.code).text);
                     renameFailed = true;
                 } else {
                     failures.push_back({shown, f.code, a, f.unconfirmed});
@@ -292,7 +290,7 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
                 take(folder.writeFields(o.fields, selected, o.editor, quiet));
                 break;
             case Command::NamesToTags:
-                take(folder.writeField(write::Typ::Filnamn, selected, {}, quiet));
+                take(folder.writeField(core::Typ::Filnamn, selected, {}, quiet));
                 break;
             case Command::TagsToNames:
                 take(folder.namesFromTags(selected));
@@ -306,22 +304,21 @@ int change(const Options& o, app::Folder::Services services, platform::FileSyste
         // A line for every file whose bytes or name would change, showing the row as a listing
         // will show it then.
         for (std::size_t r = 0; o.dryRun && r < folder.size(); ++r) {
-            const browse::Row& row = folder.row(r);
+            const core::Row& row = folder.row(r);
             if (selected[r] && !failed[r] && (!(row == before[r]) || row.print != before[r].print))
                 appendRow(out, row, o.json, &o.paths[argOf[r]]);
         }
     }
     print(out);
-    std::stable_sort(
-        failures.begin(), failures.end(),
-        [](const write::Failure& x, const write::Failure& y) { return x.row < y.row; });
+    std::stable_sort(failures.begin(), failures.end(),
+                     [](const core::Failure& x, const core::Failure& y) { return x.row < y.row; });
     platform::Messages messages;
     constexpr std::size_t kAll = std::numeric_limits<std::size_t>::max();
     if (o.command == Command::FromV2)
-        write::addImportOutcome(messages, {0, failures, nothingToWrite}, kAll);
+        core::addImportOutcome(messages, {0, failures, nothingToWrite}, kAll);
     else
-        write::addFailures(messages, failures, QStringLiteral("Följande filer kunde inte skrivas:"),
-                           kAll);
+        core::addFailures(messages, failures, QStringLiteral("Följande filer kunde inte skrivas:"),
+                          kAll);
     for (const platform::Message& m : messages)
         tell(m.text);
     return failures.empty() && !renameFailed ? 0 : kSomeNotHandled;
@@ -393,7 +390,7 @@ int main(int argc, char** argv) {
     platform::XdgOpener opener;
     MountTable drives;
     NoTrash trash;
-    const app::Folder::Services services{fs, asker, opener, drives, trash};
+    const core::Folder::Services services{fs, asker, opener, drives, trash};
     int status = o.command == Command::List ? list(o, services) : change(o, services, fs);
     // Lines lost to a full disk or a closed pipe are not a success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {

@@ -1,10 +1,7 @@
 #include "fileops/fileops.h"
 
+#include "platform/folders.h"
 #include "platform/names.h"
-
-#include <unistd.h>
-
-#include <array>
 
 namespace sorvel::fileops {
 
@@ -14,16 +11,6 @@ namespace {
 
 QString notFound() {
     return QStringLiteral("Filen hittades inte.");
-}
-
-// The desktop's open command gets an absolute path, whatever folder the program runs in.
-QString absolute(const QString& path) {
-    if (path.startsWith(u'/'))
-        return path;
-    std::array<char, 4096> cwd{};
-    if (::getcwd(cwd.data(), cwd.size()) == nullptr)
-        return path;
-    return platform::decodeName(cwd.data()) + u'/' + path;
 }
 
 }  // namespace
@@ -48,7 +35,7 @@ DeleteOutcome mnuHogerRadera_Click(platform::FileSystem& fs, MessageBoxes& asker
         return Recycle(trash, path, messages);
 
     const QString question = QStringLiteral("Är du säker på att du vill radera ") + u'"' +
-                             browse::shownName(*current) + QStringLiteral(".mp3") + u'"' +
+                             platform::mp3Name(browse::shownName(*current)) + u'"' +
                              QStringLiteral(" ?");
     if (asker.show(QStringLiteral("Bekräfta borttagning av fil"), question,
                    MessageBoxes::Icon::None,
@@ -73,7 +60,7 @@ void ListView1_DblClick(platform::FileSystem& fs, platform::Opener& opener, cons
         messages.push_back(platform::error(notFound()));
         return;
     }
-    if (!opener.open(absolute(path))) {
+    if (!opener.open(platform::absolutePath(path))) {
         messages.push_back(platform::error(QStringLiteral("Det gick inte att spela upp filen.")));
     }
 }

@@ -17,13 +17,14 @@ platform::Message renameMessage(Code failure) {
                     QStringLiteral("Det filnamnet finns redan! Det går inte att ha två filer med "
                                    "samma namn.")};
         case code::kAccess:
+        case code::kReservedName:
             return {QStringLiteral("Fil/mapp åtkomstfel"),
                     QStringLiteral("Kunde inte byta filnamn. Kontrollera att filen/mappen finns. "
                                    "Du får inte använda CON, AUX, COM1, COM2, COM3, COM4, LPT1, "
                                    "LPT2, LPT3, PRN, eller NUL som filnamn.")};
         default:
-            return {QStringLiteral("Fel!"), QStringLiteral("Ett fel av typen ") +
-                                                QString::number(failure) +
+            return {QStringLiteral("Fel!"), QStringLiteral("Ett ") +
+                                                reason(failure, Naming::Number) +
                                                 QStringLiteral(" inträffade.")};
     }
 }

@@ -19,6 +19,13 @@ public:
 
     Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override;
     Code probeFolder(const QString& folder) override { return real_.probeFolder(folder); }
+    Code openToRead(const QString& path, int& fd, std::uint64_t& size) override {
+        return real_.openToRead(path, fd, size);
+    }
+    Code listFolders(const QString& folder, std::vector<QString>& names) override {
+        return real_.listFolders(folder, names);
+    }
+    Code checkFolder(const QString& path) override { return real_.checkFolder(path); }
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override {
         return real_.open(path, access, fd, size);
     }

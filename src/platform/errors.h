@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 namespace sorvel {
 
 /// Failure code of a file-system operation; 0 is success. The numbers are the program's own
@@ -21,11 +23,25 @@ inline constexpr Code kAccess = 75;             // read-only, no permission, bus
 inline constexpr Code kPathNotFound = 76;       // a folder on the way is missing or not a folder
 inline constexpr Code kNotRegularFile = 77;     // a folder, FIFO or device where a file is expected
 inline constexpr Code kLinkNotMp3 = 78;         // a link whose final target is no regular MP3 file
+inline constexpr Code kReservedName = 79;       // a device name other systems reserve (CON, AUX...)
+// The program's own reasons, which no system call gives; below zero, where no errno lands.
+inline constexpr Code kChangedSince = -1;    // undo: the file changed after the command
+inline constexpr Code kChangedOnDisk = -2;   // a write: the file changed since its row was read
+inline constexpr Code kNothingToWrite = -3;  // a command had nothing for the file: counted, unnamed
+inline constexpr Code kNotMp3 = -4;  // named to a command, but its folder lists no such MP3 file
 /// Any errno without a code of its own is reported as this plus the errno value.
 inline constexpr Code kOtherBase = 1000;
 }  // namespace code
 
 /// Turns an errno value into the program's failure code.
 Code codeFromErrno(int err);
+
+/// How a message names a failure: by its words ("disken är full"), or by its number.
+enum class Naming { Words, Number };
+
+/// The words for failure code `c`, the one place where a code becomes text: what it means, the
+/// system's words for an errno without a code of its own, else "fel av typen N", which
+/// Naming::Number always gives.
+QString reason(Code c, Naming naming = Naming::Words);
 
 }  // namespace sorvel

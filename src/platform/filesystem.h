@@ -108,6 +108,14 @@ public:
     /// Closes every descriptor, each answered as close() answers it.
     virtual void closeAll(std::span<const int> fds, std::span<Code> codes);
 
+    /// As open() for reading, but a folder, FIFO or device is code::kNotRegularFile rather than
+    /// code::kAccess: for a reader that says why a file had nothing to read.
+    virtual Code openToRead(const QString& path, int& fd, std::uint64_t& size) = 0;
+    /// Names (not paths) of the folders directly inside `folder`, as platform::listFolders().
+    virtual Code listFolders(const QString& folder, std::vector<QString>& names) = 0;
+    /// Whether `path` names a folder that can be listed now, as platform::checkFolder().
+    virtual Code checkFolder(const QString& path) = 0;
+
 protected:
     /// Whether listMp3() may remove what a rename of this program left behind when it was killed
     /// half-way (see PosixFileSystem::rename()); a dry run, which changes nothing, lists without.
@@ -135,6 +143,7 @@ public:
 
     Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override;
     Code probeFolder(const QString& folder) override;
+    /// open(), readAt() and close() are plain system calls: safe from several threads at once.
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override;
     Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override;
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override;
@@ -150,6 +159,9 @@ public:
                    std::span<FileTail> tails, std::span<int> fds) override;
     void writeAll(std::span<Write> writes) override;
     void closeAll(std::span<const int> fds, std::span<Code> codes) override;
+    Code openToRead(const QString& path, int& fd, std::uint64_t& size) override;
+    Code listFolders(const QString& folder, std::vector<QString>& names) override;
+    Code checkFolder(const QString& path) override;
 
     /// Whether readTails() keeps several files in flight: asked for and granted by the kernel.
     /// Sets the ring up if that has not happened yet.
@@ -207,7 +219,7 @@ namespace sorvel::platform {
 /// Checks a new base name (without ".mp3") before a rename: code::kBadFileName for an empty name,
 /// a name beginning with "." (this platform would hide the file), one holding any of
 /// " ? * / \ : < > | or a control character (C0, DEL or C1), or one whose file name (with ".mp3")
-/// exceeds 255 bytes as the file system stores it; code::kAccess for the reserved device names CON,
+/// exceeds 255 bytes as the file system stores it; code::kReservedName for the device names CON,
 /// AUX, COM1-COM4, LPT1-LPT3, PRN and NUL, which other systems refuse. code::kOk otherwise.
 Code checkNewName(const QString& base);
 

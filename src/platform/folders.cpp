@@ -5,8 +5,12 @@
 #include "platform/probe.h"
 
 #include <dirent.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace sorvel::platform {
@@ -44,6 +48,28 @@ Code checkFolder(const QString& path) {
         return f;
     });
     return found ? found->code : code::kDeviceUnavailable;
+}
+
+QString homeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        return decodeName(home);
+    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr)
+        return decodeName(pw->pw_dir);
+    return QString(nativeSeparator());
+}
+
+QString joinPath(const QString& folder, const QString& name) {
+    const QChar sep = nativeSeparator();
+    return folder.endsWith(sep) ? folder + name : folder + sep + name;
+}
+
+QString absolutePath(const QString& path) {
+    if (path.startsWith(nativeSeparator()))
+        return path;
+    std::array<char, 4096> cwd{};
+    if (::getcwd(cwd.data(), cwd.size()) == nullptr)
+        return path;
+    return joinPath(decodeName(cwd.data()), path);
 }
 
 }  // namespace sorvel::platform

@@ -17,4 +17,14 @@ Code listFolders(const QString& folder, std::vector<QString>& names);
 /// code::kDeviceUnavailable where the file system does not answer within kAnswerTime.
 Code checkFolder(const QString& path);
 
+/// The user's home folder: $HOME, else the account's, else the root.
+QString homeFolder();
+
+/// `path` from the root: a relative path is taken from the folder the program runs in (the
+/// desktop's open command gets the same file whatever folder it runs in).
+QString absolutePath(const QString& path);
+
+/// `folder` and `name` joined by one separator.
+QString joinPath(const QString& folder, const QString& name);
+
 }  // namespace sorvel::platform

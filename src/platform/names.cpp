@@ -1,6 +1,6 @@
 #include "platform/names.h"
 
-#include "tag/utf8.h"
+#include "platform/utf8.h"
 
 #include <QDir>
 
@@ -32,7 +32,7 @@ QString decodeName(std::string_view bytes) {
         }
         char32_t cp = 0;
         const auto at = [q = p + i](std::size_t k) { return int{q[k]}; };
-        const std::size_t len = tag::utf8Sequence(at, n - i, cp);
+        const std::size_t len = platform::utf8Sequence(at, n - i, cp);
         if (len == 0) {
             *d++ = QChar(static_cast<char16_t>(kEscapeBase + b));
             ++i;
@@ -74,7 +74,7 @@ QByteArray encodeName(const QString& name) {
         }
         // Any other lone surrogate cannot come from decodeName(); it is written as UTF-8 of its
         // value, which no file system will match, rather than dropped.
-        tag::putUtf8(cp, put);
+        platform::putUtf8(cp, put);
     }
     out.truncate(d - begin);
     return out;

@@ -440,4 +440,22 @@ bool PosixFileSystem::exists(const QString& path) {
     return ::lstat(encodeName(path).constData(), &st) == 0;
 }
 
+Code PosixFileSystem::openToRead(const QString& path, int& fd, std::uint64_t& size) {
+    const Code c = open(path, Access::Read, fd, size);
+    // open() refuses what is no regular file as it refuses a file it may not read.
+    struct stat st {};
+    if (c == code::kAccess && ::stat(encodeName(path).constData(), &st) == 0 &&
+        !S_ISREG(st.st_mode))
+        return code::kNotRegularFile;
+    return c;
+}
+
+Code PosixFileSystem::listFolders(const QString& folder, std::vector<QString>& names) {
+    return platform::listFolders(folder, names);
+}
+
+Code PosixFileSystem::checkFolder(const QString& path) {
+    return platform::checkFolder(path);
+}
+
 }  // namespace sorvel::platform

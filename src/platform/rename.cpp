@@ -21,7 +21,7 @@ Code checkNewName(const QString& base) {
         QStringLiteral("PRN"),  QStringLiteral("NUL")};
     for (const QString& reserved : kReserved) {
         if (base.compare(reserved, Qt::CaseInsensitive) == 0)
-            return code::kAccess;
+            return code::kReservedName;
     }
     return code::kOk;
 }

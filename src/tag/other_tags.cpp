@@ -1,27 +1,22 @@
 #include "tag/other_tags.h"
 
-#include "platform/names.h"
 #include "tag/genre.h"
 #include "tag/trailer.h"
 
 #include <apetag.h>
 #include <commentsframe.h>
-#include <fcntl.h>
 #include <id3v1genres.h>
 #include <id3v2frame.h>
 #include <id3v2framefactory.h>
 #include <id3v2header.h>
 #include <id3v2synchdata.h>
-#include <sys/stat.h>
 #include <tbytevectorstream.h>
 #include <textidentificationframe.h>
 #include <tfile.h>
-#include <unistd.h>
 #include <QByteArray>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -529,44 +524,25 @@ std::optional<OtherTag> read(Bytes& file) {
 
 }  // namespace
 
-std::optional<OtherTag> readOtherTag(const QString& path, Code* failure) {
+std::optional<OtherTag> readOtherTag(platform::FileSystem& fs, const QString& path, Code* failure) {
     Code ignored = code::kOk;
     Code& result = failure != nullptr ? *failure : ignored;
-    // The name's own bytes, those that are not UTF-8 included (see platform/names.h).
-    const QByteArray name = platform::encodeName(path);
-    // Without O_NONBLOCK a FIFO named *.mp3 would hold the window until someone writes to it.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        result = codeFromErrno(errno);
+    int fd = -1;
+    std::uint64_t size = 0;
+    // The file system opens a FIFO without waiting for a writer, and names it.
+    result = fs.openToRead(path, fd, size);
+    if (result != code::kOk)
         return std::nullopt;
-    }
-    struct stat st {};
-    const bool statted = ::fstat(fd, &st) == 0;
-    if (!statted || !S_ISREG(st.st_mode)) {
-        result = statted ? code::kNotRegularFile : codeFromErrno(errno);
-        ::close(fd);
-        return std::nullopt;
-    }
-    int readError = 0;
-    Bytes file(static_cast<Size>(st.st_size), [fd, &readError](Size pos, char* to, Size n) {
-        Size done = 0;
-        while (done < n) {
-            const ssize_t got = ::pread(fd, to + done, static_cast<std::size_t>(n - done),
-                                        static_cast<off_t>(pos + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                // Short of what the file claims: the medium failed or the file was cut meanwhile.
-                readError = got < 0 ? errno : EIO;
-                return got < 0 ? Size{-1} : done;
-            }
-            done += got;
-        }
-        return done;
+    platform::FileGuard guard(fs, fd);
+    Code readFailure = code::kOk;
+    Bytes file(static_cast<Size>(size), [&fs, fd, &readFailure](Size pos, char* to, Size n) {
+        // Short of what the file claims is a failure too: the medium failed or the file was cut.
+        readFailure = fs.readAt(fd, static_cast<std::uint64_t>(pos),
+                                {reinterpret_cast<std::byte*>(to), static_cast<std::size_t>(n)});
+        return readFailure == code::kOk ? n : Size{-1};
     });
     std::optional<OtherTag> out = read(file);
-    ::close(fd);
-    result = file.failed() ? codeFromErrno(readError) : code::kOk;
+    result = file.failed() ? readFailure : code::kOk;
     return out;
 }
 

@@ -4,6 +4,7 @@
 // the APEv2 tag before its end. Only ever read; Sorvel writes nothing but the trailer.
 
 #include "platform/errors.h"
+#include "platform/filesystem.h"
 
 #include <QString>
 #include <cstddef>
@@ -33,12 +34,14 @@ struct OtherTag {
 };
 
 /// The ID3v2 tag of the file at `path` (versions 2.2 to 2.4), or else its APEv2 tag, when one of
-/// them holds any of the six fields or a track. Nothing for a file without either, one that
-/// cannot be read, and anything that is not a regular file (a FIFO would block). Reads the tags
-/// only, never the audio. `failure`, when given, tells which: code::kOk for a file read whole
-/// (with or without a tag), code::kNotRegularFile, or the code of the call that failed; a read
-/// that ends before the length the file claims is a failure too.
-std::optional<OtherTag> readOtherTag(const QString& path, Code* failure = nullptr);
+/// them holds any of the six fields or a track, read through `fs` (from several threads at once
+/// where `fs` allows it). Nothing for a file without either, one that cannot be read, and
+/// anything that is not a regular file (a FIFO would block). Reads the tags only, never the audio.
+/// `failure`, when given, tells which: code::kOk for a file read whole (with or without a tag),
+/// code::kNotRegularFile, or the code of the call that failed; a read that ends before the length
+/// the file claims is a failure too.
+std::optional<OtherTag> readOtherTag(platform::FileSystem& fs, const QString& path,
+                                     Code* failure = nullptr);
 
 /// The same for a whole file held in memory.
 std::optional<OtherTag> readOtherTag(std::span<const std::byte> file);

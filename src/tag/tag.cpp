@@ -34,7 +34,7 @@ bool unchanged(std::span<const std::byte> tail, std::uint64_t size, Check* check
 Code place(std::span<const std::byte> tail, std::uint64_t size, const TagRecord& tag, Fields fields,
            Check* check, Placement& p) {
     if (!unchanged(tail, size, check))
-        return kChangedOnDisk;
+        return code::kChangedOnDisk;
     auto placed = placeTrailer(tail, size, tag, fields);
     if (!placed)
         return code::kBadArgument;
@@ -62,9 +62,6 @@ void fill(Replaced* replaced, Check* check, std::span<const std::byte> tail, con
     replaced->newTrailer = p.out;
     replaced->newLength = p.newLength();
 }
-
-// Files written at a time by skriv_tags(): each holds a descriptor from its open to its close.
-constexpr std::size_t kBatch = 128;
 
 }  // namespace
 
@@ -129,16 +126,92 @@ Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& t
     return closed;
 }
 
+void writeBatch(platform::FileSystem& fs, const QString& katalog, std::span<const QString> names,
+                std::size_t tailBytes, const BatchSteps& steps, std::vector<Code>& codes) {
+    const std::size_t n = names.size();
+    std::vector<platform::FileTail> tails(n);
+    std::vector<int> fds(n, -1);
+    codes.assign(n, code::kOk);
+    fs.openTails(katalog, names, tailBytes, tails, fds);
+    std::vector<platform::FileSystem::Write> writes;
+    std::vector<std::size_t> written;  // the file of each write
+    std::vector<std::size_t> again;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (tails[k].code == code::kTooManyFiles) {
+            again.push_back(k);  // once this batch has given its descriptors back
+            continue;
+        }
+        platform::FileSystem::Write write;
+        write.fd = fds[k];
+        codes[k] = steps.plan(k, tails[k], write);
+        if (codes[k] == code::kOk && !write.data.empty()) {
+            writes.push_back(write);
+            written.push_back(k);
+        }
+    }
+    fs.writeAll(writes);
+    for (std::size_t w = 0; w < writes.size(); ++w) {
+        if (writes[w].code != code::kOk) {
+            codes[written[w]] = writes[w].code;
+            steps.rollBack(written[w], writes[w]);
+        }
+    }
+    // Closed only now: a file system may refuse what was written only at the close (NFS).
+    std::erase(fds, -1);
+    std::vector<Code> closed(fds.size());
+    fs.closeAll(fds, closed);
+    std::size_t c = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (tails[k].code != code::kOk)
+            continue;
+        if (codes[k] == code::kOk) {
+            codes[k] = closed[c];
+            if (steps.closed)
+                steps.closed(k, tails[k], closed[c]);
+        }
+        ++c;
+    }
+    for (const std::size_t k : again)
+        codes[k] = steps.alone(k);
+}
+
 void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<WriteJob> jobs) {
     std::vector<QString> names;
     std::vector<std::size_t> which;  // the job of each name
     std::vector<Placement> plans;
-    std::vector<platform::FileTail> tails;
-    std::vector<int> fds;
-    std::vector<platform::FileSystem::Write> writes;
-    std::vector<std::size_t> written;  // the name of each write
-    std::vector<Code> closed;
-    std::vector<std::size_t> again;
+    std::vector<Code> codes;
+    const BatchSteps steps{
+        // As in skriv_tag(), each file is read through the descriptor that writes it.
+        .plan =
+            [&](std::size_t k, const platform::FileTail& tail, BatchSteps::Write& write) {
+                if (tail.code != code::kOk)
+                    return tail.code;
+                WriteJob& job = jobs[which[k]];
+                const Code c =
+                    place(tail.tail(), tail.size, job.tag, job.fields, &job.check, plans[k]);
+                if (c == code::kOk) {
+                    write.offset = plans[k].offset();
+                    write.data = plans[k].out;
+                }
+                return c;
+            },
+        .rollBack = [&](std::size_t k,
+                        const BatchSteps::Write& write) { rollBack(fs, write.fd, plans[k]); },
+        .closed =
+            [&](std::size_t k, const platform::FileTail& tail, Code closed) {
+                WriteJob& job = jobs[which[k]];
+                if (closed == code::kOk)
+                    fill(&job.replaced, &job.check, tail.tail(), plans[k]);
+                else
+                    unconfirmed(job.check);
+            },
+        .alone =
+            [&](std::size_t k) {
+                WriteJob& job = jobs[which[k]];
+                return skriv_tag(fs, katalog + job.name, job.tag, job.fields, &job.replaced,
+                                 &job.check);
+            },
+    };
     for (std::size_t from = 0; from < jobs.size();) {
         names.clear();
         which.clear();
@@ -152,58 +225,9 @@ void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<Writ
             which.push_back(from);
         }
         plans.assign(names.size(), Placement{});
-        tails.resize(names.size());
-        fds.resize(names.size());
-        // As in skriv_tag(), each file is read through the descriptor that writes it.
-        fs.openTails(katalog, names, kTailSize, tails, fds);
-        writes.clear();
-        written.clear();
-        for (std::size_t k = 0; k < names.size(); ++k) {
-            WriteJob& job = jobs[which[k]];
-            job.result = tails[k].code;
-            if (job.result == code::kTooManyFiles) {
-                again.push_back(which[k]);  // once this batch has given its descriptors back
-                continue;
-            }
-            if (job.result != code::kOk)
-                continue;
-            job.result =
-                place(tails[k].tail(), tails[k].size, job.tag, job.fields, &job.check, plans[k]);
-            if (job.result != code::kOk)
-                continue;
-            writes.push_back({fds[k], plans[k].offset(), plans[k].out});
-            written.push_back(k);
-        }
-        fs.writeAll(writes);
-        for (std::size_t w = 0; w < writes.size(); ++w) {
-            if (writes[w].code != code::kOk) {
-                jobs[which[written[w]]].result = writes[w].code;
-                rollBack(fs, writes[w].fd, plans[written[w]]);
-            }
-        }
-        // Closed only now: a file system may refuse what was written only at the close (NFS).
-        std::erase(fds, -1);
-        closed.resize(fds.size());
-        fs.closeAll(fds, closed);
-        std::size_t c = 0;
-        for (std::size_t k = 0; k < names.size(); ++k) {
-            if (tails[k].code != code::kOk)
-                continue;
-            WriteJob& job = jobs[which[k]];
-            if (job.result == code::kOk) {
-                job.result = closed[c];
-                if (job.result == code::kOk)
-                    fill(&job.replaced, &job.check, tails[k].tail(), plans[k]);
-                else
-                    unconfirmed(job.check);
-            }
-            ++c;
-        }
-    }
-    for (const std::size_t j : again) {
-        WriteJob& job = jobs[j];
-        job.result =
-            skriv_tag(fs, katalog + job.name, job.tag, job.fields, &job.replaced, &job.check);
+        writeBatch(fs, katalog, names, kTailSize, steps, codes);
+        for (std::size_t k = 0; k < names.size(); ++k)
+            jobs[which[k]].result = codes[k];
     }
 }
 

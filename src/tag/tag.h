@@ -7,9 +7,12 @@
 #include "tag/trailer.h"
 
 #include <QString>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace sorvel::tag {
 
@@ -21,9 +24,8 @@ std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path);
 /// and files of kMinTaggedSize bytes or more.
 std::optional<TagRecord> tagOfTail(const platform::FileTail& tail);
 
-/// The answer of a writer for a file that no longer holds what its caller read from it: nothing
-/// was written.
-inline constexpr Code kChangedOnDisk = -2;
+/// A writer answers code::kChangedOnDisk for a file that no longer holds what its caller read
+/// from it: nothing was written.
 
 /// The check a writer makes, on the bytes it reads before it writes, that the file still holds
 /// what the caller's copy of its fields was read from.
@@ -69,6 +71,37 @@ struct WriteJob {
     Replaced replaced;            ///< filled when `result` is code::kOk
     Check check;                  ///< as skriv_tag() takes and fills it
 };
+
+/// Files a batch write hands to the file system at a time: enough to keep a slow medium busy, few
+/// enough that the progress moves on smoothly and the descriptors they hold (each from its open to
+/// its close) stay well within a process's share.
+inline constexpr std::size_t kBatch = 128;
+
+/// What writeBatch() asks of its caller, each step by the file's position among the names.
+struct BatchSteps {
+    using Write = platform::FileSystem::Write;
+    /// Decides on the file's end, read through the descriptor that writes (`write.fd`): code::kOk
+    /// with the bytes to write and where in `write` (none for a file the step changed itself),
+    /// or why the file is left. `tail.code` is not code::kOk for a file that could not be opened
+    /// or read, which has no descriptor.
+    std::function<Code(std::size_t k, const platform::FileTail& tail, Write& write)> plan;
+    /// Puts the file back after its write failed part-way.
+    std::function<void(std::size_t k, const Write& write)> rollBack;
+    /// Learns the answer of the close of a file its plan passed and its write did not fail;
+    /// may be left empty.
+    std::function<void(std::size_t k, const platform::FileTail& tail, Code closed)> closed;
+    /// Does one file's work alone: for a file refused for want of descriptors, once the batch has
+    /// given its own back.
+    std::function<Code(std::size_t k)> alone;
+};
+
+/// The one protocol of every batch write, tags written and tags put back: opens `katalog` + each
+/// of `names` (at most kBatch) for writing and reads its last `tailBytes`, plans each file, makes
+/// every write together, rolls back each that failed, then closes all together, since a file
+/// system may refuse what was written only at the close (NFS). `codes` gets each file's answer
+/// at its position.
+void writeBatch(platform::FileSystem& fs, const QString& katalog, std::span<const QString> names,
+                std::size_t tailBytes, const BatchSteps& steps, std::vector<Code>& codes);
 
 /// skriv_tag() into the files `katalog` + name of each job, with the same answers and the same
 /// bytes written, but with many files in flight at a time where the file system keeps them so:

@@ -22,7 +22,8 @@ qsizetype decodeUtf8(const QChar* s, qsizetype n, QChar* out) {
     while (i < n) {
         char32_t code = 0;
         const auto at = [s = s + i](std::size_t k) { return byteOf(s[k]); };
-        const std::size_t length = utf8Sequence(at, static_cast<std::size_t>(n - i), code);
+        const std::size_t length =
+            platform::utf8Sequence(at, static_cast<std::size_t>(n - i), code);
         if (length == 0)
             return -1;
         if (QChar::requiresSurrogates(code)) {

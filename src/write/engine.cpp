@@ -1,11 +1,11 @@
 #include "write/engine.h"
 
+#include "platform/names.h"
 #include "tag/genre.h"
 #include "write/journal.h"
 
 #include <QStringList>
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <functional>
 #include <system_error>
@@ -14,10 +14,6 @@
 
 namespace sorvel::write {
 namespace {
-
-int clampToInt(std::size_t n) {
-    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
-}
 
 QString trimBlanks(const QString& s) {
     qsizetype begin = 0;
@@ -28,51 +24,6 @@ QString trimBlanks(const QString& s) {
         --end;
     return s.mid(begin, end - begin);
 }
-
-QString reason(Code c) {
-    switch (c) {
-        case code::kAccess:
-            return QStringLiteral("skrivskyddad eller låst");
-        case code::kFileNotFound:
-        case code::kPathNotFound:
-            return QStringLiteral("finns inte");
-        case code::kBadArgument:
-            return QStringLiteral("tecken som en tagg inte kan lagra");
-        case code::kDiskFull:
-            return QStringLiteral("disken är full");
-        case code::kFileExists:
-            return QStringLiteral("namnet är upptaget");
-        case kChangedSince:
-            return QStringLiteral("ändrad sedan dess");
-        case tag::kChangedOnDisk:
-            return QStringLiteral("ändrad sedan listan lästes");
-        case kNotMp3:
-            return QStringLiteral("ingen MP3-fil");
-        case code::kBadFileName:
-            return QStringLiteral("ogiltigt filnamn");
-        case code::kDeviceIo:
-            return QStringLiteral("läs- eller skrivfel på enheten");
-        case code::kTooManyFiles:
-            return QStringLiteral("för många öppna filer");
-        case code::kDeviceUnavailable:
-            return QStringLiteral("enheten går inte att komma åt");
-        case code::kCrossDevice:
-            return QStringLiteral("på en annan enhet");
-        case code::kNotRegularFile:
-            return QStringLiteral("ingen vanlig fil");
-        case code::kLinkNotMp3:
-            return QStringLiteral("länken pekar inte på en MP3-fil");
-        default:
-            // What the system calls the failure, in the user's language where it has one.
-            if (c > code::kOtherBase)
-                return QString::fromLocal8Bit(std::strerror(c - code::kOtherBase));
-            return QStringLiteral("fel av typen %1").arg(c);
-    }
-}
-
-// Files handed to the file system at a time: enough to keep a slow medium busy, few enough that
-// the progress moves on smoothly and the descriptors they hold stay well within a process's share.
-constexpr std::size_t kBatch = 128;
 
 }  // namespace
 
@@ -121,9 +72,6 @@ namespace {
 using Plan = std::function<Code(std::size_t i, const browse::Row& row, browse::Row& updated,
                                 tag::Fields& fields)>;
 
-/// The answer of a Plan for a file that has nothing to write and is counted, not named.
-constexpr Code kNothingToWrite = -3;
-
 /// The loop every writing command shares: plans each selected row, hands the files to the file
 /// system a batch at a time, then reports and updates the rows in list order.
 WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
@@ -138,10 +86,9 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
     }
     // A maximum of 0 would turn the progress bar into a busy indicator.
     if (!rows.empty())
-        observer.setProgressMax(clampToInt(rows.size()));
+        observer.setProgressMax(browse::clampToInt(rows.size()));
     observer.setProgress(0);
-    const QString ending = QStringLiteral(".mp3");
-    const QString sparar = QStringLiteral("Sparar ");
+    const QString saving = QStringLiteral("Sparar ");
 
     // The files go to the file system a batch at a time so that it can keep them in flight
     // together; the reports come afterwards, row by row in list order, as they would one by one.
@@ -154,22 +101,22 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
     auto report = [&](std::size_t end) {
         std::size_t j = 0;
         for (; reported < end; ++reported) {
-            observer.setProgress(clampToInt(reported + 1));
+            observer.setProgress(browse::clampToInt(reported + 1));
             if (nextRefused < refused.size() && refused[nextRefused].first == reported) {
                 const Code why = refused[nextRefused++].second;
-                if (why == kNothingToWrite)
+                if (why == code::kNothingToWrite)
                     ++result.nothingToWrite;
                 else
                     result.failures.push_back(
-                        {browse::shownName(rows[reported]) + ending, why, reported});
+                        {platform::mp3Name(browse::shownName(rows[reported])), why, reported});
                 continue;
             }
             if (j == rowOf.size() || rowOf[j] != reported)
                 continue;
             tag::WriteJob& job = jobs[j];
             browse::Row& row = rows[reported];
-            QString file = browse::shownName(row) + ending;
-            if (job.result == tag::kChangedOnDisk) {
+            QString file = platform::mp3Name(browse::shownName(row));
+            if (job.result == code::kChangedOnDisk) {
                 // Another program wrote the file since it was listed: the row shows it as it is
                 // now, and the next command writes from that.
                 browse::setTagColumns(row, std::move(job.check.found));
@@ -184,7 +131,7 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
             } else {
                 if (record != nullptr)
                     recordWrite(*record, job.name, job.name, job.replaced);
-                observer.setStatus(sparar + file);
+                observer.setStatus(saving + file);
                 // The row reads as a listing will read the file, whatever the command asked for
                 // (a text cut at the field's width, another program's bytes kept).
                 browse::setTagColumns(row, tag::parseTrailer(job.replaced.newTrailer));
@@ -215,7 +162,7 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                         {},
                         {row.print, {}, {}}});
         rowOf.push_back(i);
-        if (jobs.size() == kBatch) {
+        if (jobs.size() == tag::kBatch) {
             tag::skriv_tags(fs, katalog, jobs);
             report(i + 1);
         }
@@ -369,7 +316,10 @@ private:
 WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                             const std::vector<bool>& selected, const QString& katalog,
                             Observer& observer, Command* record, const OtherTagReader& reader) {
-    ReadAhead ahead(rows, selected, katalog, reader);
+    const OtherTagReader throughFs = [&fs](const QString& path, Code* failure) {
+        return tag::readOtherTag(fs, path, failure);
+    };
+    ReadAhead ahead(rows, selected, katalog, reader ? reader : throughFs);
     const Plan plan = [&](std::size_t i, const browse::Row& row, browse::Row& updated,
                           tag::Fields& fields) {
         Code failure = code::kOk;
@@ -378,7 +328,7 @@ WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& 
         if (failure != code::kOk)
             return failure;
         if (!other)
-            return kNothingToWrite;
+            return code::kNothingToWrite;
         updated = importedRow(row, *other);
         // A text the other tag lacks is the row's own and reads as it did, so it keeps its bytes.
         fields = tag::field::kAll & ~(tag::field::kGenre | tag::field::kTrack);

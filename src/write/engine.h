@@ -2,7 +2,7 @@
 
 // The tag writer: one field into every selected file, or artist and title from the file names.
 //
-// The folder on show (app::Folder) calls spara_tag() below with its rows in list order, one
+// The folder on show (core::Folder) calls spara_tag() below with its rows in list order, one
 // selected flag per row, `katalog` and `fil2tagNr`. Every step of status and progress is
 // reported to the Observer. The rows of the selected files that were written are updated in
 // place. When the result holds failures, addFailures() makes the one message that names them.
@@ -39,12 +39,6 @@ enum class Typ {
 
 /// What the writer reports while it runs: the same status and progress as a scan.
 using Observer = browse::StatusObserver;
-
-/// The reason given for a file that undo left alone because it changed after the command.
-inline constexpr Code kChangedSince = -1;
-/// The reason given for a file named to a command that its folder does not list as an MP3 file
-/// (another ending, a folder, a hidden file).
-inline constexpr Code kNotMp3 = -4;
 
 struct Command;
 
@@ -110,7 +104,8 @@ inline WriteResult spara_tag(platform::FileSystem& fs, Typ typ, std::vector<brow
 browse::Row importedRow(const browse::Row& row, const tag::OtherTag& other);
 
 /// Reads another program's tag of the file at a path, and says through `failure` why a file could
-/// not be read (code::kOk when it could). Called from two threads at once.
+/// not be read (code::kOk when it could). Called from two threads at once. Without one, the import
+/// reads through its file system (tag::readOtherTag()).
 using OtherTagReader =
     std::function<std::optional<tag::OtherTag>(const QString& path, Code* failure)>;
 
@@ -118,12 +113,10 @@ using OtherTagReader =
 /// APEv2 tag) through importedRow(), with the writer's reports, checks and row updates. A file
 /// with neither tag is left alone and counted in `nothingToWrite`; one that cannot be read is
 /// named with the reason, and one whose new fields a trailer cannot hold with code::kBadArgument.
-WriteResult importOtherTags(
-    platform::FileSystem& fs, std::vector<browse::Row>& rows, const std::vector<bool>& selected,
-    const QString& katalog, Observer& observer, Command* record = nullptr,
-    const OtherTagReader& reader = [](const QString& path, Code* failure) {
-        return tag::readOtherTag(path, failure);
-    });
+WriteResult importOtherTags(platform::FileSystem& fs, std::vector<browse::Row>& rows,
+                            const std::vector<bool>& selected, const QString& katalog,
+                            Observer& observer, Command* record = nullptr,
+                            const OtherTagReader& reader = {});
 
 /// How many files a failure message names before it counts the rest: as many as a message box
 /// shows well.

@@ -1,11 +1,11 @@
 #include "write/journal.h"
 
+#include "platform/names.h"
 #include "tag/genre.h"
 
 #include <QHash>
 #include <QSet>
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 namespace sorvel::write {
@@ -15,7 +15,7 @@ namespace {
 QString shown(const QString& file) {
     browse::Row row;
     browse::setFileName(row, file);
-    return browse::shownName(row) + QStringLiteral(".mp3");
+    return platform::mp3Name(browse::shownName(row));
 }
 
 // What a record costs beyond its own size: the text of its two names. QString shares the data of
@@ -29,10 +29,6 @@ std::size_t bytesOf(const Command& c) {
     return n;
 }
 
-int clampToInt(std::size_t n) {
-    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
-}
-
 // Whether a file of `size` bytes whose last f.newTailSize bytes are `tail` is as the command left
 // it.
 bool asLeft(std::uint64_t size, std::span<const std::byte> tail, const FileChange& f) {
@@ -43,12 +39,12 @@ bool asLeft(std::uint64_t size, std::span<const std::byte> tail, const FileChang
 // Whether the open file is still as the command left it.
 Code checkUnchanged(platform::FileSystem& fs, int fd, std::uint64_t size, const FileChange& f) {
     if (size != f.newLength)
-        return kChangedSince;
+        return code::kChangedSince;
     tag::Trailer now{};
     const std::span<std::byte> tail(now.data(), f.newTailSize);
     if (const Code c = fs.readAt(fd, size - f.newTailSize, tail); c != code::kOk)
         return c;
-    return asLeft(size, tail, f) ? code::kOk : kChangedSince;
+    return asLeft(size, tail, f) ? code::kOk : code::kChangedSince;
 }
 
 // Puts one file back. The descriptor opened under the name the command left stays on the same
@@ -90,9 +86,6 @@ Code restore(platform::FileSystem& fs, const QString& katalog, const FileChange&
     return guard.close();
 }
 
-// Files put back at a time: each holds a descriptor from its open to its close, as in the writer.
-constexpr std::size_t kBatch = 128;
-
 // Only a tag write under an unchanged name goes into a batch: a rename may free or take a name
 // that another change of the command needs, so those keep their place one after the other.
 bool batchable(const FileChange& f) {
@@ -104,12 +97,6 @@ struct Batch {
     std::vector<const FileChange*> changes;
     std::vector<Code> codes;  // the answer restore() gives, at the change's position
     std::vector<QString> names;
-    std::vector<platform::FileTail> tails;
-    std::vector<int> fds;
-    std::vector<platform::FileSystem::Write> writes;
-    std::vector<std::size_t> written;  // the change of each write
-    std::vector<Code> closed;
-    std::vector<std::size_t> again;
 
     void clear() {
         changes.clear();
@@ -120,64 +107,34 @@ struct Batch {
 // restore() for each of b.changes, tag writes of distinct names, with the same answers and bytes,
 // but with the files opened and read together, written together and closed together.
 void restoreAll(platform::FileSystem& fs, const QString& katalog, Batch& b) {
-    const std::size_t n = b.changes.size();
-    b.codes.assign(n, code::kOk);
-    b.tails.resize(n);
-    b.fds.resize(n);
-    // As in restore(), the check is made on bytes read through the descriptor that writes.
-    fs.openTails(katalog, b.names, tag::kTrailerSize, b.tails, b.fds);
-    b.writes.clear();
-    b.written.clear();
-    b.again.clear();
-    for (std::size_t k = 0; k < n; ++k) {
-        const FileChange& f = *b.changes[k];
-        const platform::FileTail& t = b.tails[k];
-        Code& c = b.codes[k];
-        if (t.code == code::kTooManyFiles) {
-            b.again.push_back(k);  // once this batch has given its descriptors back
-            continue;
-        }
-        if (t.code != code::kOk) {
-            // A read that failed leaves the length the open found, and one by one a length other
-            // than the command left is found before any read is made.
-            const bool opened = t.size != 0;
-            c = opened && t.size != f.newLength ? kChangedSince : t.code;
-            continue;
-        }
-        if (!asLeft(t.size, t.tail().last(std::min(t.length, f.newTailSize)), f)) {
-            c = kChangedSince;
-            continue;
-        }
-        if (f.hadTrailer) {
-            b.writes.push_back({b.fds[k], t.size - tag::kTrailerSize, f.oldTrailer});
-            b.written.push_back(k);
-        } else {
-            c = fs.truncate(b.fds[k], f.oldLength);
-        }
-    }
-    fs.writeAll(b.writes);
-    for (std::size_t w = 0; w < b.writes.size(); ++w) {
-        if (b.writes[w].code != code::kOk) {
-            // The file keeps what the command left and may be tried again.
-            const FileChange& f = *b.changes[b.written[w]];
-            fs.writeAt(b.writes[w].fd, b.writes[w].offset, f.newTail);
-            b.codes[b.written[w]] = b.writes[w].code;
-        }
-    }
-    // A file system may refuse what was written only at the close (NFS).
-    std::erase(b.fds, -1);
-    b.closed.resize(b.fds.size());
-    fs.closeAll(b.fds, b.closed);
-    std::size_t closed = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (b.tails[k].code != code::kOk)
-            continue;
-        if (b.codes[k] == code::kOk)
-            b.codes[k] = b.closed[closed];
-        ++closed;
-    }
-    for (const std::size_t k : b.again)
-        b.codes[k] = restore(fs, katalog, *b.changes[k]);
+    const tag::BatchSteps steps{
+        // As in restore(), the check is made on bytes read through the descriptor that writes.
+        .plan =
+            [&](std::size_t k, const platform::FileTail& t, tag::BatchSteps::Write& write) {
+                const FileChange& f = *b.changes[k];
+                if (t.code != code::kOk) {
+                    // A read that failed leaves the length the open found, and one by one a length
+                    // other than the command left is found before any read is made.
+                    const bool opened = t.size != 0;
+                    return opened && t.size != f.newLength ? code::kChangedSince : t.code;
+                }
+                if (!asLeft(t.size, t.tail().last(std::min(t.length, f.newTailSize)), f))
+                    return code::kChangedSince;
+                if (!f.hadTrailer)
+                    return fs.truncate(write.fd, f.oldLength);
+                write.offset = t.size - tag::kTrailerSize;
+                write.data = f.oldTrailer;
+                return code::kOk;
+            },
+        // The file keeps what the command left and may be tried again.
+        .rollBack =
+            [&](std::size_t k, const tag::BatchSteps::Write& write) {
+                fs.writeAt(write.fd, write.offset, b.changes[k]->newTail);
+            },
+        .closed = {},
+        .alone = [&](std::size_t k) { return restore(fs, katalog, *b.changes[k]); },
+    };
+    tag::writeBatch(fs, katalog, b.names, tag::kTrailerSize, steps, b.codes);
 }
 
 void showRestored(browse::Row& row, const FileChange& f) {
@@ -303,18 +260,18 @@ UndoResult Journal::undo(platform::FileSystem& fs, const QString& katalog,
         rowOf.insert(browse::fileName(rows[i]), i);
 
     const std::size_t n = command.files.size();
-    observer.setProgressMax(clampToInt(n));
+    observer.setProgressMax(browse::clampToInt(n));
     observer.setProgress(0);
-    const QString aterstaller = QStringLiteral("Återställer ");
+    const QString restoring = QStringLiteral("Återställer ");
     auto report = [&](std::size_t k, Code c) {
         const FileChange& f = command.files[k];
-        observer.setProgress(clampToInt(n - k));
+        observer.setProgress(browse::clampToInt(n - k));
         if (c != code::kOk) {
             result.failures.push_back({shown(f.nameAfter), c});
             return;
         }
         ++result.restored;
-        observer.setStatus(aterstaller + shown(f.nameBefore));
+        observer.setStatus(restoring + shown(f.nameBefore));
         if (const auto it = rowOf.find(f.nameAfter); it != rowOf.end()) {
             const std::size_t i = it.value();
             rowOf.erase(it);
@@ -337,7 +294,7 @@ UndoResult Journal::undo(platform::FileSystem& fs, const QString& katalog,
         inBatch.clear();
         // A name met twice is one file written twice: its older write is checked only once the
         // newer is put back, in the next batch.
-        for (; k > 0 && batch.changes.size() < kBatch && batchable(command.files[k - 1]) &&
+        for (; k > 0 && batch.changes.size() < tag::kBatch && batchable(command.files[k - 1]) &&
                !inBatch.contains(command.files[k - 1].nameAfter);
              --k) {
             batch.changes.push_back(&command.files[k - 1]);

@@ -1,6 +1,7 @@
 #include "write/spara.h"
 
 #include "fileops/fileops.h"
+#include "platform/names.h"
 #include "tag/tag.h"
 #include "write/engine.h"
 #include "write/journal.h"
@@ -14,12 +15,10 @@ platform::Message readOnly() {
     return platform::error(QStringLiteral("Filen är skrivskyddad!"));
 }
 
-platform::Message renameFailure(Code c, const QString& newBase) {
-    // A reserved device name is refused with the access code too, but it is the name that is at
-    // fault, and the rename procedure's message for that code says so.
-    if (c == code::kAccess && platform::checkNewName(newBase) != code::kAccess)
-        return readOnly();
-    return fileops::renameMessage(c);
+// A file the system would not rename is as good as read-only to the user; a reserved device name
+// is the name's fault, and the rename procedure's message says so.
+platform::Message renameFailure(Code c) {
+    return c == code::kAccess ? readOnly() : fileops::renameMessage(c);
 }
 
 }  // namespace
@@ -41,7 +40,6 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
     if (editor.genre != row.genre)
         fields |= tag::field::kGenre;
 
-    const QString ending = QStringLiteral(".mp3");
     const QString shown = browse::shownName(row);
     const QString file = browse::fileName(row);
     tag::Replaced replaced;
@@ -49,22 +47,22 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
     if (const Code c =
             tag::skriv_tag(fs, katalog + file, recordFor(updated), fields, &replaced, &check);
         c != code::kOk) {
-        if (c == tag::kChangedOnDisk) {
+        if (c == code::kChangedOnDisk) {
             browse::setTagColumns(row, std::move(check.found));
             row.print = check.now;
-            addFailures(messages, {{shown + ending, c}});
+            addFailures(messages, {{platform::mp3Name(shown), c}});
             return SaveOutcome::Refreshed;
         }
         if (check.unconfirmed) {
             // The row keeps its texts, but must be read again before the file is written.
             row.print = check.now;
-            addFailures(messages, {{shown + ending, c, 0, true}});
+            addFailures(messages, {{platform::mp3Name(shown), c, 0, true}});
             return SaveOutcome::Refreshed;
         }
         if (c == code::kAccess) {
             messages.push_back(readOnly());
         } else {
-            addFailures(messages, {{shown + ending, c}});
+            addFailures(messages, {{platform::mp3Name(shown), c}});
         }
         return SaveOutcome::NotSaved;
     }
@@ -76,16 +74,16 @@ SaveOutcome cmdSpara_Click(platform::FileSystem& fs, platform::MessageBoxes& ask
 
     SaveOutcome outcome = SaveOutcome::Saved;
     if (txtFilnamn != shown) {
-        const Boxes::Answer answer =
-            asker.show(QStringLiteral("Ändra filnamn?"),
-                       QStringLiteral("Vill du ändra filnamnet från ") + shown + ending +
-                           QStringLiteral(" till ") + txtFilnamn + QStringLiteral(".mp3 ?"),
-                       Boxes::Icon::None, Boxes::Buttons::OkCancel);
+        const Boxes::Answer answer = asker.show(
+            QStringLiteral("Ändra filnamn?"),
+            QStringLiteral("Vill du ändra filnamnet från ") + platform::mp3Name(shown) +
+                QStringLiteral(" till ") + platform::mp3Name(txtFilnamn) + QStringLiteral(" ?"),
+            Boxes::Icon::None, Boxes::Buttons::OkCancel);
         if (answer == Boxes::Answer::Ok) {
             if (const Code c = platform::renameMp3(fs, katalog, file, txtFilnamn); c != code::kOk) {
-                messages.push_back(renameFailure(c, txtFilnamn));
+                messages.push_back(renameFailure(c));
             } else {
-                const QString renamed = txtFilnamn + ending;
+                const QString renamed = platform::mp3Name(txtFilnamn);
                 if (record != nullptr)
                     recordRename(fs, *record, katalog, file, renamed);
                 browse::setFileName(updated, renamed);

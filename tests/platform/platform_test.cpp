@@ -172,7 +172,7 @@ TEST(NewNames, RefusedNamesGetTheirCodes) {
                             "a|b", "tab\there", "del\x7f", "c1\xc2\x81", "c1\xc2\x9f"})
         EXPECT_EQ(checkNewName(decodeName(bad)), code::kBadFileName) << bad;
     for (const char* reserved : {"CON", "aux", "COM1", "COM4", "LPT3", "PRN", "nul"})
-        EXPECT_EQ(checkNewName(decodeName(reserved)), code::kAccess) << reserved;
+        EXPECT_EQ(checkNewName(decodeName(reserved)), code::kReservedName) << reserved;
     for (const QString& ok : {u"nbsp\u00a0ok"_s, u"COM5 - ok"_s, QString(251, u'a')})
         EXPECT_EQ(checkNewName(ok), code::kOk) << ok.toStdString();
     EXPECT_EQ(std::pair(checkNewName(QString(252, u'a')), checkNewName(QString(126, u'å'))),

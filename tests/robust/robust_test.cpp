@@ -9,7 +9,7 @@
 // what the step may change, byte for byte, the one message shown must say what it must, and the
 // list must show what the files hold. Under an alarm, since a window that never comes back is one
 // of the faults caught.
-#include "app/folder.h"
+#include "core/folder.h"
 #include "platform/filesystem.h"
 #include "platform/gio_trash.h"
 #include "platform/probe.h"
@@ -102,7 +102,7 @@ using K = Medium::Kind;
 constexpr int kFiles = 1000, kKills = 20, kSaves = 10, kAsIs = -1;
 constexpr std::size_t kPage = 4096, kMiB = 1 << 20;
 const auto version = [](int i) {
-    return app::Settings{u"/musik/%1"_s.arg(i), 0, 1500, 3000, 12000, 8250, i % 4 + 1};
+    return core::Settings{u"/musik/%1"_s.arg(i), 0, 1500, 3000, 12000, 8250, i % 4 + 1};
 };
 const auto q = [](const char* bytes) { return platform::decodeName(bytes); };
 const auto split = [](const char* list) { return q(list).split(u'|', Qt::SkipEmptyParts); };
@@ -294,13 +294,13 @@ const Case kCases[] = {
 int drive(const QString& mode, const QString& where) {
     const auto say = [](char c) { return ::write(STDOUT_FILENO, &c, 1) == 1; };  // unbuffered
     WindowFixture t;
-    app::Folder folder({t.fs, t.boxes, t.opener, t.drives, t.trash});
+    core::Folder folder({t.fs, t.boxes, t.opener, t.drives, t.trash});
     Recorder status;
-    app::Outcome outcome = mode == u"settings"_s ? app::Outcome{} : folder.list(where, status);
+    core::Outcome outcome = mode == u"settings"_s ? core::Outcome{} : folder.list(where, status);
     const std::vector<bool> all(folder.size(), true);
     say('R');
     for (int i = 1; mode == u"settings"_s && i <= kSaves; ++i)
-        outcome.failed |= app::saveSettings(where, version(i)) != code::kOk;
+        outcome.failed |= core::saveSettings(where, version(i)) != code::kOk;
     const write::EditorValues editor{u"Nytt namn"_s, {}, {}, {}, {}, {}};
     if (mode == u"write"_s || mode == u"tag2name"_s)
         outcome = mode == u"write"_s ? folder.writeField(write::Typ::Artist, all, editor, status)
@@ -349,10 +349,10 @@ void landing(const QString& dir, const QString& mode, const Files& next, int& ol
         const QByteArray ini = now.at(u"id3.ini"_s);
         const int i = ini.split('\n').value(1).mid(7).trimmed().toInt();
         const TempFolder scratch;
-        QCOMPARE(app::saveSettings(scratch.file(u"id3.ini"_s), version(i)), code::kOk);
+        QCOMPARE(core::saveSettings(scratch.file(u"id3.ini"_s), version(i)), code::kOk);
         QCOMPARE(ini, readAll(scratch.file(u"id3.ini"_s)));
         QVERIFY2(now.size() <= 2, "temporary files left behind");
-        QCOMPARE(app::saveSettings(dir + u"id3.ini"_s, version(kSaves + 1)), code::kOk);
+        QCOMPARE(core::saveSettings(dir + u"id3.ini"_s, version(kSaves + 1)), code::kOk);
         QCOMPARE(snapshot(dir).size(), std::size_t{1});
         old = kSaves - i, changed = i;
         return;
@@ -582,7 +582,7 @@ private Q_SLOTS:
                 for (const auto& [name, bytes] : files ? kOriginals : Files{})
                     dir.write(name, bytes);
                 QVERIFY(files ||
-                        app::saveSettings(dir.file(u"id3.ini"_s), version(0)) == code::kOk);
+                        core::saveSettings(dir.file(u"id3.ini"_s), version(0)) == code::kOk);
                 QProcess driver;
                 driver.start(u"/proc/self/exe"_s,
                              {u"--drive"_s, mode, files ? dir.path() : dir.file(u"id3.ini"_s)});

@@ -3,6 +3,7 @@
 #include "platform/filesystem.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <functional>
 
@@ -21,7 +22,9 @@ struct FaultyFileSystem : platform::PosixFileSystem {
     bool renameAnswersEinval = false;
     QString failOpenPath;  ///< open() of exactly this path fails as for no permission
     /// 1 = the first readAt() fails with code::kDeviceIo; 0 = none
-    int failReadNumber = 0, reads = 0;
+    int failReadNumber = 0;
+    /// Counted from both threads of an import's read-ahead, which reads through readAt().
+    std::atomic<int> reads = 0;
     std::function<void()> afterListing;
     /// What close() answers, as NFS reports there a write the server refused; the descriptor is
     /// closed all the same.

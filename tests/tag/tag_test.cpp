@@ -267,7 +267,7 @@ TEST_F(Files, AFileChangedSinceItWasReadIsNotWritten) {
           {audio(10), audio(11)}}) {
         Check check{print(before), {}, {}};
         const QString p = dir.write(u"a.mp3"_s, now);
-        EXPECT_EQ(skriv_tag(fs, p, {}, field::kAll, nullptr, &check), kChangedOnDisk);
+        EXPECT_EQ(skriv_tag(fs, p, {}, field::kAll, nullptr, &check), code::kChangedOnDisk);
         EXPECT_EQ(std::tuple(readAll(p), check.now, check.found),
                   std::tuple(now, print(now), read(now)));
     }
@@ -388,10 +388,10 @@ TEST_F(Files, OtherTagsOfFilesAndTheirFailures) {
     ASSERT_TRUE(QDir().mkdir(dir.file(u"mapp.mp3"_s)));
     const auto code = [&](const QString& name) {
         Code failure = -1;
-        readOtherTag(dir.file(name), &failure);
+        readOtherTag(fs, dir.file(name), &failure);
         return failure;
     };
-    EXPECT_EQ(readOtherTag(big).value_or(OtherTag{}).title, u"Stor"_s);
+    EXPECT_EQ(readOtherTag(fs, big).value_or(OtherTag{}).title, u"Stor"_s);
     EXPECT_EQ((std::vector{code(u"stor.mp3"_s), code(u"fifo.mp3"_s), code(u"mapp.mp3"_s),
                            code(u"borta.mp3"_s)}),
               (std::vector{code::kOk, code::kNotRegularFile, code::kNotRegularFile,

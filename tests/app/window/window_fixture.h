@@ -3,7 +3,7 @@
 #include "app/file_list_model.h"
 #include "app/file_list_view.h"
 #include "app/frmMain.h"
-#include "app/scripted_settings.h"
+#include "core/scripted_settings.h"
 #include "platform/desktop_posix.h"
 #include "support/fake_desktop.h"
 #include "support/files.h"
@@ -49,18 +49,18 @@ struct WindowFixture {
         QApplication::setActiveWindow(w);
     }
 
-    QString iniPath() const { return app::settingsPath(folder.folder); }
+    QString iniPath() const { return core::settingsPath(folder.folder); }
     /// Writes id3.ini as a previous run would have left it, at a place on the offscreen
     /// platform's screen of 800 x 600 pixels.
     void saveIni(const QString& dir, int state = 0, int fil2tagNr = 1) const {
-        QCOMPARE_EQ(app::saveSettings(iniPath(), {dir, state, 1500, 750, 11250, 7500, fil2tagNr}),
+        QCOMPARE_EQ(core::saveSettings(iniPath(), {dir, state, 1500, 750, 11250, 7500, fil2tagNr}),
                     code::kOk);
     }
     /// What the settings file holds now: the calls a load makes ("top 1500"), then "split" and
     /// the split of file names it gives.
     std::vector<std::string> saved() const {
         ScriptedSettings back;
-        back.calls.push_back("split " + std::to_string(app::loadSettings(iniPath(), back)));
+        back.calls.push_back("split " + std::to_string(core::loadSettings(iniPath(), back)));
         return back.calls;
     }
 

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace sorvel::app {
+namespace sorvel::core {
 
 /// What the settings file restores, applied in this order; the first failure stops the load.
 /// The main window implements it.
@@ -54,4 +54,4 @@ Code saveSettings(const QString& iniPath, const Settings& settings);
 /// ($XDG_CONFIG_HOME/sorvel, by default ~/.config/sorvel).
 QString settingsPath(const QString& programFolder);
 
-}  // namespace sorvel::app
+}  // namespace sorvel::core

@@ -1,4 +1,4 @@
-#include "app/folder.h"
+#include "core/folder.h"
 
 #include "fileops/fileops.h"
 #include "platform/names.h"
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace sorvel::app {
+namespace sorvel::core {
 namespace {
 
 using Answer = platform::MessageBoxes::Answer;
@@ -120,8 +120,8 @@ Outcome Folder::list(const QString& folder, browse::StatusObserver& observer,
     if (c == code::kOk)
         return outcome;
     // The folder went away or became unreadable while it was shown.
-    const QString text =
-        QStringLiteral("Katalogen %1 går inte att läsa (fel av typen %2).").arg(katalog_).arg(c);
+    const QString text = QStringLiteral("Katalogen %1 går inte att läsa (%2).")
+                             .arg(katalog_, reason(c, Naming::Number));
     observer.setStatus(text);
     if (c != code::kDeviceUnavailable)
         outcome.messages.push_back(platform::error(text));
@@ -171,8 +171,7 @@ Outcome Folder::importOtherTags(const Selection& selected, browse::StatusObserve
     write::WriteResult result;
     write::Command command{QStringLiteral("Tag från ID3v2"), {}};
     changeRows([&](std::vector<browse::Row>& rows) {
-        result =
-            write::importOtherTags(s_.fs, rows, selected, katalog_, observer, &command, readOther_);
+        result = write::importOtherTags(s_.fs, rows, selected, katalog_, observer, &command);
     });
     journal_.push(std::move(command));
     outcome.typingWritten = true;
@@ -298,7 +297,8 @@ QString Folder::otherTagText(std::size_t r) const {
     if (r >= rows_.size())
         return {};
     const browse::Row& row = rows_[r];
-    const std::optional<tag::OtherTag> other = readOther_(katalog_ + browse::fileName(row), nullptr);
+    const std::optional<tag::OtherTag> other =
+        tag::readOtherTag(s_.fs, katalog_ + browse::fileName(row));
     if (!other)
         return {};
     QStringList shown;
@@ -319,4 +319,4 @@ QString Folder::otherTagText(std::size_t r) const {
            shown.join(QStringLiteral(" – "));
 }
 
-}  // namespace sorvel::app
+}  // namespace sorvel::core

@@ -1,8 +1,8 @@
 // Every command of the folder on show, on real files in temporary folders: the bytes each leaves,
 // the rows, the messages, and what undo takes back. The trash and the open command are the
 // desktop's own; only a full disk and the user's answers are scripted.
-#include "app/folder.h"
-#include "app/row_order.h"
+#include "core/folder.h"
+#include "core/row_order.h"
 #include "fileops/fileops.h"
 #include "platform/desktop_posix.h"
 #include "platform/drives_posix.h"
@@ -91,13 +91,13 @@ protected:
                r.begin();
     }
     /// Every row, or all but `file`'s; or `file`'s alone.
-    app::Folder::Selection select(const QString& file = {}, bool only = false) const {
-        app::Folder::Selection s(folder.size(), !only);
+    core::Folder::Selection select(const QString& file = {}, bool only = false) const {
+        core::Folder::Selection s(folder.size(), !only);
         if (!file.isEmpty())
             s[row(file)] = only;
         return s;
     }
-    static Rows rowsOf(const app::Folder& f) {
+    static Rows rowsOf(const core::Folder& f) {
         Rows rows;
         for (const browse::Row& r : f.rows())
             rows[browse::fileName(r)] = {r, r.print};
@@ -105,7 +105,7 @@ protected:
     }
     /// The rows a new listing of the folder reads.
     Rows fresh() {
-        app::Folder other({fs, boxes, opener, drives, trash});
+        core::Folder other({fs, boxes, opener, drives, trash});
         Recorder quiet;
         other.list(dir.path(), quiet);
         return rowsOf(other);
@@ -123,7 +123,7 @@ protected:
     platform::XdgOpener opener;
     platform::PosixDrives drives;
     platform::GioTrash trash;
-    app::Folder folder{{fs, boxes, opener, drives, trash}};
+    core::Folder folder{{fs, boxes, opener, drives, trash}};
     Recorder seen;
 };
 
@@ -164,7 +164,7 @@ TEST_F(Commands, EachFieldCommandWritesItsFieldIntoTheSelectedFilesAndUndoTakesI
     for (const auto& [typ, editor, fields, label] : commands) {
         start(before);
         folder.setSplit(1);
-        const app::Outcome o = folder.writeField(typ, select(twin), editor, seen);
+        const core::Outcome o = folder.writeField(typ, select(twin), editor, seen);
         EXPECT_TRUE(o.messages.empty() && o.typingWritten);
         Files written = before;
         for (auto& [n, b] : written) {
@@ -236,7 +236,7 @@ TEST_F(Commands, SaveWritesTheEditorKeepingFieldsLeftAsShownAndRenamesOnlyOnOk) 
 
     const QByteArray appended = audio(300) + trailer("T", "A", "Alb", "1999", "K", 17);
     writeAll(dir.file(u"ny.mp3"_s), appended);
-    const app::Outcome since = folder.save(g, {.title = u"X"_s}, u"Annat"_s);
+    const core::Outcome since = folder.save(g, {.title = u"X"_s}, u"Annat"_s);
     EXPECT_EQ(since.messages, notWritten({u"ny.mp3 (ändrad sedan listan lästes)"_s}));
     EXPECT_FALSE(since.typingWritten);
     expectFolder({{u"ny.mp3"_s, appended}, {u"u.mp3"_s, uSaved}});
@@ -339,7 +339,7 @@ TEST_F(Commands, UndoNamesTheFilesItLeftAloneAndRestoresTheOthers) {
 TEST_F(Commands, AWriteRefusedAtTheCloseIsNamedAsUnconfirmedAndReadAgain) {
     start({{u"a.mp3"_s, kGammal}});
     FaultyFileSystem nfs(platform::PosixFileSystem::TailReads::Sequential);
-    app::Folder f({nfs, boxes, opener, drives, trash});
+    core::Folder f({nfs, boxes, opener, drives, trash});
     f.list(dir.path(), seen);
     nfs.closeFailure = code::kDeviceUnavailable;
     const QString unconfirmed =
@@ -458,7 +458,7 @@ TEST_F(Commands, DeleteAsksBeforeDeletingForGoodAndOtherwiseUsesTheTrash) {
         std::optional<ReadOnly> locked;
         if (before == FolderLocked)
             locked.emplace(dir.path());
-        const app::Outcome o = folder.remove(r);
+        const core::Outcome o = folder.remove(r);
         locked.reset();
         const bool removed = before == Nothing && answer == Answer::Ok;
         EXPECT_EQ(
@@ -502,6 +502,15 @@ TEST_F(Commands, PlayOpensTheFileByItsAbsolutePathWithTheDesktopsProgram) {
     QDir::setCurrent(home);
 }
 
+// A folder that cannot be listed is named as it is, whatever its name holds.
+TEST_F(Commands, AFolderThatCannotBeListedIsNamedAsItIs) {
+    const QString gone = dir.file(u"borta %2"_s);
+    const core::Outcome o = folder.list(gone, seen);
+    EXPECT_TRUE(o.failed);
+    EXPECT_EQ(o.messages, Messages{platform::error(u"Katalogen "_s + gone +
+                                                   u"/ går inte att läsa (fel av typen 53)."_s)});
+}
+
 // A refused rename says why, from the name chosen or the folder's state, and changes nothing.
 TEST_F(Commands, ARefusedRenameSaysWhyAndKeepsTheName) {
     const QString bad = u"Felaktigt filnamn|Det filnamnet var inte bra"_s,
@@ -520,7 +529,7 @@ TEST_F(Commands, ARefusedRenameSaysWhyAndKeepsTheName) {
         std::optional<ReadOnly> locked;
         if (lockFolder)
             locked.emplace(dir.path());
-        const app::Outcome o = folder.rename(row(u"Gammal.mp3"_s), name);
+        const core::Outcome o = folder.rename(row(u"Gammal.mp3"_s), name);
         locked.reset();
         ASSERT_EQ(o.messages.size(), 1u) << name.toStdString();
         EXPECT_EQ(
@@ -587,10 +596,10 @@ TEST(Rules, TheSwedishOrderKeepsEqualTextsInTheirPlaceAndFlips) {
     const auto column = [&] {
         QStringList out;
         for (const browse::Row& r : rows)
-            out << app::RowOrder::shown(r, 1) + r.name;
+            out << core::RowOrder::shown(r, 1) + r.name;
         return out.join(u' ');
     };
-    app::RowOrder order;
+    core::RowOrder order;
     const std::vector<int> moved = order.sortBy(rows, 1);
     EXPECT_EQ(column(), u"#7 abba#1 ABBA#3 Abba#5 z#2 å#4 ä#6 Ö#0"_s);
     for (std::size_t r = 0; r < listed.size(); ++r)  // where each row went

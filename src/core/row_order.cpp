@@ -1,11 +1,11 @@
-#include "app/row_order.h"
+#include "core/row_order.h"
 
 #include <QHash>
 #include <QLocale>
 #include <algorithm>
 #include <numeric>
 
-namespace sorvel::app {
+namespace sorvel::core {
 
 RowOrder::RowOrder() : collator_(QLocale(QLocale::Swedish, QLocale::Sweden)) {
     // A file list is read by people: "abba" and "ABBA" sort together, and å, ä, ö come after z
@@ -153,4 +153,4 @@ std::vector<int> RowOrder::sortRows(std::vector<browse::Row>& rows) {
     return newRowOf;
 }
 
-}  // namespace sorvel::app
+}  // namespace sorvel::core

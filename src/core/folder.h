@@ -6,8 +6,8 @@
 // MessageBoxes, reports status and progress to an observer, tells a RowListener how the rows
 // change while they change, and returns what the window is left to do.
 
-#include "app/row_order.h"
 #include "browse/scan.h"
+#include "core/row_order.h"
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
 #include "write/editor.h"
@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-namespace sorvel::app {
+namespace sorvel::core {
 
 /// What a command leaves for the window.
 struct Outcome {
@@ -74,10 +74,6 @@ public:
     explicit Folder(Services services);
 
     void setListener(RowListener* listener) { listener_ = listener; }
-    /// How otherTagText() and importOtherTags() read other programs' tags; by default straight
-    /// from the file.
-    void setOtherTagReader(write::OtherTagReader reader) { readOther_ = std::move(reader); }
-
     /// The folder listed last, ending in the separator; empty before the first listing.
     const QString& katalog() const { return katalog_; }
     /// The root of the drive that holds it, as the drives named it when it was listed.
@@ -168,12 +164,9 @@ private:
     write::Journal journal_;
     // The folder last listed on each drive, by root: a drive change returns there.
     std::map<QString, QString> driveFolders_;
-    write::OtherTagReader readOther_ = [](const QString& path, Code* failure) {
-        return tag::readOtherTag(path, failure);
-    };
     int split_ = 0;
     int deleteMode_ = 0;
     bool renameFailed_ = false;
 };
 
-}  // namespace sorvel::app
+}  // namespace sorvel::core

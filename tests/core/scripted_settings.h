@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <string>
 #include <vector>
@@ -9,7 +9,7 @@ namespace sorvel::test {
 
 /// Records what a settings file applies, in order ("top 1500"), and refuses the step named in
 /// `refuse`.
-struct ScriptedSettings : app::SettingsTarget {
+struct ScriptedSettings : core::SettingsTarget {
     std::vector<std::string> calls;
     std::string refuse;
     QString folder;

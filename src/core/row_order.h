@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace sorvel::app {
+namespace sorvel::core {
 
 /// The order of a folder's rows: which column they are sorted by, which way, and the collation
 /// ranks that make a sort of 100,000 rows take a moment rather than seconds.
@@ -49,4 +49,4 @@ private:
     QCollator collator_;
 };
 
-}  // namespace sorvel::app
+}  // namespace sorvel::core

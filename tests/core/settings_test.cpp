@@ -1,6 +1,6 @@
 // The settings file id3.ini, read and written as real files.
-#include "app/settings.h"
-#include "app/scripted_settings.h"
+#include "core/settings.h"
+#include "core/scripted_settings.h"
 #include "platform/names.h"
 #include "support/files.h"
 
@@ -9,7 +9,7 @@
 #include <QDir>
 
 using namespace sorvel;
-using namespace sorvel::app;
+using namespace sorvel::core;
 using Calls = std::vector<std::string>;
 using namespace Qt::StringLiterals;
 
