@@ -9,7 +9,7 @@
 #include "app/frmSplash.h"
 #include "app/resources.h"
 #include "app/tag_text_validator.h"
-#include "app/undo_accessible.h"
+#include "app/accessible.h"
 #include "platform/names.h"
 
 #include <QAction>
@@ -65,6 +65,7 @@ frmMain::frmMain(Services services, QWidget* parent)
 
     createControls();
     describeUndoForScreenReaders();
+    nameChoosersForScreenReaders();
     createMenus();
     createStatusBar();
     nameForScreenReaders();

@@ -172,29 +172,13 @@ void frmMain::Drive1_Change() {
         return;
     }
     const platform::Drives::Drive drive = drives_[static_cast<std::size_t>(index)];
-    for (;;) {
-        Code c = s_.drives.check(drive);
-        if (c == code::kOk) {
-            // The drive's folder of last time, or its root when that has gone.
-            const std::optional<QString> last = folder_.lastFolderOn(drive.root);
-            c = last ? Dir1->setPath(drive.root, *last) : code::kPathNotFound;
-            if (c != code::kOk) {
-                c = Dir1->setPath(drive.root, drive.root);
-            }
-        }
-        if (c == code::kOk) {
-            return;
-        }
-        if (c != code::kDeviceUnavailable) {
-            s_.boxes.show(QStringLiteral("Fel"), errorText(c), Icon::Critical, Buttons::Ok);
-            return;
-        }
-        if (folder_.retryDrive(drive.root)) {
-            continue;
-        }
+    const Code c = folder_.chooseDrive(
+        drive, [&](const QString& folder) { return Dir1->setPath(drive.root, folder); });
+    if (c == code::kDeviceUnavailable) {
         // Both choosers agree again on the folder on show.
         selectDrive(s_.drives.driveOf(Dir1->path()).root);
-        return;
+    } else if (c != code::kOk) {
+        s_.boxes.show(QStringLiteral("Fel"), errorText(c), Icon::Critical, Buttons::Ok);
     }
 }
 
@@ -372,9 +356,8 @@ void frmMain::ListView1_ColumnClick(int column) {
 
 void frmMain::ListView1_KeyDown(int keyCode, int shift) {
     if (keyCode == Qt::Key_Delete) {
-        // 1 (Shift alone) deletes for good, else to the trash; the menu's "Radera filen" keeps
-        // using the mode the last press left.
-        folder_.setDeleteMode(shift);
+        // The menu's "Radera filen" keeps using the mode the last press left.
+        folder_.setDeleteMode(core::deleteModeFor(shift));
         mnuHogerRadera_Click();
         return;
     }
@@ -518,7 +501,7 @@ void frmMain::showUndoState() {
     mnuAngra->setEnabled(!text.isEmpty());
     mnuAngra->setToolTip(text.isEmpty() ? QStringLiteral("Inget att ångra") : text);
     mnuAngra->setStatusTip(text);
-    // A screen reader hears the tip as the command's description (see undo_accessible.h).
+    // A screen reader hears the tip as the command's description (see accessible.h).
     QAccessibleEvent changed(mnuAngra, QAccessible::DescriptionChanged);
     QAccessible::updateAccessibility(&changed);
 }

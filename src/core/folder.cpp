@@ -134,6 +134,21 @@ std::optional<QString> Folder::lastFolderOn(const QString& root) const {
     return it != driveFolders_.end() ? std::optional(it->second) : std::nullopt;
 }
 
+Code Folder::chooseDrive(const platform::Drives::Drive& drive,
+                         const std::function<Code(const QString& folder)>& show) {
+    for (;;) {
+        Code c = s_.drives.check(drive);
+        if (c == code::kOk) {
+            const std::optional<QString> last = lastFolderOn(drive.root);
+            c = last ? show(*last) : code::kPathNotFound;
+            if (c != code::kOk)
+                c = show(drive.root);
+        }
+        if (c != code::kDeviceUnavailable || !retryDrive(drive.root))
+            return c;
+    }
+}
+
 bool Folder::retryDrive(const QString& root) {
     return s_.asker.show(
                QStringLiteral("Fel"),
@@ -265,9 +280,9 @@ Outcome Folder::remove(std::optional<std::size_t> r) {
     // A copy: the question runs an event loop, and the row it names must stay what it was.
     const std::optional<browse::Row> current =
         at < rows_.size() ? std::optional(rows_[at]) : std::nullopt;
-    switch (fileops::mnuHogerRadera_Click(s_.fs, s_.asker, s_.trash, katalog_,
-                                          current ? &*current : nullptr, deleteMode_,
-                                          outcome.messages)) {
+    switch (fileops::mnuHogerRadera_Click(
+        s_.fs, s_.asker, s_.trash, katalog_, current ? &*current : nullptr,
+        deleteMode_ == DeleteMode::ForGood ? 1 : 0, outcome.messages)) {
         case fileops::DeleteOutcome::RemoveRow:
             removeRow(at);
             break;

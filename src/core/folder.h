@@ -57,6 +57,15 @@ public:
     virtual void rowsMoved(const std::vector<int>& newPlace) = 0;
 };
 
+/// Where a delete sends a file.
+enum class DeleteMode { ToTrash, ForGood };
+
+/// The delete mode of a Delete press with the modifier state `shift` (Shift 1, Ctrl 2, Alt 4):
+/// Shift alone deletes for good, anything else sends to the trash.
+inline DeleteMode deleteModeFor(int shift) {
+    return shift == 1 ? DeleteMode::ForGood : DeleteMode::ToTrash;
+}
+
 /// The folder on show.
 class Folder {
 public:
@@ -95,6 +104,12 @@ public:
     std::optional<QString> lastFolderOn(const QString& root) const;
     /// Asks whether to try the drive of `root` again: true when the user asks to.
     bool retryDrive(const QString& root);
+    /// Goes to the drive the user chose (`Drive1_Change`): to its folder of last time, or to its
+    /// root when that has gone, each shown through `show` (which answers as a listing does). A
+    /// drive that does not answer is asked about and tried again for as long as the user asks to.
+    /// code::kOk once a folder is shown; code::kDeviceUnavailable when the user gave up.
+    Code chooseDrive(const platform::Drives::Drive& drive,
+                     const std::function<Code(const QString& folder)>& show);
 
     /// Sorts by `column` (0 to 6), the other way round from last time (`ListView1_ColumnClick`).
     void sortBy(int column);
@@ -130,10 +145,9 @@ public:
     /// (`ajfan`): a rename that succeeds leaves it as it was.
     bool renameFailed() const { return renameFailed_; }
 
-    /// The modifier state of the last Delete press (`ingenpapperskorg`): 1, Shift alone, deletes
-    /// for good; anything else sends to the trash.
-    int deleteMode() const { return deleteMode_; }
-    void setDeleteMode(int shift) { deleteMode_ = shift; }
+    /// How a delete goes (`ingenpapperskorg`), as the last Delete press chose it.
+    DeleteMode deleteMode() const { return deleteMode_; }
+    void setDeleteMode(DeleteMode mode) { deleteMode_ = mode; }
     /// Deletes row `r`'s file as the delete mode says (`mnuHogerRadera_Click`); with no row, the
     /// list is listed again.
     Outcome remove(std::optional<std::size_t> r);
@@ -165,7 +179,7 @@ private:
     // The folder last listed on each drive, by root: a drive change returns there.
     std::map<QString, QString> driveFolders_;
     int split_ = 0;
-    int deleteMode_ = 0;
+    DeleteMode deleteMode_ = DeleteMode::ToTrash;
     bool renameFailed_ = false;
 };
 

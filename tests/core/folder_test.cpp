@@ -453,7 +453,7 @@ TEST_F(Commands, DeleteAsksBeforeDeletingForGoodAndOtherwiseUsesTheTrash) {
         if (before == FileGone)
             ::unlink(platform::encodeName(dir.file(file)).constData());
         const std::size_t r = row(file);
-        folder.setDeleteMode(mode);
+        folder.setDeleteMode(core::deleteModeFor(mode));
         boxes.answers = {answer};
         std::optional<ReadOnly> locked;
         if (before == FolderLocked)

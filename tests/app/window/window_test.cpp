@@ -6,6 +6,7 @@
 #include "app/resources.h"
 #include "support/other_tags.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QHeaderView>
@@ -117,6 +118,34 @@ private Q_SLOTS:
         QCOMPARE(after, withField(before, kArtistAt, 30, "Ny"));
         QCOMPARE(t.cell(t.row("v"), 5), u"Blues"_s);
         QCOMPARE(t.cell(t.row("v"), 6), u"Hej"_s);
+    }
+
+    // A screen reader hears each control by what a sighted user reads beside it, a chooser too
+    // (not by its choice), and the choice as its value.
+    void eachControlIsNamedAsItsLabelReads() {
+        WindowFixture t;
+        t.start();
+        t.click(t.row("c"));
+        struct Named {
+            const char* control;
+            const char* name;
+        };
+        const Named named[] = {
+            {"Drive1", "Enhet"},           {"Dir1", "Katalog"},
+            {"Combo1", "Genre"},           {"ListView1", "Filer"},
+            {"txtArtist", "Artist:"},      {"txtKommentarer", "Kommentarer:"},
+            {"cmdFilnamn", "Byt filnamn"}, {"cmdSpara", "Spara tag"},
+        };
+        for (const Named& n : named) {
+            QAccessibleInterface* a =
+                QAccessible::queryAccessibleInterface(t.child<QWidget>(n.control));
+            QVERIFY2(a != nullptr, n.control);
+            QCOMPARE(a->text(QAccessible::Name), QString::fromUtf8(n.name));
+        }
+        const QComboBox* genre = t.child<QComboBox>("Combo1");
+        QCOMPARE(QAccessible::queryAccessibleInterface(const_cast<QComboBox*>(genre))
+                     ->text(QAccessible::Value),
+                 genre->currentText());
     }
 
     // Enter, a double click on a row (not below the rows) and "Spela" play; Ctrl+Z in a field

@@ -1,8 +1,11 @@
-#include "app/undo_accessible.h"
+#include "app/accessible.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleObject>
+#include <QAccessibleWidget>
 #include <QAction>
+#include <QComboBox>
 #include <QMenuBar>
 #include <QRegularExpression>
 
@@ -69,6 +72,58 @@ private:
     QMenuBar* bar_;
 };
 
+/// A pick-only chooser: the name it was given, its choice as the value, its list as its child,
+/// and the presses that open the list.
+class NamedChooser : public QAccessibleWidget {
+public:
+    explicit NamedChooser(QComboBox* chooser) : QAccessibleWidget(chooser, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        switch (t) {
+            case QAccessible::Name:
+                return widget()->accessibleName();
+            case QAccessible::Value:
+                return chooser()->currentText();
+            default:
+                return QAccessibleWidget::text(t);
+        }
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(chooser()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr && child->object() == chooser()->view() ? 0 : -1;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = chooser()->view()->isVisible();
+        return s;
+    }
+    QStringList actionNames() const override {
+        return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == showMenuAction() || name == pressAction())
+            chooser()->showPopup();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+
+private:
+    QComboBox* chooser() const { return static_cast<QComboBox*>(widget()); }
+};
+
+QAccessibleInterface* namedChooser(const QString& key, QObject* object) {
+    auto* chooser = qobject_cast<QComboBox*>(object);
+    if (key != QLatin1StringView("QComboBox") || chooser == nullptr || chooser->isEditable() ||
+        chooser->accessibleName().isEmpty()) {
+        return nullptr;
+    }
+    return new NamedChooser(chooser);
+}
+
 QAccessibleInterface* undoCommand(const QString& key, QObject* object) {
     auto* action = qobject_cast<QAction*>(object);
     if (key != QLatin1StringView("QAction") || action == nullptr ||
@@ -83,6 +138,14 @@ QAccessibleInterface* undoCommand(const QString& key, QObject* object) {
 }
 
 }  // namespace
+
+void nameChoosersForScreenReaders() {
+    static const bool installed = [] {
+        QAccessible::installFactory(namedChooser);
+        return true;
+    }();
+    (void)installed;
+}
 
 void describeUndoForScreenReaders() {
     static const bool installed = [] {
