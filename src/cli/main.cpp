@@ -245,6 +245,7 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
     for (const Group& g : byFolder(o.paths)) {
         core::Folder folder(services);
         folder.setSplit(o.split);
+        folder.setUndoable(false);
         const core::Outcome listed = folder.list(g.folder, quiet);
         for (const platform::Message& m : listed.messages)
             tell(m.text);

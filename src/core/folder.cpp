@@ -172,7 +172,7 @@ Outcome Folder::writeFields(std::span<const write::Typ> typs, const Selection& s
     write::Command command{write::commandLabel(typs.front()), {}};
     changeRows([&](std::vector<browse::Row>& rows) {
         result = write::spara_tag(s_.fs, typs, rows, selected, katalog_, editor, split_, observer,
-                                  &command);
+                                  undoable_ ? &command : nullptr);
     });
     journal_.push(std::move(command));
     outcome.typingWritten = true;
@@ -186,7 +186,8 @@ Outcome Folder::importOtherTags(const Selection& selected, browse::StatusObserve
     write::WriteResult result;
     write::Command command{QStringLiteral("Tag från ID3v2"), {}};
     changeRows([&](std::vector<browse::Row>& rows) {
-        result = write::importOtherTags(s_.fs, rows, selected, katalog_, observer, &command);
+        result = write::importOtherTags(s_.fs, rows, selected, katalog_, observer,
+                                        undoable_ ? &command : nullptr);
     });
     journal_.push(std::move(command));
     outcome.typingWritten = true;

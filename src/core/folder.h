@@ -83,6 +83,9 @@ public:
     explicit Folder(Services services);
 
     void setListener(RowListener* listener) { listener_ = listener; }
+    /// Whether the field commands and the import remember what they wrote, for undo: a front end
+    /// without undo saves the copies (many, for a large folder).
+    void setUndoable(bool undoable) { undoable_ = undoable; }
     /// The folder listed last, ending in the separator; empty before the first listing.
     const QString& katalog() const { return katalog_; }
     /// The root of the drive that holds it, as the drives named it when it was listed.
@@ -180,6 +183,7 @@ private:
     std::map<QString, QString> driveFolders_;
     int split_ = 0;
     DeleteMode deleteMode_ = DeleteMode::ToTrash;
+    bool undoable_ = true;
     bool renameFailed_ = false;
 };
 
