@@ -1,0 +1,26 @@
+#pragma once
+
+#include "app/folder.h"
+#include "browse/scan.h"
+#include "cli/messages.h"
+
+#include <QString>
+#include <string>
+#include <vector>
+
+namespace sorvel::cli {
+
+/// Appends the line `list` prints for `row`, whose file is at `path`: the path, then artist,
+/// title, album, year, genre and comment as the window shows them, then the track (empty for
+/// none); with `json` one object that also has the name as the window shows it. A dry run gives
+/// `file`, the file as it was named, first.
+void appendListLine(std::string& out, const QString& path, const browse::Row& row, bool json,
+                    const QString* file = nullptr);
+
+/// Lists the MP3 files of each path (a folder, or a file) as it comes, with `recursive` the
+/// folders below each folder too. Rows are printed as they are read and none is kept. Every file
+/// or folder that cannot be read is named to `report`.
+void list(const std::vector<QString>& paths, bool recursive, bool json,
+          const app::Folder::Services& services, Report& report);
+
+}  // namespace sorvel::cli
