@@ -96,12 +96,15 @@ struct Ran {
     QString err;
 };
 
-Ran run(const TempFolder& dir, const QString& args, const char* lang = "sv_SE.UTF-8") {
+// `as` goes before the program: a command that runs it as another user.
+Ran run(const TempFolder& dir, const QString& args, const char* lang = "sv_SE.UTF-8",
+        const QString& as = {}) {
     QProcess p;
     p.setWorkingDirectory(dir.path());
     p.setProcessEnvironment(language(lang));
     // The odd name in "$n", made by the shell: an argument list of text could not carry its byte.
-    const QString script = QStringLiteral("n=\"$(printf 'bad\\377\\nname.mp3')\"; \"$0\" ") + args;
+    const QString script = QStringLiteral("n=\"$(printf 'bad\\377\\nname.mp3')\"; ") + as +
+                           QStringLiteral(" \"$0\" ") + args;
     p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral(SORVEL_CLI)});
     p.waitForFinished(-1);
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
@@ -183,6 +186,88 @@ TEST(Cli, ADryRunPrintsWhatTheListingShowsAfterTheRealRun) {
         }
         EXPECT_EQ(predicted, listed);
     }
+}
+
+// A library as people keep it, walked whole: folders depth first and names in the window's order,
+// each file once although a link leads back up, an NFD name and x.mp3 beside x.MP3 printed as
+// their own bytes; the paths, fed back through --files-from, reach exactly those files.
+TEST(Cli, ALibraryIsListedWholeAndItsPathsReachItsFilesAgain) {
+    TempFolder dir;
+    const QString nfd = QStringLiteral("Ab/Ett/A\u030Angel.mp3");
+    const QString files[] = {QStringLiteral("Ab/2.mp3"),     QStringLiteral("Ab/Ett/x.MP3"),
+                             QStringLiteral("Ab/Ett/x.mp3"), nfd,
+                             QStringLiteral("b/y.mp3"),      QStringLiteral("Öl/z.mp3")};
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("Ab/Ett")));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("b")));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("Öl")));
+    QStringList listed;
+    for (int i = 0; i < 6; ++i) {
+        dir.write(files[i], audio(200 + i));
+        listed << QStringLiteral("./") + files[i] + QStringLiteral("\t\t\t\t\t\t\t");
+    }
+    ASSERT_EQ(::symlink("..", encodeName(dir.file(QStringLiteral("Ab/Ett/up")))), 0);
+    const Ran all = run(dir, QStringLiteral("list -r ."));
+    EXPECT_EQ(std::pair(all.status, all.err), std::pair(0, QString()));
+    EXPECT_EQ(all.out.split(u'\n', Qt::SkipEmptyParts), listed);
+    const Ran named =
+        run(dir, QStringLiteral("list -r . | cut -f1 | tr '\\n' '\\0' | \"$0\" list -0 "
+                                "--files-from -"));
+    EXPECT_EQ(named.out.split(u'\n', Qt::SkipEmptyParts), listed);
+    const auto before = snapshot(dir.path());
+    const Ran set = run(dir, QStringLiteral("list -r . | cut -f1 | \"$0\" set comment=Z "
+                                            "--files-from -"));
+    EXPECT_EQ(std::pair(set.status, set.err), std::pair(0, QString()));
+    const auto after = snapshot(dir.path());
+    std::vector<QString> changed;
+    for (const auto& [name, bytes] : after) {
+        if (before.at(name) != bytes)
+            changed.push_back(name);
+    }
+    std::vector<QString> expected(std::begin(files), std::end(files));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(changed, expected);
+    EXPECT_EQ(readAll(dir.file(nfd)).right(128).mid(97, 2), "Z ");
+}
+
+// What only a user without root's rights meets, run as one (nobody): a file that cannot be read
+// is named in the user's language and fails the listing; a dry run of renames in a folder the
+// user may not write agrees with the real run, which the folder refuses.
+TEST(Cli, AnOrdinaryUserHearsOfWhatTheRightsRefuse) {
+    QString as;
+    if (::geteuid() == 0) {
+        as = QStringLiteral("setpriv --reuid=nobody --regid=nogroup --clear-groups");
+        QProcess probe;
+        probe.start(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"), as + QStringLiteral(" test -x \"$0\""),
+                     QStringLiteral(SORVEL_CLI)});
+        probe.waitForFinished(-1);
+        if (probe.exitCode() != 0)
+            GTEST_SKIP() << "root, and no unprivileged user (nobody through setpriv) can run "
+                            "the program";
+    }
+    TempFolder dir;
+    ASSERT_EQ(::chmod(encodeName(dir.path()), 0755), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("lib")));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("ro")));
+    dir.write(QStringLiteral("lib/ok.mp3"), audio(300));
+    ASSERT_EQ(::chmod(encodeName(dir.write(QStringLiteral("lib/secret.mp3"), audio(300))), 0), 0);
+    dir.write(QStringLiteral("ro/a - b.mp3"), audio(200) + trailer("T", "A", "", "", "", 1));
+    ASSERT_EQ(::chmod(encodeName(dir.file(QStringLiteral("ro"))), 0555), 0);
+    for (const auto& [lang, why] :
+         {std::pair{"C", "permission denied"}, std::pair{"sv_SE.UTF-8", "åtkomst nekad"}}) {
+        const Ran r = run(dir, QStringLiteral("list -r lib"), lang, as);
+        EXPECT_EQ(r.status, 1) << lang;
+        EXPECT_EQ(r.out, QStringLiteral("lib/ok.mp3\t\t\t\t\t\t\t\n")) << lang;
+        EXPECT_EQ(r.err,
+                  QStringLiteral("sorvel-cli: lib/secret.mp3: ") + QString::fromUtf8(why) + u'\n');
+    }
+    const auto before = snapshot(dir.path());
+    const Ran dry = run(dir, QStringLiteral("tags-to-names --dry-run 'ro/a - b.mp3'"), "C", as);
+    const Ran real = run(dir, QStringLiteral("tags-to-names 'ro/a - b.mp3'"), "C", as);
+    EXPECT_EQ(snapshot(dir.path()), before);
+    EXPECT_EQ(std::tuple(dry.status, dry.out.toStdString(), dry.err.toStdString()),
+              std::tuple(1, std::string(), real.err.toStdString()));
+    EXPECT_EQ(real.status, 1);
 }
 
 // A hostile folder, written and tried: a link leads only to an MP3 file, where it is written;
