@@ -387,11 +387,12 @@ int main(int argc, char** argv) {
     }
     std::printf("cli list / fastest peer ratio at %d files, warm: %.2f\n", files, warm);
     std::printf("cli list / fastest peer ratio at %d files, cold: %.2f\n", files, cold);
-    constexpr int kLibraryFiles = kArtists * 5 * 12;
+    // The folders of the artists and of their albums.
+    constexpr int kLibraryFiles = kArtists * 5 * 12, kLibraryFolders = kArtists * 6;
     std::printf("cli list -r / fastest peer ratio at %d files in %d folders, cold: %.2f\n",
-                kLibraryFiles, kArtists * 5, libraryCold);
+                kLibraryFiles, kLibraryFolders, libraryCold);
     std::printf("cli list -r / fastest peer ratio at %d files in %d folders, warm: %.2f\n",
-                kLibraryFiles, kArtists * 5, libraryWarm);
+                kLibraryFiles, kLibraryFolders, libraryWarm);
     if (remoteRatio > 0)
         std::printf("cli list / fastest peer ratio at %d files on sshfs, cold: %.2f\n", remote,
                     remoteRatio);

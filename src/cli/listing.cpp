@@ -17,9 +17,13 @@
 #include <QSet>
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <numeric>
 #include <set>
+#include <thread>
 #include <utility>
 
 namespace sorvel::cli {
@@ -239,30 +243,51 @@ Code kindOf(const QString& path, bool& isFolder) {
     return code::kOk;
 }
 
-class Lister {
+// What the listing of one folder prints: its lines, and its messages.
+struct Sink {
+    std::string out;
+    std::string err;
+    /// Where the lines go as they come, for a listing that holds nothing back; else they wait.
+    std::FILE* direct = nullptr;
+
+    void line(std::string_view text) {
+        out += text;
+        if (direct != nullptr && out.size() > (std::size_t{1} << 16))
+            flush();
+    }
+    void flush() {
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fwrite(err.data(), 1, err.size(), stderr);
+        out.clear();
+        err.clear();
+    }
+};
+
+// Lists folders and files through a folder of its own: one for each thread.
+class Reader {
 public:
-    Lister(bool json, const app::Folder::Services& services, Report& report)
+    Reader(platform::FileSystem& disk, const app::Folder::Services& services, bool json,
+           const Report& report)
         : json_(json),
-          fs_(services.fs),
+          fs_(disk),
           folder_({fs_, services.asker, services.opener, services.drives, services.trash}),
           report_(report) {}
-    ~Lister() { flush(); }
 
     // The MP3 files of the folder `path`; false when it could not be listed.
-    bool listFolder(const QString& path) {
+    bool listFolder(const QString& path, Sink& sink) {
         const QString prefix = path.endsWith(u'/') ? path : path + u'/';
         fs_.only(nullptr);
         const app::Outcome o = folder_.list(path, quiet_, [&](browse::Row&& row) {
             const QString file = browse::fileName(row);
-            take(prefix + file, fs_.unread(file), row);
+            take(prefix + file, fs_.unread(file), row, sink);
         });
         if (o.failed)
-            report_.file(path, readReason(fs_.listed()));
+            sink.err += report_.fileLine(path, readReason(fs_.listed()));
         return !o.failed;
     }
 
     // The files of one folder named by `paths`, each of which is `folder` + a name.
-    void listFiles(const QString& folder, const std::vector<QString>& paths) {
+    void listFiles(const QString& folder, const std::vector<QString>& paths, Sink& sink) {
         std::vector<QString> names;
         names.reserve(paths.size());
         for (const QString& p : paths)
@@ -271,12 +296,12 @@ public:
         std::size_t next = 0;
         const app::Outcome o = folder_.list(folder, quiet_, [&](browse::Row&& row) {
             const std::size_t i = fs_.kept()[next++];
-            take(paths[i], fs_.unread(names[i]), row);
+            take(paths[i], fs_.unread(names[i]), row, sink);
         });
         fs_.only(nullptr);
         if (o.failed) {
             for (const QString& p : paths)
-                report_.file(p, readReason(fs_.listed()));
+                sink.err += report_.fileLine(p, readReason(fs_.listed()));
             return;
         }
         std::vector<bool> found(paths.size(), false);
@@ -284,71 +309,187 @@ public:
             found[i] = true;
         for (std::size_t i = 0; i < paths.size(); ++i) {
             if (!found[i])
-                report_.file(paths[i], writeReason(write::kNotMp3));
+                sink.err += report_.fileLine(paths[i], writeReason(write::kNotMp3));
         }
     }
 
-    // `top` and, depth first in the window's order, every folder below it, each once.
-    void walk(const QString& top) {
-        struct Level {
-            QString path;
-            std::vector<QString> subs;
-            std::size_t next = 0;
-        };
-        std::vector<Level> stack;
-        const auto enter = [&](const QString& path) {
-            Subfolders s = subfolders(path);
-            if (s.code == code::kOk && !seen_.insert({s.device, s.inode}).second)
-                return;
-            if (!listFolder(path))
-                return;
-            if (s.code != code::kOk) {
-                report_.file(path, readReason(s.code));
-                return;
-            }
-            order_.sort(s.names, [](const QString& n) { return n; });
-            stack.push_back({path.endsWith(u'/') ? path : path + u'/', std::move(s.names)});
-        };
-        enter(top);
-        while (!stack.empty()) {
-            Level& level = stack.back();
-            if (level.next == level.subs.size()) {
-                stack.pop_back();
-                continue;
-            }
-            enter(level.path + level.subs[level.next++]);
-        }
+    void sortFolders(std::vector<QString>& names) {
+        order_.sort(names, [](const QString& n) { return n; });
     }
 
 private:
-    void take(const QString& path, Code unread, const browse::Row& row) {
+    void take(const QString& path, Code unread, const browse::Row& row, Sink& sink) {
         if (unread != code::kOk) {
-            report_.file(path, readReason(unread));
+            sink.err += report_.fileLine(path, readReason(unread));
             return;
         }
-        appendListLine(out_, path, row, json_);
-        if (out_.size() > (std::size_t{1} << 16))
-            flush();
-    }
-    void flush() {
-        std::fwrite(out_.data(), 1, out_.size(), stdout);
-        out_.clear();
+        line_.clear();
+        appendListLine(line_, path, row, json_);
+        sink.line(line_);
     }
 
     bool json_;
     ListingFileSystem fs_;
     app::Folder folder_;
-    Report& report_;
+    const Report& report_;
     Quiet quiet_;
     SwedishOrder order_;
+    std::string line_;
+};
+
+// A folder of the walk: what its listing printed, and the folders in it.
+struct Node {
+    enum class State { Waiting, Taken, Done };
+    QString path;
+    Sink sink;
+    std::vector<std::unique_ptr<Node>> children;
+    State state = State::Waiting;
+};
+
+// `list -r`: folders are listed by several threads at once, so that a cold library keeps the disk
+// busy with many folders rather than one, and printed in the walk's order by the calling thread,
+// which lists a folder itself when it comes to one no other thread has taken. The others stop
+// taking folders while the text waiting to be printed is large, so that memory stays flat.
+class Walk {
+public:
+    Walk(bool json, const app::Folder::Services& services, const DiskMaker& makeDisk,
+         Report& report)
+        : json_(json), services_(services), makeDisk_(makeDisk), report_(report) {}
+
+    void run(const QString& top) {
+        auto root = std::make_unique<Node>();
+        root->path = top;
+        pending_.push_back(root.get());
+        std::vector<std::thread> helpers;
+        for (int t = 0; t < kHelpers; ++t)
+            helpers.emplace_back([this] { help(); });
+        const std::unique_ptr<platform::FileSystem> disk = makeDisk_();
+        Reader reader(*disk, services_, json_, report_);
+        printTree(*root, reader);
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        work_.notify_all();
+        for (std::thread& t : helpers)
+            t.join();
+    }
+
+private:
+    static constexpr int kHelpers = 8;
+    static constexpr std::size_t kWaitingText = std::size_t{1} << 20;
+
+    void help() {
+        const std::unique_ptr<platform::FileSystem> disk = makeDisk_();
+        Reader reader(*disk, services_, json_, report_);
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_.wait(lock,
+                       [&] { return done_ || (!pending_.empty() && waitingText_ < kWaitingText); });
+            if (done_)
+                return;
+            Node* node = pending_.back();
+            pending_.pop_back();
+            node->state = Node::State::Taken;
+            lock.unlock();
+            list(*node, reader);
+            lock.lock();
+            node->state = Node::State::Done;
+            waitingText_ += node->sink.out.size() + node->sink.err.size();
+            if (node == printing_)
+                printed_.notify_one();
+        }
+    }
+
+    // Lists `node` and makes its children, which wait for a thread in the walk's order.
+    void list(Node& node, Reader& reader) {
+        Subfolders s = subfolders(node.path);
+        if (s.code == code::kOk) {
+            const std::lock_guard lock(mutex_);
+            if (!seen_.insert({s.device, s.inode}).second)
+                return;
+        }
+        if (!reader.listFolder(node.path, node.sink))
+            return;
+        if (s.code != code::kOk) {
+            node.sink.err += report_.fileLine(node.path, readReason(s.code));
+            return;
+        }
+        reader.sortFolders(s.names);
+        const QString prefix = node.path.endsWith(u'/') ? node.path : node.path + u'/';
+        for (QString& name : s.names) {
+            node.children.push_back(std::make_unique<Node>());
+            node.children.back()->path = prefix + name;
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            // The first child on top: the threads go depth first, as the printing does.
+            for (auto c = node.children.rbegin(); c != node.children.rend(); ++c)
+                pending_.push_back(c->get());
+        }
+        work_.notify_all();
+    }
+
+    void printTree(Node& root, Reader& reader) {
+        struct Level {
+            Node* node;
+            std::size_t next = 0;
+        };
+        std::vector<Level> stack;
+        const auto print = [&](Node& node) {
+            std::unique_lock lock(mutex_);
+            if (node.state == Node::State::Waiting) {
+                pending_.erase(std::find(pending_.begin(), pending_.end(), &node));
+                node.state = Node::State::Taken;
+                lock.unlock();
+                list(node, reader);
+                lock.lock();
+                node.state = Node::State::Done;
+            } else {
+                printing_ = &node;
+                printed_.wait(lock, [&] { return node.state == Node::State::Done; });
+                printing_ = nullptr;
+                waitingText_ -= node.sink.out.size() + node.sink.err.size();
+            }
+            lock.unlock();
+            work_.notify_all();
+            if (!node.sink.err.empty())
+                report_.lines(node.sink.err);
+            std::fwrite(node.sink.out.data(), 1, node.sink.out.size(), stdout);
+            node.sink = {};
+            stack.push_back({&node});
+        };
+        print(root);
+        while (!stack.empty()) {
+            Level& level = stack.back();
+            if (level.next == level.node->children.size()) {
+                level.node->children.clear();
+                stack.pop_back();
+                continue;
+            }
+            print(*level.node->children[level.next++]);
+        }
+    }
+
+    bool json_;
+    const app::Folder::Services& services_;
+    const DiskMaker& makeDisk_;
+    Report& report_;
+    std::mutex mutex_;
+    // Helpers wait for folders to list; the printing thread for the one it is to print.
+    std::condition_variable work_;
+    std::condition_variable printed_;
+    Node* printing_ = nullptr;
+    std::vector<Node*> pending_;
+    std::size_t waitingText_ = 0;
+    bool done_ = false;
     std::set<std::pair<dev_t, ino_t>> seen_;
-    std::string out_;
 };
 
 }  // namespace
 
 void list(const std::vector<QString>& paths, bool recursive, bool json,
-          const app::Folder::Services& services, Report& report) {
+          const app::Folder::Services& services, const DiskMaker& makeDisk, Report& report) {
     // Files named one by one are listed a folder at a time, where the first of them was named.
     std::vector<bool> isFolder(paths.size(), false);
     std::vector<Code> reached(paths.size(), code::kOk);
@@ -367,22 +508,28 @@ void list(const std::vector<QString>& paths, bool recursive, bool json,
             firstOf[a] = where;
         group.push_back(a);
     }
-    Lister lister(json, services, report);
+    const std::unique_ptr<platform::FileSystem> disk = makeDisk();
+    Reader reader(*disk, services, json, report);
+    Sink sink;
+    sink.direct = stdout;
     for (std::size_t a = 0; a < paths.size(); ++a) {
         if (reached[a] != code::kOk) {
-            report.file(paths[a], readReason(reached[a]));
+            sink.err += report.fileLine(paths[a], readReason(reached[a]));
+        } else if (isFolder[a] && recursive) {
+            sink.flush();
+            Walk(json, services, makeDisk, report).run(paths[a]);
         } else if (isFolder[a]) {
-            if (recursive)
-                lister.walk(paths[a]);
-            else
-                lister.listFolder(paths[a]);
+            reader.listFolder(paths[a], sink);
         } else if (!firstOf[a].isEmpty()) {
             std::vector<QString> files;
             for (const std::size_t i : byFolder.value(firstOf[a]))
                 files.push_back(paths[i]);
-            lister.listFiles(firstOf[a], files);
+            reader.listFiles(firstOf[a], files, sink);
         }
+        if (!sink.err.empty())
+            report.lines(std::exchange(sink.err, {}));
     }
+    sink.flush();
 }
 
 }  // namespace sorvel::cli

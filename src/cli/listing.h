@@ -5,6 +5,8 @@
 #include "cli/messages.h"
 
 #include <QString>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,10 +19,14 @@ namespace sorvel::cli {
 void appendListLine(std::string& out, const QString& path, const browse::Row& row, bool json,
                     const QString* file = nullptr);
 
+/// Makes a file system for one more thread: the real one, as `services` has it.
+using DiskMaker = std::function<std::unique_ptr<platform::FileSystem>()>;
+
 /// Lists the MP3 files of each path (a folder, or a file) as it comes, with `recursive` the
 /// folders below each folder too. Rows are printed as they are read and none is kept. Every file
-/// or folder that cannot be read is named to `report`.
+/// or folder that cannot be read is named to `report`. `services.drives` must answer from
+/// several threads at once.
 void list(const std::vector<QString>& paths, bool recursive, bool json,
-          const app::Folder::Services& services, Report& report);
+          const app::Folder::Services& services, const DiskMaker& makeDisk, Report& report);
 
 }  // namespace sorvel::cli

@@ -21,6 +21,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -96,18 +98,17 @@ public:
         const QByteArray text = table.open(QIODevice::ReadOnly) ? table.readAll() : QByteArray();
         return platform::drivesFromMounts(platform::parseMountInfo(text.toStdString()), {});
     }
-    // Read once: a listing of a library asks for each of its thousand folders.
+    // Read once: a listing of a library asks for each of its thousand folders, from several
+    // threads.
     Drive driveOf(const QString& path) override {
-        if (!known_)
-            drives_ = list();
-        known_ = true;
+        std::call_once(read_, [this] { drives_ = list(); });
         return platform::driveOfPath(drives_, path);
     }
     Code check(const Drive&) override { return code::kOk; }
 
 private:
     std::vector<Drive> drives_;
-    bool known_ = false;
+    std::once_flag read_;
 };
 
 // No command here deletes.
@@ -432,7 +433,9 @@ int main(int argc, char** argv) {
     int status = 0;
     if (o.command == Command::List) {
         cli::Report report(o.json);
-        cli::list(o.paths, o.recursive, o.json, services, report);
+        cli::list(
+            o.paths, o.recursive, o.json, services, [] { return std::make_unique<Patient>(); },
+            report);
         status = report.failed() ? kSomeNotHandled : 0;
     } else {
         status = change(o, services, fs);

@@ -104,6 +104,11 @@ void Report::file(const QString& path, const QString& why) {
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+void Report::lines(const std::string& text) {
+    failed_ = true;
+    std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
 void Report::note(const QString& text) {
     std::string line;
     if (json_) {

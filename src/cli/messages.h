@@ -31,6 +31,8 @@ public:
 
     /// `path` as it was given, and why it was not handled.
     void file(const QString& path, const QString& why);
+    /// Lines fileLine() made, each naming a file.
+    void lines(const std::string& text);
     /// A message about no one file.
     void note(const QString& text);
     /// The line file() would print, for a caller that puts lines in an order of its own first.
