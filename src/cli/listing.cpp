@@ -255,11 +255,10 @@ struct Sink {
         if (direct != nullptr && out.size() > (std::size_t{1} << 16))
             flush();
     }
+    // The lines only: the messages go through the report, which keeps the status.
     void flush() {
         std::fwrite(out.data(), 1, out.size(), stdout);
-        std::fwrite(err.data(), 1, err.size(), stderr);
         out.clear();
-        err.clear();
     }
 };
 
