@@ -339,6 +339,9 @@ private:
 // A folder of the walk: what its listing printed, and the folders in it.
 struct Node {
     enum class State { Waiting, Taken, Done };
+    /// Its place in the walk: the places of the folders down to it among their siblings, which
+    /// compare as the walk prints (a folder before what is in it, and all of it before the next).
+    std::vector<std::uint32_t> place;
     QString path;
     Sink sink;
     std::vector<std::unique_ptr<Node>> children;
@@ -347,8 +350,9 @@ struct Node {
 
 // `list -r`: folders are listed by several threads at once, so that a cold library keeps the disk
 // busy with many folders rather than one, and printed in the walk's order by the calling thread,
-// which lists a folder itself when it comes to one no other thread has taken. The others stop
-// taking folders while the text waiting to be printed is large, so that memory stays flat.
+// which lists a folder itself when it comes to one no other thread has taken. The others take the
+// folders in the order they are to be printed, so that the printing rarely waits, and stop taking
+// them while the text waiting to be printed is large, so that memory stays flat.
 class Walk {
 public:
     Walk(bool json, const app::Folder::Services& services, const DiskMaker& makeDisk,
@@ -358,7 +362,7 @@ public:
     void run(const QString& top) {
         auto root = std::make_unique<Node>();
         root->path = top;
-        pending_.push_back(root.get());
+        pending_.insert(root.get());
         std::vector<std::thread> helpers;
         for (int t = 0; t < kHelpers; ++t)
             helpers.emplace_back([this] { help(); });
@@ -387,8 +391,8 @@ private:
                        [&] { return done_ || (!pending_.empty() && waitingText_ < kWaitingText); });
             if (done_)
                 return;
-            Node* node = pending_.back();
-            pending_.pop_back();
+            Node* node = *pending_.begin();
+            pending_.erase(pending_.begin());
             node->state = Node::State::Taken;
             lock.unlock();
             list(*node, reader);
@@ -418,13 +422,15 @@ private:
         const QString prefix = node.path.endsWith(u'/') ? node.path : node.path + u'/';
         for (QString& name : s.names) {
             node.children.push_back(std::make_unique<Node>());
-            node.children.back()->path = prefix + name;
+            Node& child = *node.children.back();
+            child.path = prefix + name;
+            child.place = node.place;
+            child.place.push_back(static_cast<std::uint32_t>(node.children.size()));
         }
         {
             const std::lock_guard lock(mutex_);
-            // The first child on top: the threads go depth first, as the printing does.
-            for (auto c = node.children.rbegin(); c != node.children.rend(); ++c)
-                pending_.push_back(c->get());
+            for (const std::unique_ptr<Node>& child : node.children)
+                pending_.insert(child.get());
         }
         work_.notify_all();
     }
@@ -438,7 +444,7 @@ private:
         const auto print = [&](Node& node) {
             std::unique_lock lock(mutex_);
             if (node.state == Node::State::Waiting) {
-                pending_.erase(std::find(pending_.begin(), pending_.end(), &node));
+                pending_.erase(&node);
                 node.state = Node::State::Taken;
                 lock.unlock();
                 list(node, reader);
@@ -479,7 +485,11 @@ private:
     std::condition_variable work_;
     std::condition_variable printed_;
     Node* printing_ = nullptr;
-    std::vector<Node*> pending_;
+    // Folders to list, the next to be printed first: the helpers work just ahead of the printing.
+    struct Earlier {
+        bool operator()(const Node* a, const Node* b) const { return a->place < b->place; }
+    };
+    std::set<Node*, Earlier> pending_;
     std::size_t waitingText_ = 0;
     bool done_ = false;
     std::set<std::pair<dev_t, ino_t>> seen_;
