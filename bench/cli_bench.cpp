@@ -4,8 +4,10 @@
 // mount goes through an sshd of the benchmark's own on 127.0.0.1, with its own host key,
 // authorized key, port and configuration in a temporary folder, stopped at the end. Each tool
 // gets the names as a shell glob would give them, listed before the clock starts, and writes to
-// /dev/null. The last three lines are the ratios to the fastest tool of each case. First, alone,
-// `sorvel-cli set` over `sorvel-cli list` on a folder of 50,000 files.
+// /dev/null. Then a library of 200 artists x 5 albums x 12 files, listed whole by `sorvel-cli
+// list -r` and by each tool through `find -exec`, warm and cold. The last lines are the ratios to
+// the fastest tool of each case. First, alone, `sorvel-cli set` over `sorvel-cli list` on a folder
+// of 50,000 files.
 //
 //   [SORVEL_CLI=path] cli_bench [repetitions [files [sshfs-files]]]   (by default 5, 10000, 2000)
 
@@ -244,6 +246,57 @@ double setOverList(const std::string& cli, const std::string& folder, int files)
     return write / list;
 }
 
+// A library as people keep it, Artist/Album/NN.mp3, of `artists` x 5 albums x 12 files.
+bool generateLibrary(const std::string& root, int artists) {
+    if (::mkdir(root.c_str(), 0755) != 0)
+        return false;
+    for (int a = 0; a < artists; ++a) {
+        const std::string artist = root + "Artist " + std::to_string(a) + '/';
+        if (::mkdir(artist.c_str(), 0755) != 0)
+            return false;
+        for (int b = 0; b < 5; ++b) {
+            const std::string album = artist + "Album " + std::to_string(b) + '/';
+            if (::mkdir(album.c_str(), 0755) != 0 || !bench::generate(album, 12))
+                return false;
+        }
+    }
+    return true;
+}
+
+// `sorvel-cli list -r` of the whole library against each tool run by `find` over the same tree,
+// as a script without a recursive lister runs it; the ratio to the fastest tool, negative when
+// one failed.
+double compareLibrary(const char* what, const std::string& cli, const std::vector<Tool>& tools,
+                      const std::string& library, int reps, const std::function<void()>& before) {
+    std::vector<Args> commands = {{cli, "list", "-r", library}};
+    const std::string find = which("find");
+    for (const Tool& t : tools) {
+        commands.push_back({find, library, "-type", "f", "-iname", "*.mp3", "-exec"});
+        commands.back().insert(commands.back().end(), t.command.begin(), t.command.end());
+        commands.back().insert(commands.back().end(), {"{}", "+"});
+    }
+    std::vector<std::vector<double>> times(commands.size());
+    for (int r = 0; r < reps; ++r) {
+        for (std::size_t c = 0; c < commands.size(); ++c) {
+            before();
+            double t = 0;
+            if (run(commands[c], {}, &t) != 0)
+                return -1;
+            times[c].push_back(t);
+        }
+    }
+    double fastest = 0;
+    for (std::size_t k = 0; k < tools.size(); ++k) {
+        const double theirs = bench::median(times[k + 1]);
+        std::printf("library %s: find -exec %s %.3f s\n", what, tools[k].name.c_str(), theirs);
+        fastest = fastest == 0 ? theirs : std::min(fastest, theirs);
+    }
+    const double mine = bench::median(times[0]);
+    std::printf("library %s: sorvel-cli list -r %.3f s\n", what, mine);
+    std::fflush(stdout);
+    return mine / fastest;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -320,8 +373,26 @@ int main(int argc, char** argv) {
             });
         link.unmount();
     }
+    // The library, apart from the folders above so that its caches are its own.
+    constexpr int kArtists = 200;
+    const std::string library = root + "library/";
+    double libraryWarm = -1, libraryCold = -1;
+    if (!generateLibrary(library, kArtists)) {
+        std::fprintf(stderr, "could not generate the library\n");
+    } else {
+        const int libraryReps = std::min(reps, 3);
+        libraryWarm = compareLibrary("warm", cli, tools, library, libraryReps, [] {});
+        libraryCold = compareLibrary("cold", cli, tools, library, libraryReps,
+                                     [&] { bench::evict(library); });
+    }
     std::printf("cli list / fastest peer ratio at %d files, warm: %.2f\n", files, warm);
     std::printf("cli list / fastest peer ratio at %d files, cold: %.2f\n", files, cold);
+    // The folders of the artists and of their albums.
+    constexpr int kLibraryFiles = kArtists * 5 * 12, kLibraryFolders = kArtists * 6;
+    std::printf("cli list -r / fastest peer ratio at %d files in %d folders, cold: %.2f\n",
+                kLibraryFiles, kLibraryFolders, libraryCold);
+    std::printf("cli list -r / fastest peer ratio at %d files in %d folders, warm: %.2f\n",
+                kLibraryFiles, kLibraryFolders, libraryWarm);
     if (remoteRatio > 0)
         std::printf("cli list / fastest peer ratio at %d files on sshfs, cold: %.2f\n", remote,
                     remoteRatio);

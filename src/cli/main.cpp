@@ -1,14 +1,18 @@
 // sorvel-cli: the folder's commands for scripts, over the same core as the window.
 
+#include "cli/arguments.h"
 #include "cli/escape.h"
+#include "cli/listing.h"
+#include "cli/messages.h"
 #include "core/folder.h"
-#include "core/row_order.h"
 #include "core/rules.h"
 #include "platform/desktop_posix.h"
 #include "platform/drives_posix.h"
 #include "platform/dry_run.h"
+#include "platform/folders.h"
 #include "platform/names.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QHash>
 #include <QStringList>
@@ -16,7 +20,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <limits>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -29,22 +34,33 @@ namespace {
 constexpr int kSomeNotHandled = 1;
 constexpr int kWrongUsage = 2;
 
-constexpr const char* kUsage =
-    "Usage: sorvel-cli list [--json] FOLDER\n"
-    "       sorvel-cli set [--dry-run] [--json] FIELD=VALUE... [--] FILE...\n"
-    "       sorvel-cli names-to-tags [--dry-run] [--json] [--split N] FILE...\n"
-    "       sorvel-cli tags-to-names [--dry-run] [--json] FILE...\n"
-    "       sorvel-cli from-v2 [--dry-run] [--json] FILE...\n"
-    "FIELD is artist, title, album, year, genre, comment or track. N is 1 to 4 (default 1).\n"
-    "Exit status: 0 every file handled, 1 some not (each named), 2 wrong usage.\n"
-    "See sorvel-cli(1).\n";
+QByteArray usage() {
+    return QCoreApplication::translate(
+               "sorvel-cli",
+               "Användning: sorvel-cli list [-r] [--json] SÖKVÄG...\n"
+               "            sorvel-cli set [--dry-run] [--json] FÄLT=VÄRDE... [--] FIL...\n"
+               "            sorvel-cli names-to-tags [--dry-run] [--json] [--split N] FIL...\n"
+               "            sorvel-cli tags-to-names [--dry-run] [--json] FIL...\n"
+               "            sorvel-cli from-v2 [--dry-run] [--json] FIL...\n"
+               "            sorvel-cli genres\n"
+               "            sorvel-cli --version\n"
+               "Filerna kan också läsas ur en lista: --files-from LISTA (- för standard in), en "
+               "per rad,\neller med -0 åtskilda av NUL. SÖKVÄG är en mapp eller en fil; -r tar med "
+               "mapparna under.\nFÄLT är artist, title, album, year, genre, comment eller track. "
+               "N är 1 till 4 (1 om inget ges).\nSlutstatus: 0 alla filer klara, 1 några inte "
+               "(var och en nämnd), 2 fel användning.\nSe sorvel-cli(1).\n")
+        .toUtf8();
+}
 
-enum class Command { List, Set, NamesToTags, TagsToNames, FromV2 };
+enum class Command { List, Set, NamesToTags, TagsToNames, FromV2, Genres };
 
 struct Options {
     Command command = Command::List;
     bool json = false;
     bool dryRun = false;
+    bool recursive = false;
+    bool nul = false;
+    QString filesFrom;
     int split = 1;
     std::vector<core::Typ> fields;
     core::EditorValues editor;
@@ -81,8 +97,17 @@ public:
         const QByteArray text = table.open(QIODevice::ReadOnly) ? table.readAll() : QByteArray();
         return platform::drivesFromMounts(platform::parseMountInfo(text.toStdString()), {});
     }
-    Drive driveOf(const QString& path) override { return platform::driveOfPath(list(), path); }
+    // Read once: a listing of a library asks for each of its thousand folders, from several
+    // threads.
+    Drive driveOf(const QString& path) override {
+        std::call_once(read_, [this] { drives_ = list(); });
+        return platform::driveOfPath(drives_, path);
+    }
     Code check(const Drive&) override { return code::kOk; }
+
+private:
+    std::vector<Drive> drives_;
+    std::once_flag read_;
 };
 
 // No command here deletes.
@@ -97,24 +122,22 @@ void tell(const QString& text) {
 }
 
 int wrongUsage(const QString& why) {
-    tell(QStringLiteral("sorvel-cli: ") + why);
-    std::fputs(kUsage, stderr);
+    if (!why.isEmpty())
+        tell(QStringLiteral("sorvel-cli: ") + why);
+    std::fputs(usage().constData(), stderr);
     return kWrongUsage;
 }
 
 // The value a field is set to, checked as the editor's fields limit what can be typed: no longer
 // than the field, only Windows-1252, and a genre by its name. Empty when it may be written.
 QString refusal(core::Typ typ, const QString& value) {
-    if (typ == core::Typ::Genre) {
-        return value.isEmpty() || core::genre_tal(value) != 256
-                   ? QString()
-                   : QStringLiteral("Okänd genre: ") + value;
-    }
     const qsizetype width = typ == core::Typ::Ar ? core::kYearWidth : core::kTextWidth;
     if (value.size() <= width && core::fits1252(value))
         return {};
-    return QStringLiteral("Fältet rymmer högst %1 tecken, alla ur Windows-1252: ").arg(width) +
-           value;
+    return QCoreApplication::translate("sorvel-cli",
+                                       "Fältet rymmer högst %1 tecken, alla ur Windows-1252: %2")
+        .arg(width)
+        .arg(value);
 }
 
 bool parseField(std::string_view arg, Options& o, QString& why) {
@@ -132,7 +155,8 @@ bool parseField(std::string_view arg, Options& o, QString& why) {
         bool ok = false;
         o.editor.track = value.toInt(&ok);
         if (!ok || o.editor.track < 0 || o.editor.track > 255 || !value.front().isDigit())
-            why = QStringLiteral("Spåret är ett tal från 0 till 255: ") + value;
+            why = QCoreApplication::translate("sorvel-cli", "Spåret är ett tal från 0 till 255: %1")
+                      .arg(value);
         if (std::find(o.fields.begin(), o.fields.end(), core::Typ::Track) == o.fields.end())
             o.fields.push_back(core::Typ::Track);
         return true;
@@ -140,7 +164,15 @@ bool parseField(std::string_view arg, Options& o, QString& why) {
     for (const auto& [prefix, typ, field] : kFields) {
         if (arg.starts_with(prefix)) {
             o.editor.*field = platform::decodeName(arg.substr(prefix.size()));
-            why = refusal(typ, o.editor.*field);
+            if (typ != core::Typ::Genre) {
+                why = refusal(typ, o.editor.*field);
+            } else if (const std::optional<QString> genre = cli::genreOf(o.editor.*field)) {
+                o.editor.*field = *genre;
+            } else {
+                why = QCoreApplication::translate("sorvel-cli",
+                                                  "Okänd genre: %1 (sorvel-cli genres visar dem)")
+                          .arg(o.editor.*field);
+            }
             // A field named twice is written once, with its last value.
             if (std::find(o.fields.begin(), o.fields.end(), typ) == o.fields.end())
                 o.fields.push_back(typ);
@@ -148,69 +180,6 @@ bool parseField(std::string_view arg, Options& o, QString& why) {
         }
     }
     return false;
-}
-
-// Appends the line of one row: its columns as the list shows them, after `file` when given.
-void appendRow(std::string& out, const core::Row& row, bool json, const QString* file) {
-    static constexpr const char* kKeys[] = {"\"name\":", "\"artist\":", "\"title\":",  "\"album\":",
-                                            "\"year\":", "\"genre\":",  "\"comment\":"};
-    if (json) {
-        out += '{';
-        if (file != nullptr) {
-            out += "\"file\":";
-            cli::appendJson(out, *file);
-            out += ',';
-        }
-        for (int c = 0; c < core::RowOrder::kColumns; ++c) {
-            out += c == 0 ? "" : ",";
-            out += kKeys[c];
-            cli::appendJson(out, core::RowOrder::shown(row, c));
-        }
-        out += ",\"track\":";
-        out += row.track != 0 ? std::to_string(row.track) : "null";
-        out += "}\n";
-        return;
-    }
-    if (file != nullptr) {
-        cli::appendText(out, *file);
-        out += '\t';
-    }
-    for (int c = 0; c < core::RowOrder::kColumns; ++c) {
-        out += c == 0 ? "" : "\t";
-        cli::appendText(out, core::RowOrder::shown(row, c));
-    }
-    out += '\t';
-    if (row.track != 0)
-        out += std::to_string(row.track);
-    out += '\n';
-}
-
-// Names as messages show them: escaped as columns are.
-QString shownPath(const QString& path) {
-    std::string out;
-    cli::appendText(out, path);
-    return QString::fromStdString(out);
-}
-
-void print(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-}
-
-int list(const Options& o, core::Folder::Services services) {
-    core::Folder folder(services);
-    Quiet quiet;
-    std::string out;
-    const core::Outcome outcome = folder.list(o.paths.front(), quiet, [&](core::Row&& row) {
-        appendRow(out, row, o.json, nullptr);
-        if (out.size() > (std::size_t{1} << 16)) {
-            print(out);
-            out.clear();
-        }
-    });
-    print(out);
-    for (const platform::Message& m : outcome.messages)
-        tell(m.text);
-    return outcome.failed ? kSomeNotHandled : 0;
 }
 
 // The files named on the command line (their places among the arguments), by the folder that
@@ -222,33 +191,51 @@ struct Group {
 
 std::vector<Group> byFolder(const std::vector<QString>& paths) {
     std::vector<Group> groups;
+    QHash<QString, std::size_t> groupOf;
     for (std::size_t a = 0; a < paths.size(); ++a) {
         const QString& path = paths[a];
-        const qsizetype slash = path.lastIndexOf(platform::nativeSeparator());
+        const qsizetype slash = path.lastIndexOf(u'/');
         const QString folder = slash < 0 ? QStringLiteral(".") : path.left(slash + 1);
-        auto g = std::find_if(groups.begin(), groups.end(),
-                              [&](const Group& x) { return x.folder == folder; });
-        if (g == groups.end())
-            g = groups.insert(groups.end(), Group{folder, {}});
-        g->args.push_back(a);
+        const auto g = groupOf.constFind(folder);
+        if (g == groupOf.cend()) {
+            groupOf.insert(folder, groups.size());
+            groups.push_back({folder, {a}});
+        } else {
+            groups[*g].args.push_back(a);
+        }
     }
     return groups;
 }
 
+// A line for one argument, printed once every folder is done so that lines follow the arguments.
+struct Line {
+    std::size_t arg;
+    std::string text;
+};
+
+void printInOrder(std::vector<Line>& lines, std::FILE* to) {
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const Line& x, const Line& y) { return x.arg < y.arg; });
+    for (const Line& l : lines)
+        std::fwrite(l.text.data(), 1, l.text.size(), to);
+}
+
 int change(const Options& o, core::Folder::Services services, platform::FileSystem& fs) {
-    // Each with its place among the arguments as its row, so that they are named in that order.
-    std::vector<core::Failure> failures;
+    cli::Report report(o.json);
+    std::vector<Line> failures;
+    std::vector<Line> rows;
     std::size_t nothingToWrite = 0;
-    bool renameFailed = false;
     Quiet quiet;
-    std::string out;
     for (const Group& g : byFolder(o.paths)) {
         core::Folder folder(services);
         folder.setSplit(o.split);
         folder.setUndoable(false);
-        const core::Outcome listed = folder.list(g.folder, quiet);
-        for (const platform::Message& m : listed.messages)
-            tell(m.text);
+        if (folder.list(g.folder, quiet).failed) {
+            const QString why = cli::readReason(platform::checkFolder(g.folder));
+            for (const std::size_t a : g.args)
+                failures.push_back({a, report.fileLine(o.paths[a], why)});
+            continue;
+        }
         // Which argument named each selected row, for its messages and lines. Found by name
         // through a table: a glob over a large folder names each of its thousands of rows.
         std::vector<std::size_t> argOf(folder.size());
@@ -259,11 +246,10 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
             rowOf.insert(core::fileName(folder.rows()[r]), r);
         for (const std::size_t a : g.args) {
             const QString& path = o.paths[a];
-            const auto r =
-                rowOf.constFind(path.mid(path.lastIndexOf(platform::nativeSeparator()) + 1));
+            const auto r = rowOf.constFind(path.mid(path.lastIndexOf(u'/') + 1));
             if (r == rowOf.cend()) {
-                failures.push_back(
-                    {shownPath(path), fs.exists(path) ? code::kNotMp3 : code::kFileNotFound, a});
+                const Code c = fs.exists(path) ? code::kNotMp3 : code::kFileNotFound;
+                failures.push_back({a, report.fileLine(path, cli::writeReason(c))});
                 continue;
             }
             const std::size_t i = *r;
@@ -276,14 +262,13 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
             nothingToWrite += done.nothingToWrite;
             for (const core::Failure& f : done.notHandled) {
                 failed[f.row] = true;
+                const QString maybe =
+                    f.unconfirmed
+                        ? cli::coreText(QStringLiteral("kanske skriven, inte bekräftad: "))
+                        : QString();
                 const std::size_t a = argOf[f.row];
-                const QString shown = shownPath(o.paths[a]);
-                if (o.command == Command::TagsToNames) {
-                    tell(shown + QStringLiteral(": ") + core::renameMessage(f.code).text);
-                    renameFailed = true;
-                } else {
-                    failures.push_back({shown, f.code, a, f.unconfirmed});
-                }
+                failures.push_back(
+                    {a, report.fileLine(o.paths[a], maybe + cli::writeReason(f.code))});
             }
         };
         switch (o.command) {
@@ -300,29 +285,33 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
                 take(folder.importOtherTags(selected, quiet));
                 break;
             case Command::List:
+            case Command::Genres:
                 break;
         }
-        // A line for every file whose bytes or name would change, showing the row as a listing
-        // will show it then.
+        // A line for every file whose bytes or name would change: the file as named, then the
+        // line a listing will print for it then.
         for (std::size_t r = 0; o.dryRun && r < folder.size(); ++r) {
             const core::Row& row = folder.row(r);
-            if (selected[r] && !failed[r] && (!(row == before[r]) || row.print != before[r].print))
-                appendRow(out, row, o.json, &o.paths[argOf[r]]);
+            if (!selected[r] || failed[r] || (row == before[r] && row.print == before[r].print))
+                continue;
+            const QString& named = o.paths[argOf[r]];
+            const QString path = named.left(named.lastIndexOf(u'/') + 1) + core::fileName(row);
+            Line line{argOf[r], {}};
+            cli::appendListLine(line.text, path, row, o.json, &named);
+            rows.push_back(std::move(line));
         }
     }
-    print(out);
-    std::stable_sort(failures.begin(), failures.end(),
-                     [](const core::Failure& x, const core::Failure& y) { return x.row < y.row; });
-    platform::Messages messages;
-    constexpr std::size_t kAll = std::numeric_limits<std::size_t>::max();
-    if (o.command == Command::FromV2)
-        core::addImportOutcome(messages, {0, failures, nothingToWrite}, kAll);
-    else
-        core::addFailures(messages, failures, QStringLiteral("Följande filer kunde inte skrivas:"),
-                          kAll);
-    for (const platform::Message& m : messages)
-        tell(m.text);
-    return failures.empty() && !renameFailed ? 0 : kSomeNotHandled;
+    printInOrder(rows, stdout);
+    printInOrder(failures, stderr);
+    if (nothingToWrite == 1)
+        report.note(cli::coreText(
+            QStringLiteral("1 fil saknar ID3v2- och APEv2-tag och lämnades som den var.")));
+    else if (nothingToWrite > 1)
+        report.note(
+            cli::coreText(
+                QStringLiteral("%1 filer saknar ID3v2- och APEv2-tag och lämnades som de var."))
+                .arg(nothingToWrite));
+    return failures.empty() ? 0 : kSomeNotHandled;
 }
 
 }  // namespace
@@ -333,56 +322,105 @@ int main(int argc, char** argv) {
         {"set", Command::Set},
         {"names-to-tags", Command::NamesToTags},
         {"tags-to-names", Command::TagsToNames},
-        {"from-v2", Command::FromV2}};
+        {"from-v2", Command::FromV2},
+        {"genres", Command::Genres}};
+    // For the translation alone: nothing here runs an event loop.
+    QCoreApplication application(argc, argv);
+    cli::useUserLanguage();
     Options o;
-    const std::string_view first = argc > 1 ? argv[1] : "";
+    if (argc < 2)
+        return wrongUsage({});
+    const std::string_view first = argv[1];
     if (first == "--help" || first == "-h") {
-        std::fputs(kUsage, stdout);
+        std::fputs(usage().constData(), stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::puts("sorvel-cli " SORVEL_VERSION);
         return 0;
     }
     const auto* found = std::find_if(std::begin(kCommands), std::end(kCommands),
                                      [&](const auto& c) { return c.first == first; });
     if (found == std::end(kCommands))
-        return wrongUsage(QStringLiteral("okänt kommando: ") + platform::decodeName(first));
+        return wrongUsage(QCoreApplication::translate("sorvel-cli", "okänt kommando: %1")
+                              .arg(platform::decodeName(first)));
     o.command = found->second;
+    const bool writes = o.command != Command::List && o.command != Command::Genres;
     bool options = true;
     for (int i = 2; i < argc; ++i) {
         const std::string_view a = argv[i];
         QString why;
+        // The value of an option, given after "=" or as the next argument.
+        const auto value = [&](std::string_view name) -> std::optional<std::string_view> {
+            if (a.size() > name.size() && a.starts_with(name) && a[name.size()] == '=')
+                return a.substr(name.size() + 1);
+            if (a != name)
+                return std::nullopt;
+            return i + 1 < argc ? std::string_view(argv[++i]) : std::string_view();
+        };
+        std::optional<std::string_view> given;
         if (options && a == "--") {
             options = false;
         } else if (options && (a == "--help" || a == "-h")) {
-            std::fputs(kUsage, stdout);
+            std::fputs(usage().constData(), stdout);
             return 0;
-        } else if (options && a == "--json") {
+        } else if (options && a == "--json" && o.command != Command::Genres) {
             o.json = true;
-        } else if (options && a == "--dry-run" && o.command != Command::List) {
+        } else if (options && a == "--dry-run" && writes) {
             o.dryRun = true;
-        } else if (options && a == "--split" && o.command == Command::NamesToTags) {
-            const std::string_view n = i + 1 < argc ? argv[++i] : "";
-            if (n.size() != 1 || n[0] < '1' || n[0] > '4')
-                return wrongUsage(QStringLiteral("--split tar 1, 2, 3 eller 4"));
-            o.split = n[0] - '0';
+        } else if (options && a == "-r" && o.command == Command::List) {
+            o.recursive = true;
+        } else if (options && a == "-0" && o.command != Command::Genres) {
+            o.nul = true;
+        } else if (options && o.command != Command::Genres && (given = value("--files-from"))) {
+            if (given->empty())
+                return wrongUsage(QCoreApplication::translate(
+                    "sorvel-cli", "--files-from tar en lista, eller - för standard in"));
+            o.filesFrom = platform::decodeName(*given);
+        } else if (options && o.command == Command::NamesToTags && (given = value("--split"))) {
+            if (given->size() != 1 || (*given)[0] < '1' || (*given)[0] > '4')
+                return wrongUsage(
+                    QCoreApplication::translate("sorvel-cli", "--split tar 1, 2, 3 eller 4"));
+            o.split = (*given)[0] - '0';
         } else if (options && a.starts_with('-') && a.size() > 1) {
-            return wrongUsage(QStringLiteral("okänd flagga: ") + platform::decodeName(a));
+            return wrongUsage(QCoreApplication::translate("sorvel-cli", "okänd flagga: %1")
+                                  .arg(platform::decodeName(a)));
         } else if (o.command == Command::Set && options && o.paths.empty() &&
                    parseField(a, o, why)) {
             if (!why.isEmpty())
                 return wrongUsage(why);
+        } else if (o.command == Command::Genres) {
+            return wrongUsage(
+                QCoreApplication::translate("sorvel-cli", "genres tar inga argument"));
         } else {
             o.paths.push_back(platform::decodeName(a));
         }
     }
-    if (o.command == Command::List ? o.paths.size() != 1 : o.paths.empty())
-        return wrongUsage(o.command == Command::List ? QStringLiteral("en mapp, tack")
-                                                     : QStringLiteral("inga filer"));
+    if (o.command == Command::Genres) {
+        std::fputs(cli::genreTable().c_str(), stdout);
+        return 0;
+    }
     if (o.command == Command::Set && o.fields.empty()) {
         // A mistyped field name reads as a file; saying which word was not a field helps more.
-        const QString& word = o.paths.front();
+        const QString word = o.paths.empty() ? QString() : o.paths.front();
         return wrongUsage(word.contains(u'=')
-                              ? QStringLiteral("okänt fält: ") + word.section(u'=', 0, 0)
-                              : QStringLiteral("inget FÄLT=VÄRDE"));
+                              ? QCoreApplication::translate("sorvel-cli", "okänt fält: %1")
+                                    .arg(word.section(u'=', 0, 0))
+                              : QCoreApplication::translate("sorvel-cli", "inget FÄLT=VÄRDE"));
     }
+    if (o.command == Command::List &&
+        std::any_of(o.paths.begin(), o.paths.end(), [](const QString& p) { return p.isEmpty(); }))
+        return wrongUsage(QCoreApplication::translate("sorvel-cli", "en tom sökväg"));
+    if (!o.filesFrom.isEmpty()) {
+        if (const Code c = cli::readFileList(o.filesFrom, o.nul, o.paths); c != code::kOk) {
+            cli::Report(o.json).file(o.filesFrom, cli::readReason(c));
+            return kWrongUsage;
+        }
+    }
+    if (o.paths.empty() && o.filesFrom.isEmpty())
+        return wrongUsage(o.command == Command::List
+                              ? QCoreApplication::translate("sorvel-cli", "ingen mapp eller fil")
+                              : QCoreApplication::translate("sorvel-cli", "inga filer"));
 
     Patient disk;
     platform::DryRunFileSystem unchanged(disk);
@@ -392,10 +430,20 @@ int main(int argc, char** argv) {
     MountTable drives;
     NoTrash trash;
     const core::Folder::Services services{fs, asker, opener, drives, trash};
-    int status = o.command == Command::List ? list(o, services) : change(o, services, fs);
+    int status = 0;
+    if (o.command == Command::List) {
+        cli::Report report(o.json);
+        cli::list(
+            o.paths, o.recursive, o.json, services, [] { return std::make_unique<Patient>(); },
+            report);
+        status = report.failed() ? kSomeNotHandled : 0;
+    } else {
+        status = change(o, services, fs);
+    }
     // Lines lost to a full disk or a closed pipe are not a success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "sorvel-cli: standard output: %s\n", std::strerror(errno));
+        cli::Report(o.json).file(QCoreApplication::translate("sorvel-cli", "standard ut"),
+                                 QString::fromLocal8Bit(std::strerror(errno)));
         status = kSomeNotHandled;
     }
     // The rows of a large folder are many small allocations, which the system takes back at once

@@ -18,6 +18,7 @@ namespace sorvel::core {
 // A row of the file list, and how its texts show.
 using browse::fileName;
 using browse::Row;
+using browse::setFileName;
 using browse::shownName;
 using browse::shownText;
 using browse::StatusObserver;
@@ -35,6 +36,7 @@ inline constexpr qsizetype kTextWidth = tag::kTextWidth;
 inline constexpr qsizetype kYearWidth = tag::kYearWidth;
 
 // The genre table: its names by number, numbers by name, and the chooser's order.
+inline constexpr int kGenreCount = tag::kGenreCount;
 using tag::chooserOrder;
 using tag::genre_tal;
 using tag::genre_tal2;

@@ -1,5 +1,9 @@
 #include "platform/dry_run.h"
 
+#include "platform/names.h"
+
+#include <unistd.h>
+#include <cerrno>
 #include <utility>
 
 namespace sorvel::platform {
@@ -24,6 +28,12 @@ Code DryRunFileSystem::rename(const QString& from, const QString& to) {
         return code::kFileNotFound;
     if (from == to)
         return code::kOk;
+    // A rename changes the folders, not the file: one the user may not write refuses it.
+    for (const QString* path : {&from, &to}) {
+        const QString folder = path->left(path->lastIndexOf(u'/') + 1);
+        if (::access(encodeName(folder.isEmpty() ? QStringLiteral(".") : folder), W_OK) != 0)
+            return codeFromErrno(errno);
+    }
     // A change of letter case alone may find the file itself under the new name, on a medium that
     // ignores case; it is not in its own way there.
     if (from.compare(to, Qt::CaseInsensitive) != 0 && exists(to))
