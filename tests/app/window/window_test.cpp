@@ -4,12 +4,16 @@
 #include "window_fixture.h"
 
 #include "app/resources.h"
+#include "platform/gio_trash.h"
+#include "platform/message_boxes_qt.h"
 #include "support/other_tags.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
 
 using namespace sorvel;
 using namespace sorvel::test;
@@ -48,29 +52,31 @@ private Q_SLOTS:
 
     // Each control with what the user typed into its field, on the rows chosen; the list shows
     // what it wrote, by the rows' names. a.mp3 has an ID3v2 tag that names its artist "ABBA".
+    // "Å - e.mp3" is named as a Mac writes it, decomposed: the list and the editor show its name
+    // composed, commands take the composed letters from it and reach the file by its own bytes.
     void eachControlRunsItsCommand_data() {
         QTest::addColumn<QString>("select");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("column");
         QTest::addColumn<QString>("shown");
-        const auto row = [](const char* control, const char* select, const char* field,
+        const auto row = [](const char* control, const QString& select, const char* field,
                             const QString& typed, int column, const QString& shown) {
-            QTest::newRow(control) << QString::fromLatin1(select) << QString::fromLatin1(field)
-                                   << typed << column << shown;
+            QTest::newRow(control)
+                << select << QString::fromLatin1(field) << typed << column << shown;
         };
-        row("cmdArtist", "a,c", "txtArtist", u"Ny"_s, 1, u"Ny||Ny|d"_s);
-        row("cmdTitel", "a,c", "txtTitel", u"Ny"_s, 2, u"Ny||Ny|e"_s);
-        row("cmdAlbum", "a,c", "txtAlbum", u"Ny"_s, 3, u"Ny||Ny|"_s);
-        row("cmdAr", "a,c", "txtAr", u"2024"_s, 4, u"2024||2024|"_s);
-        row("cmdGenre", "a,c", "Combo1", u"Jazz"_s, 5, u"Jazz||Jazz|"_s);
-        row("cmdKommentarer", "a,c", "txtKommentarer", u"Ny"_s, 6, u"Ny||Ny|"_s);
-        row("cmdSpara", "c", "txtTitel", u"SOS"_s, 2, u"Waterloo||SOS|e"_s);
-        row("cmdFilnamn", "a", "txtFilnamn", u"zz"_s, 0, u"b|c|d - e|zz"_s);
-        row("cmdTag2Filnamn", "a", "", {}, 0, u"Abba - Waterloo|b|c|d - e"_s);
-        row("cmdFilnamn2Tag", "b,d - e", "", {}, 1, u"Abba||Cher|d"_s);
-        row("mnuId3v2", "a", "", {}, 1, u"ABBA||Cher|d"_s);
-        row("mnuHogerId3v2", "a", "", {}, 1, u"ABBA||Cher|d"_s);
+        row("cmdArtist", u"a,c"_s, "txtArtist", u"Ny"_s, 1, u"Ny||Ny|d"_s);
+        row("cmdTitel", u"a,c"_s, "txtTitel", u"Ny"_s, 2, u"Ny||Ny|e"_s);
+        row("cmdAlbum", u"a,c"_s, "txtAlbum", u"Ny"_s, 3, u"Ny||Ny|"_s);
+        row("cmdAr", u"a,c"_s, "txtAr", u"2024"_s, 4, u"2024||2024|"_s);
+        row("cmdGenre", u"a,c"_s, "Combo1", u"Jazz"_s, 5, u"Jazz||Jazz|"_s);
+        row("cmdKommentarer", u"a,c"_s, "txtKommentarer", u"Ny"_s, 6, u"Ny||Ny|"_s);
+        row("cmdSpara", u"c"_s, "txtTitel", u"SOS"_s, 2, u"Waterloo||SOS|e"_s);
+        row("cmdFilnamn", u"A\u030A - e"_s, "txtFilnamn", u"zz"_s, 0, u"a|b|c|zz"_s);
+        row("cmdTag2Filnamn", u"a"_s, "", {}, 0, u"Abba - Waterloo|b|c|Å - e"_s);
+        row("cmdFilnamn2Tag", u"b,A\u030A - e"_s, "", {}, 1, u"Abba||Cher|Å"_s);
+        row("mnuId3v2", u"a"_s, "", {}, 1, u"ABBA||Cher|d"_s);
+        row("mnuHogerId3v2", u"a"_s, "", {}, 1, u"ABBA||Cher|d"_s);
     }
     void eachControlRunsItsCommand() {
         QFETCH(QString, select);
@@ -82,11 +88,13 @@ private Q_SLOTS:
         using namespace sorvel::test::id3;
         writeAll(t.path(u"a"_s), id3v2(3, frame(3, "TPE1", text(Enc::Latin1, u"ABBA"_s))) +
                                      readAll(t.path(u"a"_s)));
-        t.music.write(u"d - e.mp3"_s, audio(400) + trailer("e", "d", "", "", "", 255));
+        t.music.write(u"A\u030A - e.mp3"_s, audio(400) + trailer("e", "d", "", "", "", 255));
         t.start();
         Qt::KeyboardModifiers mods;
         for (const QString& name : select.split(u','))
             t.click(t.row(name), std::exchange(mods, Qt::ControlModifier));
+        const QString name = t.child<QLineEdit>("txtFilnamn")->text();
+        QVERIFY2(name == name.normalized(QString::NormalizationForm_C), "the name composed");
         if (auto* combo = t.child<QComboBox>(field.toLatin1().constData()))
             combo->setCurrentText(typed);
         else if (!field.isEmpty())
@@ -117,6 +125,29 @@ private Q_SLOTS:
         QCOMPARE(after, withField(before, kArtistAt, 30, "Ny"));
         QCOMPARE(t.cell(t.row("v"), 5), u"Blues"_s);
         QCOMPARE(t.cell(t.row("v"), 6), u"Hej"_s);
+    }
+
+    // After a delete to the desktop's trash the editor shows the row that took the deleted one's
+    // place: a save then writes that file's own fields, never the deleted file's into it.
+    void theEditorFollowsTheRowThatTakesADeletedOnesPlace() {
+        desktopHome();
+        platform::GioTrash trash;
+        WindowFixture t;
+        t.start(1, &trash);
+        const QByteArray c = readAll(t.path(u"c"_s));
+        t.w->ListView1_ColumnClick(2);  // by artist: b (none), a (Abba), c (Cher)
+        t.click(t.row("a"));
+        QTest::keyClick(t.list, Qt::Key_Delete);
+        QCOMPARE(t.names(), (QStringList{u"b"_s, u"c"_s}));
+        QVERIFY2(QFile::exists(desktopHome() + u"data/Trash/files/a.mp3"_s), "a in the trash");
+        QCOMPARE(t.w->currentRow(), t.row("c"));
+        QCOMPARE(t.child<QLineEdit>("txtFilnamn")->text(), u"c"_s);
+        QCOMPARE(t.child<QLineEdit>("txtArtist")->text(), u"Cher"_s);
+        QCOMPARE(t.child<QComboBox>("Combo1")->currentText(), u"Rock"_s);
+        t.type("txtTitel", u"Ny"_s);
+        t.press("cmdSpara");
+        QCOMPARE(readAll(t.path(u"c"_s)), withField(c, kTitleAt, 30, "Ny"));
+        QVERIFY(t.boxes.shown.empty());
     }
 
     // Enter, a double click on a row (not below the rows) and "Spela" play; Ctrl+Z in a field
@@ -197,6 +228,93 @@ private Q_SLOTS:
         QVERIFY(t.w->folder().katalog() == usb.path() && t.names() == QStringList{u"u"_s});
         drive1->setCurrentIndex(0);
         QCOMPARE(t.w->folder().katalog(), t.music.path() + u"inne/"_s);
+    }
+
+    // Every way a user closes each kind of box, from within the box's own event loop: its own
+    // button and Enter give its answer; a box of one button answers OK however it is closed, the
+    // others Cancel. The buttons speak Swedish; the title is the one asked for, or the program's.
+    void messageBoxesSpeakSwedishAndAnswerWhatTheUserChose() {
+        using B = platform::MessageBoxes::Buttons;
+        using A = platform::MessageBoxes::Answer;
+        using I = platform::MessageBoxes::Icon;
+        struct Box {
+            B buttons;
+            QMessageBox::StandardButton own;  // the button that gives `yes`
+            A yes;
+            QString labels;  // sorted
+            I icon;
+            QMessageBox::Icon shown;
+            QString title;
+        };
+        const Box kinds[] = {
+            {B::Ok, QMessageBox::Ok, A::Ok, u"OK"_s, I::None, QMessageBox::NoIcon, {}},
+            {B::OkCancel, QMessageBox::Ok, A::Ok, u"Avbryt,OK"_s, I::Critical,
+             QMessageBox::Critical, u"Ändra filnamn?"_s},
+            {B::RetryCancel,
+             QMessageBox::Retry,
+             A::Retry,
+             u"&Försök igen,Avbryt"_s,
+             I::Information,
+             QMessageBox::Information,
+             {}}};
+        struct Act {
+            const char* name;
+            int key;  // 0: the box closed, 1: Avbryt clicked where there is one, else its own
+        };
+        const Act acts[] = {{"Blanksteg", Qt::Key_Space},
+                            {"Enter", Qt::Key_Return},
+                            {"Esc", Qt::Key_Escape},
+                            {"stängd", 0},
+                            {"klickad", 1}};
+        platform::QtMessageBoxes boxes;
+        for (const Box& box : kinds) {
+            for (const Act& act : acts) {
+                const QString what = box.labels + u" / "_s + QString::fromLatin1(act.name);
+                QString title, labels;
+                QMessageBox::Icon icon = {};
+                QTimer::singleShot(0, this, [&] {
+                    auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                    QStringList texts;
+                    for (QAbstractButton* b : shown->buttons())
+                        texts << b->text();
+                    texts.sort();
+                    title = shown->windowTitle();
+                    labels = texts.join(u',');
+                    icon = shown->icon();
+                    if (act.key == 0)
+                        shown->close();
+                    else if (act.key == 1 && shown->button(QMessageBox::Cancel))
+                        QTest::mouseClick(shown->button(QMessageBox::Cancel), Qt::LeftButton);
+                    else if (act.key == 1 || act.key == Qt::Key_Space)
+                        QTest::mouseClick(shown->button(box.own), Qt::LeftButton);
+                    else
+                        QTest::keyClick(shown, Qt::Key(act.key));
+                });
+                const A answer = boxes.show(box.title, u"Text"_s, box.icon, box.buttons);
+                const bool chose = act.key == Qt::Key_Space || act.key == Qt::Key_Return;
+                const A expected = chose || box.buttons == B::Ok ? box.yes : A::Cancel;
+                QVERIFY2(answer == expected, qPrintable(what));
+                QVERIFY2(labels == box.labels, qPrintable(what + u": "_s + labels));
+                QVERIFY2(icon == box.shown, qPrintable(what));
+                const QString titled = box.title.isEmpty() ? u"Sorvel"_s : box.title;
+                QVERIFY2(title == titled, qPrintable(what + u": "_s + title));
+            }
+        }
+    }
+
+    // Until more than three seconds have passed on the clock since loading began, and not much
+    // longer, across midnight too; the splash gone, a listing does not wait.
+    void splashWaitsThreeSecondsOnTheClock() {
+        WindowFixture f;
+        f.clock.now = 86399;
+        f.clock.step = 0.25;
+        f.start();
+        QVERIFY(!f.child("frmSplash")->isVisible());
+        const double waited = f.clock.now - f.clock.step - 86399;
+        QVERIFY2(waited > 3.0 && waited <= 3.25, qPrintable(QString::number(waited)));
+        const int readings = f.clock.readings;
+        f.w->mnuUppdatera_Click();
+        QVERIFY(f.clock.readings - readings <= 1);
     }
 };
 
