@@ -56,7 +56,8 @@ struct TestDesktop {
     /// An executable shell script `name` of `body`; gives its path.
     QByteArray script(const QString& name, const QByteArray& body) const {
         const QByteArray path = encodeName(dir_.write(name, "#!/bin/sh\n" + body + '\n'));
-        return ::chmod(path.constData(), 0755), path;
+        ::chmod(path.constData(), 0755);
+        return path;
     }
 
     TempFolder dir_;
