@@ -118,6 +118,9 @@ TEST_F(Files, AWriteChangesOnlyTheFieldsItWritesAndKeepsTheTrackWhereTheCommentL
         audio(9) +
         trailer("T", " Artist", "", "", " Hej", 0, '\0').replace(125, 2, QByteArray("\0\x09", 2));
     const QByteArray longComment = audio(9) + trailer("T", "A", "", "", QByteArray(30, 'k'), 0);
+    const auto note = [](const QString& comment, int track = 0) {
+        return TagRecord{.comment = comment, .track = track};
+    };
     struct Case {
         const char* name;
         QByteArray before;
@@ -127,31 +130,16 @@ TEST_F(Files, AWriteChangesOnlyTheFieldsItWritesAndKeepsTheTrackWhereTheCommentL
     };
     const Case cases[] = {
         {"same texts", v11, *read(v11), field::kAll, v11},
-        {"artist alone",
-         v11,
-         {.artist = u"Ny"_s},
-         field::kArtist,
+        {"artist alone", v11, record("", "Ny"), field::kArtist,
          withField(v11, test::kArtistAt, 30, "Ny")},
-        {"short comment",
-         v11,
-         {.comment = u"Bra"_s},
-         field::kComment,
+        {"short comment", v11, note(u"Bra"_s), field::kComment,
          withField(v11, test::kCommentAt, 28, "Bra")},
-        {"long comment",
-         v11,
-         {.comment = QString(29, u'x')},
-         field::kComment,
+        {"long comment", v11, note(QString(29, u'x')), field::kComment,
          withField(v11, test::kCommentAt, 30, QByteArray(29, 'x'))},
         {"no track", v11, {}, field::kTrack, withField(v11, test::kCommentAt + 28, 2, "")},
-        {"track",
-         longComment,
-         {.track = 7},
-         field::kTrack,
+        {"track", longComment, note({}, 7), field::kTrack,
          QByteArray(longComment).replace(longComment.size() - 3, 2, QByteArray("\0\x07", 2))},
-        {"appended whole",
-         audio(9),
-         {.comment = u"c"_s, .track = 3},
-         field::kArtist,
+        {"appended whole", audio(9), note(u"c"_s, 3), field::kArtist,
          audio(9) + trailer("", "", "", "", "c", 255).replace(125, 2, QByteArray("\0\x03", 2))},
     };
     for (const Case& c : cases) {
