@@ -140,7 +140,8 @@ TEST_F(Commands, EachFieldCommandWritesItsFieldIntoTheSelectedFilesAndUndoTakesI
                               u"A - Band - Låt_.mp3"_s};
     const QString upper = u"A - Band - Låt.MP3"_s, twin = u"A - Band - Låt.mp3"_s;
     const Files before = {
-        {name[1], audio(1) + trailer("T", "A", "", "", "", 17)},  // too short to hold a trailer
+        // too short to hold a trailer
+        {name[1], audio(1) + trailer("T", "A", "", "", "", 17)},
         {name[2], audio(2) + trailer("T2", "A2", "Alb", "1998", "K", 17)},
         {name[3], kGammal},
         {name[4], audio(50) + trailer("T4", "", "", "", "", 200)},  // Winamp's genre
@@ -163,7 +164,8 @@ TEST_F(Commands, EachFieldCommandWritesItsFieldIntoTheSelectedFilesAndUndoTakesI
         {Typ::Album, {.album = u"Nytt album"_s}, {{kAlbumAt, 30, "Nytt album"}}, u"Album"_s},
         {Typ::Ar, {.year = u"2024"_s}, {{93, 4, "2024"}}, u"År"_s},
         {Typ::Genre, {.genre = u"Jazz"_s}, {{kGenreAt, 1, "\x08"}}, u"Genre"_s},
-        {Typ::Genre, {}, {{kGenreAt, 1, "\xff"}}, u"Genre"_s},  // none, over a file's own too
+        // none, over a file's own too
+        {Typ::Genre, {}, {{kGenreAt, 1, "\xff"}}, u"Genre"_s},
         {Typ::Kommentarer, {.comment = u"Bra"_s}, {{kCommentAt, 30, "Bra"}}, u"Kommentarer"_s},
         {Typ::Filnamn,
          {},
@@ -195,9 +197,10 @@ TEST_F(Commands, EachFieldCommandWritesItsFieldIntoTheSelectedFilesAndUndoTakesI
         expectFolder(before);
 
         Files changed = before;
-        changed[name[1]] += trailer("Annan", "", "", "", "", 1);                   // appended
-        changed[name[2]] = withField(before.at(name[2]), kArtistAt, 30, "Annan");  // rewritten
-        changed[name[4]] = audio(100);                                             // cut
+        // Another program appends a trailer to one, rewrites another and cuts a third.
+        changed[name[1]] += trailer("Annan", "", "", "", "", 1);
+        changed[name[2]] = withField(before.at(name[2]), kArtistAt, 30, "Annan");
+        changed[name[4]] = audio(100);
         for (int i : {1, 2, 4})
             writeAll(dir.file(name[i]), changed[name[i]]);
         QStringList named;  // in the list's order
@@ -297,7 +300,8 @@ TEST_F(Commands, UndoTakesBackEveryKindOfCommandNewestFirstUpToTwenty) {
         folder.save(row(u"Anna - Ett.mp3"_s), {u"Sparad"_s, u"Låt"_s}, u"Nytt namn"_s);
     });
     step([&] { folder.rename(row(u"Cia - Tre.mp3"_s), u"Cecilia"_s); });
-    step([&] { folder.namesFromTags(select()); });  // "Nytt namn" and "Cecilia" by their tags
+    // "Nytt namn" and "Cecilia" by their tags
+    step([&] { folder.namesFromTags(select()); });
     for (int i = 1; i <= 14; ++i)
         field(Typ::Kommentarer, {.comment = u"Nr %1"_s.arg(i)});
     for (std::size_t level = before.size() - 1; level >= 1; --level) {
@@ -343,8 +347,9 @@ TEST_F(Commands, UndoNamesTheFilesItLeftAloneAndRestoresTheOthers) {
                     u"fil 299.mp3 (disken är full)"_s},
                    true));
     EXPECT_TRUE(files() == expected);
-    EXPECT_EQ(folder.row(1).artist, u"A"_s);    // taken back
-    EXPECT_EQ(folder.row(10).artist, u"Ny"_s);  // changed since: the row keeps what was written
+    // A row taken back shows its file again; one changed since keeps what the command wrote.
+    EXPECT_EQ(folder.row(1).artist, u"A"_s);
+    EXPECT_EQ(folder.row(10).artist, u"Ny"_s);
 }
 
 // A write that a file system gone away refuses only at the close may have reached the file: it is
@@ -416,12 +421,14 @@ TEST_F(Commands, ImportWritesExactlyWhatTheOtherTagGivesAndUndoPutsItBack) {
             (isApe ? QByteArray() : c.tag) + audio(4000) + (isApe ? c.tag : QByteArray()) + old;
         after[c.name + u".mp3"_s] = c.trailerAfter.isEmpty() ? b : b.chopped(128) + c.trailerAfter;
     }
-    const QString longTitle = u"En titel som är längre än trettio tecken"_s;  // without a trailer
+    // without a trailer
+    const QString longTitle = u"En titel som är längre än trettio tecken"_s;
     before[u"utf8.mp3"_s] =
         id3v2(4, frames(4, u"TIT2="_s + longTitle + u"|TDRC=2004-05-01|TCON=8"_s, Enc::Utf8));
     after[u"utf8.mp3"_s] =
         before[u"utf8.mp3"_s] + trailer(longTitle.left(30).toLatin1(), "", "", "2004", "", 8);
-    before[u"gone.mp3"_s] = audio(300);  // removed once listed: not read, so not one without tag
+    // removed once listed: not read, so not one without tag
+    before[u"gone.mp3"_s] = audio(300);
     start(before);
     QFile::remove(dir.file(u"gone.mp3"_s));
     before.erase(u"gone.mp3"_s);
@@ -543,13 +550,13 @@ TEST_F(Commands, ARefusedRenameSaysWhyAndKeepsTheName) {
         bool lockFolder;
         QString title, sentence;  // the message's, its first sentence
     };
-    const Rename cases[] = {
-        {u"Finns"_s, false, u"Fel"_s, u"Det filnamnet finns redan"_s},  // "Finns.MP3" has it
-        {u"a?b"_s, false, bad, badWhy},
-        {u""_s, false, bad, badWhy},  // "" would be the hidden ".mp3"
-        {u".dold"_s, false, bad, badWhy},
-        {u"con"_s, false, access, accessWhy},
-        {u"Ny"_s, true, access, accessWhy}};
+    // "Finns.MP3" has the first name; "" would be the hidden ".mp3".
+    const Rename cases[] = {{u"Finns"_s, false, u"Fel"_s, u"Det filnamnet finns redan"_s},
+                            {u"a?b"_s, false, bad, badWhy},
+                            {u""_s, false, bad, badWhy},
+                            {u".dold"_s, false, bad, badWhy},
+                            {u"con"_s, false, access, accessWhy},
+                            {u"Ny"_s, true, access, accessWhy}};
     for (const auto& [name, lockFolder, title, sentence] : cases) {
         SCOPED_TRACE(name.toStdString());
         const Files before = {{u"Gammal.mp3"_s, kGammal}, {u"Finns.MP3"_s, "F"}};

@@ -92,9 +92,10 @@ TEST(SettingsFile, SaveWritesTheOldFormatAndEveryFolderComesBack) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
               (QStringList{u"id3.ini"_s, u"id3.ini.tmp-kopia"_s}));
 
-    for (const std::string bytes : {"/", "/musik/\xc3\x83\xc2\xa5",  // Ã¥, which reads as UTF-8
-                                    "/musik/\xc5\x81\xc3\xb3\x64\xc5\xba/\xe9\x9f\xb3",  // Łódź/音
-                                    "/musik/\xe5\xff-latin1", "/musik/rad\nbrytning%0A"}) {
+    // "Ã¥" reads as UTF-8; then "Łódź/音".
+    for (const std::string bytes :
+         {"/", "/musik/\xc3\x83\xc2\xa5", "/musik/\xc5\x81\xc3\xb3\x64\xc5\xba/\xe9\x9f\xb3",
+          "/musik/\xe5\xff-latin1", "/musik/rad\nbrytning%0A"}) {
         ASSERT_EQ(saveSettings(ini, {platform::decodeName(bytes), 1, 15, 30, 11000, 8000.25, 4}),
                   code::kOk);
         test::ScriptedSettings target;

@@ -41,7 +41,9 @@ struct FaultyFileSystem : platform::PosixFileSystem {
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override {
         if (path != failOpenPath)
             return PosixFileSystem::open(path, access, fd, size);
-        return fd = -1, size = 0, code::kAccess;
+        fd = -1;
+        size = 0;
+        return code::kAccess;
     }
     Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override {
         return ++reads == failReadNumber ? code::kDeviceIo

@@ -221,8 +221,10 @@ TEST(Text, Cp1252Utf8AndGenres) {
 // never waited on.
 TEST_F(Files, RefusalsAndFailuresLeaveEveryFileAsItWas) {
     FaultyFileSystem real, faulty, nfs(platform::PosixFileSystem::TailReads::Sequential);
-    faulty.failWriteNumber = 1;          // fails after putting down half of its bytes
-    nfs.closeFailure = code::kDiskFull;  // NFS may refuse a write only when the file is closed
+    // The first write fails after putting down half of its bytes; NFS may refuse a write only
+    // when the file is closed.
+    faulty.failWriteNumber = 1;
+    nfs.closeFailure = code::kDiskFull;
     const auto write = [this](FaultyFileSystem& f, const QString& name, const char* artist) {
         WriteJob job{name, record("t", artist), field::kAll, -1, {}, {}};
         f.writes = 0;
