@@ -23,7 +23,7 @@ private Q_SLOTS:
         };
         QCOMPARE(about.windowTitle(), u"Om Sorvel"_s);
         QCOMPARE(label("lblVersion")->text(), u"Version 1.0.5"_s);
-        QVERIFY2(label("lblDescription")->text().contains(app::mailAddress()), "the mail address");
+        QVERIFY2(label("lblDescription")->text().contains(app::mailAddress()), "mail");
         QCOMPARE(label("Label2")->text(), app::homePage());
         QTest::mouseClick(label("Label2"), Qt::LeftButton);
         QCOMPARE(f.opener.opened, std::vector{app::homePage()});

@@ -135,7 +135,7 @@ private Q_SLOTS:
         t.click(t.row("a"));
         QTest::keyClick(t.list, Qt::Key_Delete);
         QCOMPARE(t.names(), (QStringList{u"av"_s, u"b"_s, u"c"_s}));
-        QVERIFY2(QFile::exists(desktopHome() + u"data/Trash/files/a.mp3"_s), "a in the trash");
+        QVERIFY2(QFile::exists(desktopHome() + u"data/Trash/files/a.mp3"_s), "trashed");
         QCOMPARE(t.w->currentRow(), t.row("av"));
         QCOMPARE(t.child<QLineEdit>("txtFilnamn")->text(), u"av"_s);
         QCOMPARE(t.child<QLineEdit>("txtArtist")->text(), u"A"_s);
