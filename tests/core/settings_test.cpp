@@ -45,23 +45,33 @@ TEST(SettingsFile, LoadAppliesInOrderAndStopsAtTheFirstFailure) {
     const auto with = [](const char* from, const QByteArray& to) {
         return QByteArray(kOriginal).replace(from, to);
     };
-    const std::tuple<QByteArray, std::string, int, int> cases[] = {
-        // the file, the step refused, the split it gives, how many steps it applies
-        {kOriginal, {}, 3, 7},
-        {with("\r\n 2 \r\n", "\r 2 \n").replace(0, 5, "Annan").chopped(2), {}, 3, 7},
-        {{}, {}, 0, 0},
-        {kOriginal.left(kOriginal.lastIndexOf(" 3 ")), {}, 0, 0},
-        {with(" 3 \r\n", "tre\r\n"), {}, 0, 0},
-        {with(" 3 \r\n", "70000\r\n"), {}, 0, 0},
-        {with(" 2 ", "2x"), {}, 0, 2},
-        {with(" 9600,5", "1e3"), {}, 0, 5},
-        {kOriginal, "drive", 0, 1},
-        {kOriginal, "state", 0, 3},
-        {kOriginal, "height", 0, 7},
+    struct Load {
+        const char* name;
+        QByteArray bytes;
+        std::string refuse;  // the step the target refuses
+        int split;           // what the load gives
+        int applied;         // how many steps it applies
     };
-    for (const auto& [bytes, refuse, split, applied] : cases) {
-        EXPECT_EQ(load(bytes, refuse), split) << bytes.left(200).toStdString();
-        EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + applied));
+    const Load cases[] = {
+        {"the original", kOriginal, {}, 3, 7},
+        {"other line ends",
+         with("\r\n 2 \r\n", "\r 2 \n").replace(0, 5, "Annan").chopped(2),
+         {},
+         3,
+         7},
+        {"empty", {}, {}, 0, 0},
+        {"no split", kOriginal.left(kOriginal.lastIndexOf(" 3 ")), {}, 0, 0},
+        {"split a word", with(" 3 \r\n", "tre\r\n"), {}, 0, 0},
+        {"split too large", with(" 3 \r\n", "70000\r\n"), {}, 0, 0},
+        {"state a word", with(" 2 ", "2x"), {}, 0, 2},
+        {"width a word", with(" 9600,5", "1e3"), {}, 0, 5},
+        {"drive refused", kOriginal, "drive", 0, 1},
+        {"state refused", kOriginal, "state", 0, 3},
+        {"height refused", kOriginal, "height", 0, 7},
+    };
+    for (const Load& c : cases) {
+        EXPECT_EQ(load(c.bytes, c.refuse), c.split) << c.name;
+        EXPECT_EQ(target.calls, Calls(kAllCalls.begin(), kAllCalls.begin() + c.applied)) << c.name;
     }
     // No folder has a NUL in its name; the system would read the path only up to it.
     EXPECT_EQ(load(with("Musik", QByteArray("Mu\0sik", 7))), 0);
@@ -82,9 +92,10 @@ TEST(SettingsFile, SaveWritesTheOldFormatAndEveryFolderComesBack) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
               (QStringList{u"id3.ini"_s, u"id3.ini.tmp-kopia"_s}));
 
-    for (const std::string bytes : {"/", "/musik/\xc3\x83\xc2\xa5",  // Ã¥, which reads as UTF-8
-                                    "/musik/\xc5\x81\xc3\xb3\x64\xc5\xba/\xe9\x9f\xb3",  // Łódź/音
-                                    "/musik/\xe5\xff-latin1", "/musik/rad\nbrytning%0A"}) {
+    // "Ã¥" reads as UTF-8; then "Łódź/音".
+    for (const std::string bytes :
+         {"/", "/musik/\xc3\x83\xc2\xa5", "/musik/\xc5\x81\xc3\xb3\x64\xc5\xba/\xe9\x9f\xb3",
+          "/musik/\xe5\xff-latin1", "/musik/rad\nbrytning%0A"}) {
         ASSERT_EQ(saveSettings(ini, {platform::decodeName(bytes), 1, 15, 30, 11000, 8000.25, 4}),
                   code::kOk);
         test::ScriptedSettings target;

@@ -31,20 +31,30 @@ struct FakeMessageBoxes : platform::MessageBoxes {
 
 struct FakeOpener : platform::Opener {
     std::vector<QString> opened;
-    bool open(const QString& path) override { return opened.push_back(path), true; }
+    bool open(const QString& path) override {
+        opened.push_back(path);
+        return true;
+    }
     bool startProgram(const QString&) override { return true; }
 };
 
 struct FakeTrash : platform::Trash {
     std::vector<QString> trashed;
-    Code moveToTrash(const QString& path) override { return trashed.push_back(path), code::kOk; }
+    Code moveToTrash(const QString& path) override {
+        trashed.push_back(path);
+        return code::kOk;
+    }
 };
 
 /// A clock that moves only when told, or by `step` on every reading.
 struct FakeClock : platform::Clock {
     double now = 0, step = 0;
     int readings = 0;
-    double seconds() override { return ++readings, (now += step) - step; }
+    double seconds() override {
+        ++readings;
+        now += step;
+        return now - step;
+    }
 };
 
 struct FakeProgramFolder : platform::ProgramFolder {

@@ -41,7 +41,9 @@ struct FaultyFileSystem : platform::PosixFileSystem {
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override {
         if (path != failOpenPath)
             return PosixFileSystem::open(path, access, fd, size);
-        return fd = -1, size = 0, code::kAccess;
+        fd = -1;
+        size = 0;
+        return code::kAccess;
     }
     Code readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) override {
         return ++reads == failReadNumber ? code::kDeviceIo
@@ -60,7 +62,8 @@ struct FaultyFileSystem : platform::PosixFileSystem {
     Code writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) override {
         if (++writes != failWriteNumber)
             return PosixFileSystem::writeAt(fd, offset, data);
-        return PosixFileSystem::writeAt(fd, offset, data.first(data.size() / 2)), code::kDiskFull;
+        (void)PosixFileSystem::writeAt(fd, offset, data.first(data.size() / 2));
+        return code::kDiskFull;
     }
     Code close(int fd) override {
         const Code c = PosixFileSystem::close(fd);

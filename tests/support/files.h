@@ -58,7 +58,8 @@ struct TempFolder {
     QString file(const QString& name) const { return path() + name; }
     /// Creates (or replaces) `name` with `bytes` and gives its path.
     QString write(const QString& name, const QByteArray& bytes) const {
-        return writeAll(file(name), bytes), file(name);
+        writeAll(file(name), bytes);
+        return file(name);
     }
 
     QTemporaryDir dir_;
@@ -169,7 +170,9 @@ inline void layMeddled(const TempFolder& dir, const QByteArray& bytes) {
     for (const char* name : {"borta.mp3", "fifo.mp3", "krymper.mp3", "mapp.mp3"}) {
         const QString at = dir.file(QString::fromLatin1(name));
         // The FIFO goes first: a write to it would wait for a reader.
-        ::unlink(encodeName(at)), ::rmdir(encodeName(at)), writeAll(at, bytes);
+        ::unlink(encodeName(at));
+        ::rmdir(encodeName(at));
+        writeAll(at, bytes);
     }
 }
 /// What another program does to those files between a listing and the reading or writing:
@@ -180,8 +183,10 @@ inline void meddle(const TempFolder& dir) {
         return encodeName(dir.file(QString::fromLatin1(name)));
     };
     EXPECT_EQ(::unlink(at("borta.mp3")), 0);
-    EXPECT_EQ(::unlink(at("fifo.mp3")) + ::mkfifo(at("fifo.mp3"), 0644), 0);
-    EXPECT_EQ(::unlink(at("mapp.mp3")) + ::mkdir(at("mapp.mp3"), 0755), 0);
+    for (const char* name : {"fifo.mp3", "mapp.mp3"})
+        EXPECT_EQ(::unlink(at(name)), 0) << name;
+    EXPECT_EQ(::mkfifo(at("fifo.mp3"), 0644), 0);
+    EXPECT_EQ(::mkdir(at("mapp.mp3"), 0755), 0);
     EXPECT_EQ(::truncate(at("krymper.mp3"), 100), 0);
 }
 

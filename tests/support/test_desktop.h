@@ -35,7 +35,8 @@ struct TestDesktop {
         // there is a display to show a program on; nothing connects to it here.
         env_.set("XDG_CURRENT_DESKTOP", QStringLiteral("X-Generic"));
         env_.set("DISPLAY", QStringLiteral(":99"));
-        env_.set("XDG_RUNTIME_DIR", std::nullopt);  // its flatpak-info would mean a sandbox
+        // its flatpak-info would mean a sandbox
+        env_.set("XDG_RUNTIME_DIR", std::nullopt);
         env_.set("BROWSER", std::nullopt);
         // A file's type by its content (`file`), as a desktop without the File::MimeInfo tool
         // tells it: that tool refuses names that are not UTF-8 outright.
@@ -56,7 +57,8 @@ struct TestDesktop {
     /// An executable shell script `name` of `body`; gives its path.
     QByteArray script(const QString& name, const QByteArray& body) const {
         const QByteArray path = encodeName(dir_.write(name, "#!/bin/sh\n" + body + '\n'));
-        return ::chmod(path.constData(), 0755), path;
+        ::chmod(path.constData(), 0755);
+        return path;
     }
 
     TempFolder dir_;

@@ -36,8 +36,27 @@ TEST_F(Overlap, ManyFilesInFlightWriteWhatOneFileAfterTheOtherWrites) {
     if (!overlapped.overlapsReads())
         GTEST_SKIP() << "the kernel refuses io_uring here; the writer then goes one by one";
     const QByteArray tagged = audio(300) + trailer("T", "A", "Album", "2001", "", 0);
-    using Change = std::tuple<QString, QString, bool, std::uint64_t, tag::Trailer, std::uint64_t,
-                              std::size_t, tag::Trailer>;
+    // What the undo record keeps of a file, but its fingerprint, which holds the time of the
+    // change.
+    struct Change {
+        QString nameBefore, nameAfter;
+        bool hadTrailer;
+        std::uint64_t oldLength;
+        tag::Trailer oldTrailer;
+        std::uint64_t newLength;
+        std::size_t newTailSize;
+        tag::Trailer newTail;
+        bool operator==(const Change&) const = default;
+    };
+    struct Run {
+        std::size_t written;
+        QString failures;
+        QStringList reported;
+        std::vector<browse::Row> listed;
+        std::map<QString, QByteArray> files;
+        std::vector<Change> changes;
+        bool operator==(const Run&) const = default;
+    };
     write::EditorValues editor;
     editor.title = u"EXakt"_s;
     const auto run = [&](platform::FileSystem& fs) {
@@ -59,19 +78,18 @@ TEST_F(Overlap, ManyFilesInFlightWriteWhatOneFileAfterTheOtherWrites) {
         EXPECT_TRUE(locked.effective());
         const write::WriteResult r =
             write::spara_tag(fs, Typ::Titel, rows, selected, dir.path(), editor, 1, *this, &record);
-        std::vector<Change> changes;
+        Run out{r.written, write::failureText(r.failures), seen, rows, snapshot(dir.path()), {}};
         for (const write::FileChange& f : record.files)
-            changes.emplace_back(f.nameBefore, f.nameAfter, f.hadTrailer, f.oldLength, f.oldTrailer,
-                                 f.newLength, f.newTailSize, f.newTail);
-        return std::tuple(r.written, write::failureText(r.failures), seen, rows,
-                          snapshot(dir.path()), changes);
+            out.changes.push_back({f.nameBefore, f.nameAfter, f.hadTrailer, f.oldLength,
+                                   f.oldTrailer, f.newLength, f.newTailSize, f.newTail});
+        return out;
     };
-    const auto many = run(overlapped);
-    const auto single = run(sequential);
-    EXPECT_TRUE(many == single);
-    const auto& [written, failures, reported, listed, files, changes] = single;
-    EXPECT_GT(written, 300u);
-    EXPECT_EQ(failures,
+    const Run many = run(overlapped);
+    const Run single = run(sequential);
+    EXPECT_TRUE(many == single) << "the same run either way";
+    const std::map<QString, QByteArray>& files = single.files;
+    EXPECT_GT(single.written, 300u);
+    EXPECT_EQ(single.failures,
               u"Följande filer kunde inte skrivas:\n"
               u"borta.mp3 (finns inte)\n"
               u"fifo.mp3 (ingen vanlig fil)\n"

@@ -23,7 +23,8 @@ struct WindowFixture {
     WindowFixture() {
         folder.folder = programDir.path().chopped(1);
         drives.drives = {{QStringLiteral("/"), QStringLiteral("rot")}};
-        clock.now = 1000, clock.step = 1;  // every reading a second later: the splash ends at once
+        clock.now = 1000;
+        clock.step = 1;  // every reading a second later: the splash ends at once
         music.write(QStringLiteral("a.mp3"),
                     audio(400) + trailer("Waterloo", "Abba", "Arrival", "1974", "", 13));
         music.write(QStringLiteral("b.mp3"), audio(400));
@@ -41,9 +42,9 @@ struct WindowFixture {
         return *window;
     }
     /// The window as a user finds it after an earlier run on the folder of music.
-    void start(int fil2tagNr = 1) {
+    void start(int fil2tagNr = 1, platform::Trash* useTrash = nullptr) {
         saveIni(music.path().chopped(1), 0, fil2tagNr);
-        make().Form_Load();
+        make(useTrash).Form_Load();
         w->show();
         // Keys reach the active window only; offscreen, that stays the splash's once it has gone.
         QApplication::setActiveWindow(w);
