@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const tag::TextField& f : tag::kTextFields)
             FUZZ_CHECK(back.*f.text == QString(record.*f.text).remove(blanksAtEnds));
         FUZZ_CHECK(back.genre ==
-                   (record.genre >= 1 && record.genre < tag::kGenreCount ? record.genre : -1));
+                   (record.genre >= 0 && record.genre < tag::kGenreCount ? record.genre : -1));
     }
     return 0;
 }
