@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "app/accessible.h"
 #include "app/drive_chooser.h"
 #include "app/file_list_model.h"
 #include "app/file_list_view.h"
@@ -9,7 +10,6 @@
 #include "app/frmSplash.h"
 #include "app/resources.h"
 #include "app/tag_text_validator.h"
-#include "app/accessible.h"
 #include "platform/names.h"
 
 #include <QAction>

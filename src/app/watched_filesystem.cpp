@@ -198,7 +198,7 @@ Code WatchedFileSystem::probeFolder(const QString& folder) {
     return c;
 }
 
-Code WatchedFileSystem::open(const QString& path, Access access, int& fd, std::uint64_t& size) {
+Code WatchedFileSystem::openThrough(const Opening& how, int& fd, std::uint64_t& size) {
     fd = -1;
     size = 0;
     struct Call {
@@ -208,8 +208,8 @@ Code WatchedFileSystem::open(const QString& path, Access access, int& fd, std::u
     };
     auto call = std::make_shared<Call>();
     platform::FileSystem& real = real_;
-    if (!run([call, &real, path,
-              access] { call->c = real.open(path, access, call->fd, call->size); },
+    // A descriptor that comes after the caller gave up is closed on the helper.
+    if (!run([call, &real, how] { call->c = how(real, call->fd, call->size); },
              [call, &real] {
                  if (call->fd >= 0)
                      real.close(call->fd);
@@ -220,25 +220,16 @@ Code WatchedFileSystem::open(const QString& path, Access access, int& fd, std::u
     return call->c;
 }
 
+Code WatchedFileSystem::open(const QString& path, Access access, int& fd, std::uint64_t& size) {
+    return openThrough([path, access](platform::FileSystem& real, int& f,
+                                      std::uint64_t& s) { return real.open(path, access, f, s); },
+                       fd, size);
+}
+
 Code WatchedFileSystem::openToRead(const QString& path, int& fd, std::uint64_t& size) {
-    fd = -1;
-    size = 0;
-    struct Call {
-        int fd = -1;
-        std::uint64_t size = 0;
-        Code c = code::kOk;
-    };
-    auto call = std::make_shared<Call>();
-    platform::FileSystem& real = real_;
-    if (!run([call, &real, path] { call->c = real.openToRead(path, call->fd, call->size); },
-             [call, &real] {
-                 if (call->fd >= 0)
-                     real.close(call->fd);
-             }))
-        return code::kDeviceUnavailable;
-    fd = call->fd;
-    size = call->size;
-    return call->c;
+    return openThrough([path](platform::FileSystem& real, int& f,
+                              std::uint64_t& s) { return real.openToRead(path, f, s); },
+                       fd, size);
 }
 
 Code WatchedFileSystem::listFolders(const QString& folder, std::vector<QString>& names) {

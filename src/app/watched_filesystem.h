@@ -70,6 +70,9 @@ private:
     /// `late` runs on the helper instead of the answer being taken, when one comes after all.
     bool run(std::function<void()> work, std::function<void()> late = {});
     bool own() const { return std::this_thread::get_id() == owner_; }
+    /// An open of the real file system's, made through run().
+    using Opening = std::function<Code(platform::FileSystem& real, int& fd, std::uint64_t& size)>;
+    Code openThrough(const Opening& how, int& fd, std::uint64_t& size);
     /// Runs `work` on a helper of its own and does not wait.
     void leave(std::function<void()> work);
     platform::FileSystem& real_;
