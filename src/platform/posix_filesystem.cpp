@@ -260,20 +260,28 @@ bool lockForWriting(int fd, bool wait) {
 
 Code PosixFileSystem::listMp3(const QString& folder, std::vector<QString>* names,
                               std::size_t& count) {
-    count = 0;
     const QByteArray native = encodeName(folder);
+    const std::size_t had = names != nullptr ? names->size() : 0;
     bool notes = false;
-    const Code c = forEachEntry(
-        native.constData(), S_IFREG, endsWithMp3,
-        [&](std::string_view name) {
-            ++count;
-            if (names != nullptr) {
-                names->push_back(decodeName(name));
-            }
-        },
-        [&](std::string_view hidden) { notes = notes || hidden.starts_with(kNote); });
+    const auto list = [&] {
+        count = 0;
+        if (names != nullptr)
+            names->resize(had);
+        return forEachEntry(
+            native.constData(), S_IFREG, endsWithMp3,
+            [&](std::string_view name) {
+                ++count;
+                if (names != nullptr) {
+                    names->push_back(decodeName(name));
+                }
+            },
+            [&](std::string_view hidden) { notes = notes || hidden.starts_with(kNote); });
+    };
+    Code c = list();
     if (notes && tidies_) {
         clearReservations(native.constData());
+        // The empty files it removed were listed already: the folder is read again without them.
+        c = list();
     }
     return c;
 }

@@ -280,6 +280,25 @@ TEST(Cli, AnOrdinaryUserHearsOfWhatTheRightsRefuse) {
 
 // A hostile folder, written and tried: a link leads only to an MP3 file, where it is written;
 // nothing else outside the folder changes, and each refused entry is named with its reason.
+// What a rename killed on a stick left behind (its note, and the empty file that held the new
+// name) is tidied by the next listing, never by a dry run, which changes nothing.
+TEST(Cli, ARenameKilledOnAStickIsTidiedByAListingNotByADryRun) {
+    TempFolder dir;
+    const QString song = dir.write(QStringLiteral("song.mp3"), audio(300));
+    const QString held = dir.write(QStringLiteral("A - T.mp3"), {});
+    // A process number above any the kernel hands out: the note's writer is gone.
+    const QString note = dir.write(QStringLiteral(".sorvel-reserve-2147483646-0"),
+                                   song.toUtf8() + '\0' + "A - T.mp3" + '\0');
+    const Ran dry = run(dir, QStringLiteral("set --dry-run album=X song.mp3"));
+    EXPECT_EQ(dry.status, 0) << dry.err.toStdString();
+    EXPECT_TRUE(QFile::exists(note)) << "a dry run removed the note";
+    EXPECT_TRUE(QFile::exists(held)) << "a dry run removed the held name";
+    EXPECT_EQ(run(dir, QStringLiteral("list .")).status, 0);
+    EXPECT_FALSE(QFile::exists(note)) << "the listing left the note";
+    EXPECT_FALSE(QFile::exists(held)) << "the listing left the empty file";
+    EXPECT_EQ(readAll(song), audio(300));
+}
+
 TEST(Cli, LinksLeadOnlyToMp3FilesAndEachRefusalIsNamed) {
     TempFolder dir, outside;
     const QString notes = outside.write(QStringLiteral("notes.txt"), "text");
