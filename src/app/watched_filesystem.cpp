@@ -245,12 +245,16 @@ Code WatchedFileSystem::listFolders(const QString& folder, std::vector<QString>&
     return call->c;
 }
 
-Code WatchedFileSystem::checkFolder(const QString& path) {
+Code WatchedFileSystem::answerOf(const CodeCall& call) {
     auto c = std::make_shared<Code>(code::kOk);
     platform::FileSystem& real = real_;
-    if (!run([c, &real, path] { *c = real.checkFolder(path); }))
+    if (!run([c, &real, call] { *c = call(real); }))
         return code::kDeviceUnavailable;
     return *c;
+}
+
+Code WatchedFileSystem::checkFolder(const QString& path) {
+    return answerOf([path](platform::FileSystem& real) { return real.checkFolder(path); });
 }
 
 Code WatchedFileSystem::readAt(int fd, std::uint64_t offset, std::span<std::byte> buf) {
@@ -264,20 +268,15 @@ Code WatchedFileSystem::readAt(int fd, std::uint64_t offset, std::span<std::byte
 }
 
 Code WatchedFileSystem::writeAt(int fd, std::uint64_t offset, std::span<const std::byte> data) {
+    // The helper writes its own copy: the caller's bytes may be gone by the time it gets to them.
     auto bytes = std::make_shared<std::vector<std::byte>>(data.begin(), data.end());
-    auto c = std::make_shared<Code>(code::kOk);
-    platform::FileSystem& real = real_;
-    if (!run([bytes, c, &real, fd, offset] { *c = real.writeAt(fd, offset, *bytes); }))
-        return code::kDeviceUnavailable;
-    return *c;
+    return answerOf([bytes, fd, offset](platform::FileSystem& real) {
+        return real.writeAt(fd, offset, *bytes);
+    });
 }
 
 Code WatchedFileSystem::truncate(int fd, std::uint64_t size) {
-    auto c = std::make_shared<Code>(code::kOk);
-    platform::FileSystem& real = real_;
-    if (!run([c, &real, fd, size] { *c = real.truncate(fd, size); }))
-        return code::kDeviceUnavailable;
-    return *c;
+    return answerOf([fd, size](platform::FileSystem& real) { return real.truncate(fd, size); });
 }
 
 Code WatchedFileSystem::close(int fd) {
@@ -286,27 +285,16 @@ Code WatchedFileSystem::close(int fd) {
         leave([&real, fd] { real.close(fd); });
         return code::kDeviceUnavailable;
     }
-    auto c = std::make_shared<Code>(code::kOk);
     // A close given up on still closes, on the helper, once the file system answers.
-    if (!run([c, &real, fd] { *c = real.close(fd); }))
-        return code::kDeviceUnavailable;
-    return *c;
+    return answerOf([fd](platform::FileSystem& fs) { return fs.close(fd); });
 }
 
 Code WatchedFileSystem::rename(const QString& from, const QString& to) {
-    auto c = std::make_shared<Code>(code::kOk);
-    platform::FileSystem& real = real_;
-    if (!run([c, &real, from, to] { *c = real.rename(from, to); }))
-        return code::kDeviceUnavailable;
-    return *c;
+    return answerOf([from, to](platform::FileSystem& real) { return real.rename(from, to); });
 }
 
 Code WatchedFileSystem::remove(const QString& path) {
-    auto c = std::make_shared<Code>(code::kOk);
-    platform::FileSystem& real = real_;
-    if (!run([c, &real, path] { *c = real.remove(path); }))
-        return code::kDeviceUnavailable;
-    return *c;
+    return answerOf([path](platform::FileSystem& real) { return real.remove(path); });
 }
 
 bool WatchedFileSystem::exists(const QString& path) {

@@ -73,6 +73,10 @@ private:
     /// An open of the real file system's, made through run().
     using Opening = std::function<Code(platform::FileSystem& real, int& fd, std::uint64_t& size)>;
     Code openThrough(const Opening& how, int& fd, std::uint64_t& size);
+    /// A call of the real file system's that answers a code, made through run(); the code of a
+    /// call given up is code::kDeviceUnavailable.
+    using CodeCall = std::function<Code(platform::FileSystem& real)>;
+    Code answerOf(const CodeCall& call);
     /// Runs `work` on a helper of its own and does not wait.
     void leave(std::function<void()> work);
     platform::FileSystem& real_;
