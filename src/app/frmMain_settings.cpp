@@ -56,7 +56,8 @@ void frmMain::Form_Load() {
     }
     Combo1->setCurrentIndex(-1);
 
-    folder_.setSplit(core::loadSettings(core::settingsPath(s_.programFolder.path()), *this));
+    folder_.setSplit(
+        core::loadSettings(watched_, core::settingsPath(s_.programFolder.path()), *this));
     applyRestoredGeometry();
 }
 

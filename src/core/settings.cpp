@@ -175,8 +175,7 @@ std::optional<double> parseSingle(const QByteArray& line) {
 
 // The first eight lines of the file, ending in CR LF, LF or a lone CR. Reads no further than the
 // eighth line, and gives up on a line longer than kMaxLineBytes.
-std::optional<std::vector<QByteArray>> readLines(const QString& path) {
-    platform::PosixFileSystem fs;
+std::optional<std::vector<QByteArray>> readLines(platform::FileSystem& fs, const QString& path) {
     int fd = -1;
     std::uint64_t size = 0;
     if (fs.open(path, platform::FileSystem::Access::Read, fd, size) != code::kOk) {
@@ -236,17 +235,10 @@ QByteArray formatNumber(double value) {
     return QByteArray(buf.data(), end - buf.data());
 }
 
-// Programs under /usr were put there by a package or by an install into /usr/local: that
-// hierarchy holds no files written at run time, and removing the package would leave id3.ini
-// behind. Root can write there all the same, so being writable does not tell.
-bool isInstalledFolder(const QString& folder) {
-    return folder == u"/usr" || folder.startsWith(u"/usr/");
-}
-
 }  // namespace
 
-int loadSettings(const QString& iniPath, SettingsTarget& target) {
-    const auto lines = readLines(iniPath);
+int loadSettings(platform::FileSystem& fs, const QString& iniPath, SettingsTarget& target) {
+    const auto lines = readLines(fs, iniPath);
     if (!lines) {
         return 0;
     }
@@ -297,7 +289,7 @@ Code saveSettings(const QString& iniPath, const Settings& settings) {
 
 QString settingsPath(const QString& programFolder) {
     const QString ini = QStringLiteral("id3.ini");
-    if (!programFolder.isEmpty() && !isInstalledFolder(programFolder) &&
+    if (!programFolder.isEmpty() && !platform::holdsInstalledPrograms(programFolder) &&
         platform::writableFolder(programFolder)) {
         return platform::joinPath(programFolder, ini);
     }

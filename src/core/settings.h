@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/errors.h"
+#include "platform/filesystem.h"
 
 #include <QString>
 
@@ -39,11 +39,11 @@ struct Settings {
 /// longer one means the file is not ours, and reading on would only cost memory.
 inline constexpr qsizetype kMaxLineBytes = qsizetype{64} * 1024;
 
-/// Reads `iniPath` and applies it to `target`: drive, folder, window state, then top, left, width
-/// and height. Any failure (no file, fewer than eight lines, a value that is no number, a step the
-/// target refuses) stops at once, keeps what was applied and reports nothing. Returns fil2tagNr:
-/// the eighth line's value, or 0 after a failure.
-int loadSettings(const QString& iniPath, SettingsTarget& target);
+/// Reads `iniPath` through `fs` and applies it to `target`: drive, folder, window state, then top,
+/// left, width and height. Any failure (no file, fewer than eight lines, a value that is no number,
+/// a step the target refuses) stops at once, keeps what was applied and reports nothing. Returns
+/// fil2tagNr: the eighth line's value, or 0 after a failure.
+int loadSettings(platform::FileSystem& fs, const QString& iniPath, SettingsTarget& target);
 
 /// Writes the eight lines to `iniPath` through a temporary file in the same folder that then
 /// replaces the old file, so a failure never leaves half a file. Returns the failure's code.

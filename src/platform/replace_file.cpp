@@ -154,6 +154,12 @@ bool writableFolder(const QString& folder) {
     return ::access(encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+bool holdsInstalledPrograms(const QString& folder) {
+    // Put there by a package or by an install into /usr/local: removing the package would leave
+    // a file written there behind. Root can write there all the same.
+    return folder == u"/usr" || folder.startsWith(u"/usr/");
+}
+
 QString configFolder() {
     // Relative values are to be ignored, as the XDG base directory rules say.
     const QByteArray xdg = qgetenv("XDG_CONFIG_HOME");

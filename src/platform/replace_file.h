@@ -18,6 +18,10 @@ Code replaceFile(const QString& target, const QByteArray& text);
 /// Whether files can be made in `folder`.
 bool writableFolder(const QString& folder);
 
+/// Whether `folder` belongs to the system's installed programs (/usr and below): a hierarchy that
+/// holds no files written at run time, whether or not it can be written.
+bool holdsInstalledPrograms(const QString& folder);
+
 /// Where the user's programs keep their settings: $XDG_CONFIG_HOME, by default ~/.config.
 QString configFolder();
 

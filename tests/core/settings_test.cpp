@@ -15,6 +15,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+platform::PosixFileSystem disk;
+
 // A file as the program has always written it: Windows-1252, CR LF, numbers with blanks around.
 const QByteArray kOriginal =
     "Denna filen inneh\xe5ller alla inst\xe4llningar som id3 editorn sparar. Redigera den inte! "
@@ -40,7 +42,7 @@ TEST(SettingsFile, LoadAppliesInOrderAndStopsAtTheFirstFailure) {
         test::writeAll(ini, bytes);
         target = test::ScriptedSettings();
         target.refuse = refuse;
-        return loadSettings(ini, target);
+        return loadSettings(disk, ini, target);
     };
     const auto with = [](const char* from, const QByteArray& to) {
         return QByteArray(kOriginal).replace(from, to);
@@ -99,7 +101,7 @@ TEST(SettingsFile, SaveWritesTheOldFormatAndEveryFolderComesBack) {
         ASSERT_EQ(saveSettings(ini, {platform::decodeName(bytes), 1, 15, 30, 11000, 8000.25, 4}),
                   code::kOk);
         test::ScriptedSettings target;
-        EXPECT_EQ(loadSettings(ini, target), 4) << bytes;
+        EXPECT_EQ(loadSettings(disk, ini, target), 4) << bytes;
         EXPECT_EQ(platform::encodeName(target.folder).toStdString(), bytes);
         EXPECT_EQ(target.calls.back(), "height 8000.25");
     }

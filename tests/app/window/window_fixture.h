@@ -61,7 +61,8 @@ struct WindowFixture {
     /// the split of file names it gives.
     std::vector<std::string> saved() const {
         ScriptedSettings back;
-        back.calls.push_back("split " + std::to_string(core::loadSettings(iniPath(), back)));
+        platform::PosixFileSystem disk;
+        back.calls.push_back("split " + std::to_string(core::loadSettings(disk, iniPath(), back)));
         return back.calls;
     }
 
