@@ -1,11 +1,11 @@
 #include "app/folder_tree_model.h"
 
+#include "core/row_order.h"
 #include "platform/folders.h"
 #include "platform/names.h"
 
 #include <QApplication>
 #include <QFont>
-#include <QLocale>
 #include <QStyle>
 #include <algorithm>
 #include <utility>
@@ -30,11 +30,7 @@ QString childPath(const QString& parent, const QString& name) {
 }  // namespace
 
 FolderTreeModel::FolderTreeModel(platform::FileSystem& fs, QObject* parent)
-    : QAbstractItemModel(parent),
-      fs_(fs),
-      top_(std::make_unique<Node>()),
-      collator_(QLocale(QLocale::Swedish, QLocale::Sweden)) {
-    collator_.setCaseSensitivity(Qt::CaseInsensitive);
+    : QAbstractItemModel(parent), fs_(fs), top_(std::make_unique<Node>()) {
     top_->loaded = true;
 }
 
@@ -74,8 +70,7 @@ void FolderTreeModel::load(Node* node) {
     std::vector<QString> names;
     // A folder that cannot be listed simply shows no subfolders.
     (void)fs_.listFolders(node->path, names);
-    std::sort(names.begin(), names.end(),
-              [this](const QString& a, const QString& b) { return collator_.compare(a, b) < 0; });
+    core::sortNames(names);
     if (names.empty()) {
         // The expand mark goes away now that the folder is known to be empty.
         const QModelIndex idx = indexOfNode(node);

@@ -3,7 +3,6 @@
 #include "platform/filesystem.h"
 
 #include <QAbstractItemModel>
-#include <QCollator>
 #include <QString>
 #include <memory>
 #include <vector>
@@ -52,7 +51,6 @@ private:
     platform::FileSystem& fs_;
     std::unique_ptr<Node> top_;  // holds the drive's root as its one child
     QString openPath_;
-    QCollator collator_;
 };
 
 }  // namespace sorvel::app

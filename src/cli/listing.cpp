@@ -3,25 +3,16 @@
 #include "cli/escape.h"
 #include "core/row_order.h"
 #include "core/rules.h"
+#include "platform/folders.h"
 #include "platform/names.h"
 
-// sorvel-cli is a POSIX program (its desktop and drives are the POSIX ones): the walk below uses
-// the directory calls directly, to tell a link to a folder from a folder without a second look.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <QCollator>
 #include <QHash>
-#include <QLocale>
 #include <QSet>
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <numeric>
 #include <set>
 #include <thread>
 #include <utility>
@@ -76,41 +67,9 @@ public:
     void setProgress(int) override {}
 };
 
-// The window's order of names: Swedish, letter case aside (as its file list and folder tree sort).
-class SwedishOrder {
-public:
-    SwedishOrder() : collator_(QLocale(QLocale::Swedish, QLocale::Sweden)) {
-        collator_.setCaseSensitivity(Qt::CaseInsensitive);
-        collator_.setNumericMode(false);
-        collator_.setIgnorePunctuation(false);
-    }
-    /// Sorts `names` by `shown(name)`; names that collate alike keep the order of their bytes,
-    /// so that every run lists them alike.
-    template <class Shown>
-    void sort(std::vector<QString>& names, Shown&& shown) {
-        std::vector<QCollatorSortKey> keys;
-        keys.reserve(names.size());
-        for (const QString& n : names)
-            keys.push_back(collator_.sortKey(shown(n)));
-        std::vector<std::size_t> order(names.size());
-        std::iota(order.begin(), order.end(), std::size_t{0});
-        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            const int c = keys[a].compare(keys[b]);
-            return c != 0 ? c < 0 : names[a] < names[b];
-        });
-        std::vector<QString> sorted;
-        sorted.reserve(names.size());
-        for (const std::size_t i : order)
-            sorted.push_back(std::move(names[i]));
-        names = std::move(sorted);
-    }
-
-private:
-    QCollator collator_;
-};
-
-// The file system as a listing sees it: a folder's MP3 files in the window's order, or only the
-// files a command named, in their order; and why each file that could not be read was not.
+// The file system as a listing sees it: a folder's MP3 files as the window lists them (in the
+// folder's own order), or only the files a command named, in their order; and why each file that
+// could not be read was not.
 class ListingFileSystem : public platform::FileSystem {
 public:
     explicit ListingFileSystem(platform::FileSystem& real) : real_(real) {}
@@ -141,11 +100,6 @@ public:
                 }
             }
         } else {
-            order_.sort(found, [](const QString& file) {
-                core::Row row;
-                core::setFileName(row, file);
-                return core::shownName(row);
-            });
             names->insert(names->end(), std::make_move_iterator(found.begin()),
                           std::make_move_iterator(found.end()));
         }
@@ -193,62 +147,11 @@ public:
 
 private:
     platform::FileSystem& real_;
-    SwedishOrder order_;
     const std::vector<QString>* only_ = nullptr;
     std::vector<std::size_t> kept_;
     Code listed_ = code::kOk;
     QHash<QString, Code> unread_;
 };
-
-// A folder as the walk knows it: which one it is, and the names of the folders in it that are
-// neither hidden (as the window's tree leaves them out) nor links.
-struct Subfolders {
-    Code code = code::kOk;
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::vector<QString> names;
-};
-
-Subfolders subfolders(const QString& folder) {
-    Subfolders s;
-    DIR* dir = ::opendir(platform::encodeName(folder).constData());
-    if (dir == nullptr) {
-        s.code = codeFromErrno(errno);
-        return s;
-    }
-    struct stat st {};
-    if (::fstat(::dirfd(dir), &st) == 0) {
-        s.device = st.st_dev;
-        s.inode = st.st_ino;
-    }
-    errno = 0;
-    while (const dirent* e = ::readdir(dir)) {
-        if (e->d_name[0] == '.')
-            continue;
-        bool isFolder = e->d_type == DT_DIR;
-        if (e->d_type == DT_UNKNOWN) {
-            struct stat entry {};
-            isFolder = ::fstatat(::dirfd(dir), e->d_name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       S_ISDIR(entry.st_mode);
-        }
-        if (isFolder)
-            s.names.push_back(platform::decodeName(e->d_name));
-        errno = 0;
-    }
-    if (errno != 0)
-        s.code = codeFromErrno(errno);
-    ::closedir(dir);
-    return s;
-}
-
-// What a path names: a folder, something else, or nothing that can be reached (its code).
-Code kindOf(const QString& path, bool& isFolder) {
-    struct stat st {};
-    if (::stat(platform::encodeName(path).constData(), &st) != 0)
-        return codeFromErrno(errno);
-    isFolder = S_ISDIR(st.st_mode);
-    return code::kOk;
-}
 
 // What the listing of one folder prints: its lines, and its messages.
 struct Sink {
@@ -281,7 +184,7 @@ public:
 
     // The MP3 files of the folder `path`; false when it could not be listed.
     bool listFolder(const QString& path, Sink& sink) {
-        const QString prefix = path.endsWith(u'/') ? path : path + u'/';
+        const QString prefix = platform::joinPath(path, {});
         fs_.only(nullptr);
         const core::Outcome o = folder_.list(path, quiet_, [&](core::Row&& row) {
             const QString file = core::fileName(row);
@@ -297,7 +200,7 @@ public:
         std::vector<QString> names;
         names.reserve(paths.size());
         for (const QString& p : paths)
-            names.push_back(p.mid(p.lastIndexOf(u'/') + 1));
+            names.push_back(p.mid(p.lastIndexOf(platform::nativeSeparator()) + 1));
         fs_.only(&names);
         std::size_t next = 0;
         const core::Outcome o = folder_.list(folder, quiet_, [&](core::Row&& row) {
@@ -319,10 +222,6 @@ public:
         }
     }
 
-    void sortFolders(std::vector<QString>& names) {
-        order_.sort(names, [](const QString& n) { return n; });
-    }
-
 private:
     void take(const QString& path, Code unread, const core::Row& row, Sink& sink) {
         if (unread != code::kOk) {
@@ -339,7 +238,6 @@ private:
     core::Folder folder_;
     const Report& report_;
     Quiet quiet_;
-    SwedishOrder order_;
     std::string line_;
 };
 
@@ -413,7 +311,7 @@ private:
 
     // Lists `node` and makes its children, which wait for a thread in the walk's order.
     void list(Node& node, Reader& reader) {
-        Subfolders s = subfolders(node.path);
+        platform::WalkedFolder s = platform::walkFolder(node.path);
         if (s.code == code::kOk) {
             const std::lock_guard lock(mutex_);
             if (!seen_.insert({s.device, s.inode}).second)
@@ -425,12 +323,11 @@ private:
             node.sink.err += report_.fileLine(node.path, readReason(s.code));
             return;
         }
-        reader.sortFolders(s.names);
-        const QString prefix = node.path.endsWith(u'/') ? node.path : node.path + u'/';
+        core::sortNames(s.names);
         for (QString& name : s.names) {
             node.children.push_back(std::make_unique<Node>());
             Node& child = *node.children.back();
-            child.path = prefix + name;
+            child.path = platform::joinPath(node.path, name);
             child.place = node.place;
             child.place.push_back(static_cast<std::uint32_t>(node.children.size()));
         }
@@ -499,7 +396,7 @@ private:
     std::set<Node*, Earlier> pending_;
     std::size_t waitingText_ = 0;
     bool done_ = false;
-    std::set<std::pair<dev_t, ino_t>> seen_;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> seen_;
 };
 
 }  // namespace
@@ -513,12 +410,13 @@ void list(const std::vector<QString>& paths, bool recursive, bool json,
     std::vector<QString> firstOf(paths.size());
     for (std::size_t a = 0; a < paths.size(); ++a) {
         bool folder = false;
-        reached[a] = kindOf(paths[a], folder);
+        reached[a] = platform::reachPath(paths[a], folder);
         isFolder[a] = folder;
         if (reached[a] != code::kOk || folder)
             continue;
-        const qsizetype slash = paths[a].lastIndexOf(u'/');
-        const QString where = slash < 0 ? QStringLiteral("./") : paths[a].left(slash + 1);
+        const qsizetype slash = paths[a].lastIndexOf(platform::nativeSeparator());
+        const QString where =
+            slash < 0 ? platform::joinPath(QStringLiteral("."), {}) : paths[a].left(slash + 1);
         std::vector<std::size_t>& group = byFolder[where];
         if (group.empty())
             firstOf[a] = where;

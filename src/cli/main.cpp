@@ -194,7 +194,7 @@ std::vector<Group> byFolder(const std::vector<QString>& paths) {
     QHash<QString, std::size_t> groupOf;
     for (std::size_t a = 0; a < paths.size(); ++a) {
         const QString& path = paths[a];
-        const qsizetype slash = path.lastIndexOf(u'/');
+        const qsizetype slash = path.lastIndexOf(platform::nativeSeparator());
         const QString folder = slash < 0 ? QStringLiteral(".") : path.left(slash + 1);
         const auto g = groupOf.constFind(folder);
         if (g == groupOf.cend()) {
@@ -246,7 +246,8 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
             rowOf.insert(core::fileName(folder.rows()[r]), r);
         for (const std::size_t a : g.args) {
             const QString& path = o.paths[a];
-            const auto r = rowOf.constFind(path.mid(path.lastIndexOf(u'/') + 1));
+            const auto r =
+                rowOf.constFind(path.mid(path.lastIndexOf(platform::nativeSeparator()) + 1));
             if (r == rowOf.cend()) {
                 const Code c = fs.exists(path) ? code::kNotMp3 : code::kFileNotFound;
                 failures.push_back({a, report.fileLine(path, cli::writeReason(c))});
@@ -295,7 +296,8 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
             if (!selected[r] || failed[r] || (row == before[r] && row.print == before[r].print))
                 continue;
             const QString& named = o.paths[argOf[r]];
-            const QString path = named.left(named.lastIndexOf(u'/') + 1) + core::fileName(row);
+            const QString path = named.left(named.lastIndexOf(platform::nativeSeparator()) + 1) +
+                                 core::fileName(row);
             Line line{argOf[r], {}};
             cli::appendListLine(line.text, path, row, o.json, &named);
             rows.push_back(std::move(line));

@@ -4,16 +4,40 @@
 #include <QLocale>
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace sorvel::core {
 
-RowOrder::RowOrder() : collator_(QLocale(QLocale::Swedish, QLocale::Sweden)) {
+QCollator swedishCollator() {
+    QCollator collator(QLocale(QLocale::Swedish, QLocale::Sweden));
     // A file list is read by people: "abba" and "ABBA" sort together, and å, ä, ö come after z
     // as the Swedish alphabet has them. Numbers in text stay text (the year column included).
-    collator_.setCaseSensitivity(Qt::CaseInsensitive);
-    collator_.setNumericMode(false);
-    collator_.setIgnorePunctuation(false);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(false);
+    collator.setIgnorePunctuation(false);
+    return collator;
 }
+
+void sortNames(std::vector<QString>& names) {
+    const QCollator collator = swedishCollator();
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(names.size());
+    for (const QString& n : names)
+        keys.push_back(collator.sortKey(n));
+    std::vector<std::size_t> order(names.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const int c = keys[a].compare(keys[b]);
+        return c != 0 ? c < 0 : names[a] < names[b];
+    });
+    std::vector<QString> sorted;
+    sorted.reserve(names.size());
+    for (const std::size_t i : order)
+        sorted.push_back(std::move(names[i]));
+    names = std::move(sorted);
+}
+
+RowOrder::RowOrder() : collator_(swedishCollator()) {}
 
 QString RowOrder::shown(const browse::Row& row, int column) {
     // The columns after the name, in the list's order.

@@ -9,6 +9,14 @@
 
 namespace sorvel::core {
 
+/// How the window compares the texts people read in it, names and tag texts alike: Swedish (å, ä,
+/// ö after z), letter case aside, numbers in text as text.
+QCollator swedishCollator();
+
+/// Sorts names as the folder tree lists them, in swedishCollator()'s order; names that compare
+/// alike ("abba", "ABBA") keep the order of their code units, so that every listing agrees.
+void sortNames(std::vector<QString>& names);
+
 /// The order of a folder's rows: which column they are sorted by, which way, and the collation
 /// ranks that make a sort of 100,000 rows take a moment rather than seconds.
 class RowOrder {

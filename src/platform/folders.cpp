@@ -5,6 +5,7 @@
 #include "platform/probe.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +49,47 @@ Code checkFolder(const QString& path) {
         return f;
     });
     return found ? found->code : code::kDeviceUnavailable;
+}
+
+WalkedFolder walkFolder(const QString& folder) {
+    WalkedFolder w;
+    DIR* dir = ::opendir(encodeName(folder).constData());
+    if (dir == nullptr) {
+        w.code = codeFromErrno(errno);
+        return w;
+    }
+    struct stat st {};
+    if (::fstat(::dirfd(dir), &st) == 0) {
+        w.device = st.st_dev;
+        w.inode = st.st_ino;
+    }
+    errno = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        // The type the directory gives is the entry's own, never a link's target.
+        bool isFolder = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN) {
+            struct stat entry {};
+            isFolder = ::fstatat(::dirfd(dir), e->d_name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       S_ISDIR(entry.st_mode);
+        }
+        if (isFolder)
+            w.names.push_back(decodeName(e->d_name));
+        errno = 0;
+    }
+    if (errno != 0)
+        w.code = codeFromErrno(errno);
+    ::closedir(dir);
+    return w;
+}
+
+Code reachPath(const QString& path, bool& isFolder) {
+    struct stat st {};
+    if (::stat(encodeName(path).constData(), &st) != 0)
+        return codeFromErrno(errno);
+    isFolder = S_ISDIR(st.st_mode);
+    return code::kOk;
 }
 
 QString homeFolder() {

