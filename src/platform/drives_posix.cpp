@@ -39,25 +39,6 @@ std::string unescapeOctal(std::string_view s) {
     return out;
 }
 
-// udev writes unusual characters of a label as \xNN in the link's name.
-QString unescapeHex(std::string_view s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x') {
-            const std::string hex(s.substr(i + 2, 2));
-            char* end = nullptr;
-            const long v = std::strtol(hex.c_str(), &end, 16);
-            if (end == hex.c_str() + 2) {
-                out.push_back(static_cast<char>(v));
-                i += 3;
-                continue;
-            }
-        }
-        out.push_back(s[i]);
-    }
-    return decodeName(out);
-}
-
 std::vector<std::string_view> splitSpaces(std::string_view line) {
     std::vector<std::string_view> parts;
     std::size_t i = 0;
@@ -101,7 +82,7 @@ std::map<QByteArray, QString> deviceLabels() {
             continue;
         }
         const QByteArray link = QByteArray(folder) + '/' + e->d_name;
-        labels[realDevice(link)] = unescapeHex(e->d_name);
+        labels[realDevice(link)] = labelOfLinkName(e->d_name);
     }
     ::closedir(dir);
     return labels;
@@ -113,6 +94,24 @@ std::string readMountInfo() {
 }
 
 }  // namespace
+
+QString labelOfLinkName(std::string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x') {
+            const std::string hex(s.substr(i + 2, 2));
+            char* end = nullptr;
+            const long v = std::strtol(hex.c_str(), &end, 16);
+            if (end == hex.c_str() + 2) {
+                out.push_back(static_cast<char>(v));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(s[i]);
+    }
+    return decodeName(out);
+}
 
 std::vector<MountEntry> parseMountInfo(std::string_view text) {
     std::vector<MountEntry> mounts;

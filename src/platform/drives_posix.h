@@ -20,6 +20,9 @@ struct MountEntry {
 /// The lines of a mountinfo text; malformed lines are skipped.
 std::vector<MountEntry> parseMountInfo(std::string_view text);
 
+/// A label as udev names its link in /dev/disk/by-label: unusual characters written as \xNN.
+QString labelOfLinkName(std::string_view name);
+
 /// Whether a mount is one a user browses for files: the root always; never the kernel's pseudo
 /// file systems (proc, sysfs, tmpfs, cgroup...), read-only images (squashfs) or the system's own
 /// trees under /proc, /sys, /dev and /run (removable media under /run/media excepted).

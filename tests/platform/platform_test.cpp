@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <QCoreApplication>
 #include <filesystem>
@@ -28,7 +30,82 @@ protected:
     PosixFileSystem fs;
 };
 
+// Leaves the process `free` descriptors while it lives; all of them for `free` < 0.
+class Shortage {
+public:
+    explicit Shortage(int free) {
+        if (free < 0)
+            return;
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        const rlimit low{512, saved_.rlim_max};
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd = 0; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            held_.push_back(fd);
+        for (int i = 0; i < free; ++i, held_.pop_back())
+            ::close(held_.back());
+    }
+    ~Shortage() {
+        for (const int fd : held_)
+            ::close(fd);
+        if (saved_.rlim_cur != 0)
+            ::setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+
+private:
+    rlimit saved_{};
+    std::vector<int> held_;
+};
+
 }  // namespace
+
+// Each tail comes to its own file, read many at a time or one by one, in a batch longer than the
+// ring's window, also with no descriptor to spare beside the ring's, or one, or a few: a file
+// that is gone or no regular file is answered as open() answers it, and the files around it are
+// read all the same. With none free no file is told read, and once some are the reads overlap.
+TEST_F(Files, EveryTailComesToItsOwnFileAlsoShortOfDescriptors) {
+    constexpr int kCount = 300, kBytes = 128, kMinSize = 10;
+    std::vector<QString> names;
+    std::vector<FileTail> want(kCount);
+    for (int i = 0; i < kCount; ++i) {
+        names.push_back(QString::number(i) + u".mp3"_s);
+        const QByteArray bytes = QByteArray::number(i * 7919).repeated(40).left(i * 37 % 150);
+        FileTail& t = want[i];
+        if (i == 5) {
+            t.code = code::kFileNotFound;
+        } else if (i == 6 || i == 8) {
+            ASSERT_EQ(i == 6 ? ::mkdir(at("6.mp3"), 0755) : ::mkfifo(at("8.mp3"), 0644), 0);
+            t.code = code::kNotRegularFile;
+        } else {
+            dir.write(names[i], bytes);
+            t.size = bytes.size();
+            t.length = t.size < kMinSize ? 0 : std::min<std::size_t>(t.size, kBytes);
+            std::memcpy(t.bytes.data(), bytes.right(t.length).constData(), t.length);
+        }
+    }
+    using enum PosixFileSystem::TailReads;
+    const std::pair<PosixFileSystem::TailReads, int> modes[] = {
+        {Overlapped, -1}, {Sequential, -1}, {Overlapped, 1}, {Overlapped, 2},
+        {Overlapped, 3},  {Overlapped, 8},  {Sequential, 1}};
+    for (const auto& [reads, free] : modes) {
+        PosixFileSystem reader(reads);
+        std::vector<FileTail> tails(kCount);
+        {
+            const Shortage shortage(free);
+            reader.readTails(dir.path(), names, kBytes, kMinSize, tails);
+        }
+        for (int i = 0; i < kCount; ++i)
+            EXPECT_EQ(tails[i], want[i])
+                << i << (reads == Overlapped ? " overlapped " : " ") << free;
+    }
+    PosixFileSystem reader;
+    std::vector<FileTail> tails(kCount);
+    {
+        const Shortage none(0);
+        reader.readTails(dir.path(), names, kBytes, kMinSize, tails);
+    }
+    EXPECT_TRUE(std::none_of(tails.begin(), tails.end(), [](auto& t) { return t.code == 0; }));
+    EXPECT_TRUE(reader.overlapsReads());
+}
 
 TEST(Names, AnyByteSequenceSurvivesDecodingAndEncoding) {
     for (const std::string s :
@@ -204,6 +281,12 @@ TEST(Drives, OnlyTheFileSystemsAUserBrowsesByMountPointAndLabel) {
                                             u"/mnt/nas=nfs4"_s, u"/home=sda4"_s,
                                             decodeName("/media/\xe5r=sdd1")}));
     EXPECT_TRUE(isBrowsable(parseMountInfo("1 0 0:40 / / rw - overlay overlay rw\n").at(0)));
+    QStringList labels;
+    for (const char* link :
+         {"MIN\\x20MUSIK", "\\x41", "100\\x25", "k\\xc3\\xa5r", "a\\xZZ", "b\\x4"})
+        labels << labelOfLinkName(link);
+    EXPECT_EQ(labels,
+              (QStringList{u"MIN MUSIK"_s, u"A"_s, u"100%"_s, u"kår"_s, u"a\\xZZ"_s, u"b\\x4"_s}));
 
     const std::vector<Drives::Drive> list = {
         {u"/"_s, u"sda2"_s}, {u"/media/usb"_s, u"USB"_s}, {u"/media/usb/inner"_s, QString()}};
@@ -244,6 +327,8 @@ TEST(ProgramFolder, IsTheFolderTheProgramRunsFromByteForByteAndStartsProgramsByT
     const QString started = dir.file(u"startad"_s);
     test::writeAll(program, "#!/bin/sh\n: > '" + encodeName(started) + "'\n");
     ::chmod(encodeName(program).constData(), 0755);
+    EXPECT_FALSE(XdgOpener().startProgram(dir.file(u"saknas"_s)));
+    EXPECT_FALSE(XdgOpener().startProgram(dir.write(u"ej-körbar"_s, "#!/bin/sh\n")));
     ASSERT_TRUE(XdgOpener().startProgram(program));
     for (int i = 0; i < 200 && !test::present(started); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
