@@ -59,11 +59,12 @@ private:
 }  // namespace
 
 // Each tail comes to its own file, read many at a time or one by one, in a batch longer than the
-// ring's window, also with no descriptor to spare beside the ring's, or one, or a few: a file
-// that is gone or no regular file is answered as open() answers it, and the files around it are
-// read all the same. With none free no file is told read, and once some are the reads overlap.
+// ring's window and shared with a second thread, also with no descriptor to spare beside the
+// ring's, or one, or a few: a file that is gone or no regular file is answered as open() answers
+// it, and the files around it are read all the same. With none free no file is told read, and once
+// some are the reads overlap.
 TEST_F(Files, EveryTailComesToItsOwnFileAlsoShortOfDescriptors) {
-    constexpr int kCount = 300, kBytes = 128, kMinSize = 10;
+    constexpr int kCount = 600, kBytes = 128, kMinSize = 10;
     std::vector<QString> names;
     std::vector<FileTail> want(kCount);
     for (int i = 0; i < kCount; ++i) {
