@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace sorvel::browse {
@@ -65,6 +67,8 @@ namespace {
 // in flight rarely run dry at the end of a chunk; small enough that the rows of a large folder
 // start coming soon.
 constexpr std::size_t kChunk = 2048;
+// The first chunk where the next is read ahead: until it is read, nothing else goes on.
+constexpr std::size_t kFirstChunk = 512;
 
 }  // namespace
 
@@ -114,7 +118,21 @@ Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& 
     QString status = laddar + names.front();
     std::vector<platform::FileTail> tails(std::min(kChunk, names.size()));
     const std::span<const QString> all(names);
+    // Reads the ends of files [from, to) into the first places of `into`.
+    const auto read = [&](std::size_t from, std::size_t to, std::vector<platform::FileTail>& into) {
+        fs.readTails(katalog, all.subspan(from, to - from), tag::kTailSize, tag::kMinTaggedSize,
+                     std::span(into).first(to - from));
+    };
+    // Where the file system allows it, the next chunk's ends are read while this chunk's rows
+    // are made: in a warm folder the rows cost a good part of what the reads do, and the two
+    // then take turns on two processors rather than one. The first chunk is read alone, so it
+    // is small.
+    const bool readAhead = names.size() > tails.size() && fs.readsTailsAhead();
+    std::vector<platform::FileTail> ahead(readAhead ? tails.size() : 0);
+    std::jthread reading;
     std::size_t chunkStart = 0;
+    std::size_t chunkEnd = 0;
+    std::size_t aheadEnd = 0;
     std::size_t done = 0;
     for (;;) {
         observer.setStatus(status);
@@ -122,11 +140,26 @@ Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& 
         if (done == names.size()) {
             break;
         }
-        if (done == chunkStart + tails.size() || done == 0) {
+        if (done == chunkEnd) {
             chunkStart = done;
-            const std::size_t n = std::min(tails.size(), names.size() - done);
-            fs.readTails(katalog, all.subspan(done, n), tag::kTailSize, tag::kMinTaggedSize,
-                         std::span(tails).first(n));
+            if (reading.joinable()) {
+                reading.join();
+                std::swap(tails, ahead);
+                chunkEnd = aheadEnd;
+            } else {
+                chunkEnd = std::min(names.size(),
+                                    done + (done == 0 && readAhead ? kFirstChunk : tails.size()));
+                read(done, chunkEnd, tails);
+            }
+            aheadEnd = std::min(names.size(), chunkEnd + ahead.size());
+            if (readAhead && chunkEnd < names.size()) {
+                try {
+                    reading = std::jthread(
+                        [&read, &ahead, from = chunkEnd, to = aheadEnd] { read(from, to, ahead); });
+                } catch (const std::system_error&) {
+                    // No thread to be had: that chunk is read when its turn comes.
+                }
+            }
         }
         const platform::FileTail& tail = tails[done - chunkStart];
         QString& listedName = names[done];

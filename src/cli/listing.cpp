@@ -80,12 +80,18 @@ public:
     const std::vector<std::size_t>& kept() const { return kept_; }
     Code listed() const { return listed_; }
     /// Why the file of that name in the folder listed last could not be read; kOk when it was.
-    Code unread(const QString& name) const { return unread_.value(name, code::kOk); }
+    Code unread(const QString& name) const {
+        const std::lock_guard lock(unreadMutex_);
+        return unread_.value(name, code::kOk);
+    }
 
     Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override {
         std::vector<QString> found;
         std::size_t n = 0;
-        unread_.clear();
+        {
+            const std::lock_guard lock(unreadMutex_);
+            unread_.clear();
+        }
         kept_.clear();
         listed_ = real_.listMp3(folder, &found, n);
         count = 0;
@@ -131,11 +137,14 @@ public:
     void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                    std::uint64_t minSize, std::span<platform::FileTail> tails) override {
         real_.readTails(folder, names, bytes, minSize, tails);
+        const std::lock_guard lock(unreadMutex_);
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (tails[i].code != code::kOk)
                 unread_.insert(names[i], tails[i].code);
         }
     }
+    // The reads of a scan run ahead on a thread of their own, while the rows ask unread().
+    bool readsTailsAhead() override { return real_.readsTailsAhead(); }
     void openTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                    std::span<platform::FileTail> tails, std::span<int> fds) override {
         real_.openTails(folder, names, bytes, tails, fds);
@@ -150,6 +159,7 @@ private:
     const std::vector<QString>* only_ = nullptr;
     std::vector<std::size_t> kept_;
     Code listed_ = code::kOk;
+    mutable std::mutex unreadMutex_;
     QHash<QString, Code> unread_;
 };
 

@@ -88,6 +88,10 @@ public:
     /// other, which is what this does; a file system may keep several files in flight instead.
     virtual void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                            std::uint64_t minSize, std::span<FileTail> tails);
+    /// Whether readTails() may be called from another thread than the last call's, one call at a
+    /// time, while the caller goes on with work of its own: then a scan reads the next files'
+    /// tails while it makes the rows of these.
+    virtual bool readsTailsAhead() { return false; }
 
     /// As readTails() with no smallest size, but opens each file as open() does for writing and
     /// leaves it open: `fds` gets the descriptor at the file's position exactly where its tail
@@ -155,6 +159,7 @@ public:
     /// Not for use from several threads at once.
     void readTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                    std::uint64_t minSize, std::span<FileTail> tails) override;
+    bool readsTailsAhead() override { return true; }
     void openTails(const QString& folder, std::span<const QString> names, std::size_t bytes,
                    std::span<FileTail> tails, std::span<int> fds) override;
     void writeAll(std::span<Write> writes) override;
