@@ -29,13 +29,11 @@ std::uint64_t tagOf(std::size_t slot, Op op) {
 // The smallest ring worth the trouble; below it the sequential loop is as good.
 constexpr unsigned kMinWindow = 4;
 
-// Whether opening a file of the folder `dir` waits on a server. Such a file system answers the
-// open itself (FUSE's open request, NFS's and SMB's open calls) even when the name is cached, and
-// io_uring makes a cached open at once in the submitting thread: one open at a time, each a round
-// trip. Sent straight to the kernel's workers instead, they wait on the server together.
-bool opensWaitOnServer(int dir) {
+}  // namespace
+
+bool waitsOnServer(int fd) {
     struct statfs fs {};
-    if (::fstatfs(dir, &fs) != 0)
+    if (::fstatfs(fd, &fs) != 0)
         return false;
     switch (static_cast<unsigned long>(fs.f_type)) {
         case 0x65735546:  // FUSE: sshfs, and any daemon
@@ -49,6 +47,8 @@ bool opensWaitOnServer(int dir) {
             return false;
     }
 }
+
+namespace {
 
 // From this many files on, a read-only batch is shared with a second thread (see read()).
 constexpr std::size_t kShareFrom = 512;
@@ -237,7 +237,11 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
     // To write, a link's target must be checked first, which open() does: O_NOFOLLOW sends links
     // back to it.
     const int access = keep.empty() ? O_RDONLY : O_RDWR | O_NOFOLLOW;
-    const bool served = opensWaitOnServer(dir);
+    // A server answers an open itself (FUSE's open request, NFS's and SMB's open calls) even when
+    // the name is cached, and io_uring makes a cached open at once in the submitting thread: one
+    // open at a time, each a round trip. Sent straight to the kernel's workers instead, they wait
+    // on the server together.
+    const bool served = waitsOnServer(dir);
     const unsigned openFlags = served ? IOSQE_ASYNC : 0;
     s.names.resize(names.size());
 

@@ -11,6 +11,10 @@
 
 namespace sorvel::platform {
 
+/// Whether calls on the file or folder `fd` wait on a server (FUSE, NFS, SMB, 9P, Ceph) rather
+/// than on a local medium or the page cache.
+bool waitsOnServer(int fd);
+
 /// An io_uring of the calling thread that reads the ends of many files with a window of them in
 /// flight: the opens, the reads, the writes and the closes go to the kernel in batches, and a file
 /// whose open blocks on the medium does not hold up the others. Internal to PosixFileSystem.
