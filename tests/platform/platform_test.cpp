@@ -31,29 +31,24 @@ protected:
 };
 
 // Leaves the process `free` descriptors while it lives; all of them for `free` < 0.
-class Shortage {
-public:
-    explicit Shortage(int free) {
-        if (free < 0)
-            return;
-        ::getrlimit(RLIMIT_NOFILE, &saved_);
-        const rlimit low{512, saved_.rlim_max};
+struct Shortage {
+    explicit Shortage(int free) : held(free < 0 ? 0 : 512) {
+        ::getrlimit(RLIMIT_NOFILE, &saved);
+        const rlimit low{free < 0 ? saved.rlim_cur : 512, saved.rlim_max};
         ::setrlimit(RLIMIT_NOFILE, &low);
-        for (int fd = 0; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
-            held_.push_back(fd);
-        for (int i = 0; i < free; ++i, held_.pop_back())
-            ::close(held_.back());
+        for (int& fd : held)
+            fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        std::erase(held, -1);
+        for (; free > 0; --free, held.pop_back())
+            ::close(held.back());
     }
     ~Shortage() {
-        for (const int fd : held_)
+        for (const int fd : held)
             ::close(fd);
-        if (saved_.rlim_cur != 0)
-            ::setrlimit(RLIMIT_NOFILE, &saved_);
+        ::setrlimit(RLIMIT_NOFILE, &saved);
     }
-
-private:
-    rlimit saved_{};
-    std::vector<int> held_;
+    rlimit saved{};
+    std::vector<int> held;
 };
 
 }  // namespace
@@ -61,50 +56,45 @@ private:
 // Each tail comes to its own file, read many at a time or one by one, in a batch longer than the
 // ring's window, also with no descriptor to spare beside the ring's, or one, or a few: a file
 // that is gone or no regular file is answered as open() answers it, and the files around it are
-// read all the same. With none free no file is told read, and once some are the reads overlap.
+// read all the same. With none free no file is told read, and the reads overlap again after.
 TEST_F(Files, EveryTailComesToItsOwnFileAlsoShortOfDescriptors) {
     constexpr int kCount = 300, kBytes = 128, kMinSize = 10;
     std::vector<QString> names;
     std::vector<FileTail> want(kCount);
+    ASSERT_EQ(::mkdir(at("6.mp3"), 0755) | ::mkfifo(at("8.mp3"), 0644), 0);
     for (int i = 0; i < kCount; ++i) {
         names.push_back(QString::number(i) + u".mp3"_s);
         const QByteArray bytes = QByteArray::number(i * 7919).repeated(40).left(i * 37 % 150);
         FileTail& t = want[i];
-        if (i == 5) {
-            t.code = code::kFileNotFound;
-        } else if (i == 6 || i == 8) {
-            ASSERT_EQ(i == 6 ? ::mkdir(at("6.mp3"), 0755) : ::mkfifo(at("8.mp3"), 0644), 0);
-            t.code = code::kNotRegularFile;
-        } else {
-            dir.write(names[i], bytes);
-            t.size = bytes.size();
-            t.length = t.size < kMinSize ? 0 : std::min<std::size_t>(t.size, kBytes);
-            std::memcpy(t.bytes.data(), bytes.right(t.length).constData(), t.length);
-        }
+        t.code = i == 5 ? code::kFileNotFound : i == 6 || i == 8 ? code::kNotRegularFile : 0;
+        if (t.code != code::kOk)
+            continue;
+        dir.write(names[i], bytes);
+        t.size = bytes.size();
+        t.length = t.size < kMinSize ? 0 : std::min<std::size_t>(t.size, kBytes);
+        std::memcpy(t.bytes.data(), bytes.right(t.length).constData(), t.length);
     }
     using enum PosixFileSystem::TailReads;
-    const std::pair<PosixFileSystem::TailReads, int> modes[] = {
-        {Overlapped, -1}, {Sequential, -1}, {Overlapped, 1}, {Overlapped, 2},
-        {Overlapped, 3},  {Overlapped, 8},  {Sequential, 1}};
-    for (const auto& [reads, free] : modes) {
+    for (const auto& [reads, free] : {std::pair{Overlapped, -1},
+                                      {Sequential, -1},
+                                      {Overlapped, 0},
+                                      {Overlapped, 1},
+                                      {Overlapped, 2},
+                                      {Overlapped, 3},
+                                      {Overlapped, 8},
+                                      {Sequential, 1}}) {
         PosixFileSystem reader(reads);
         std::vector<FileTail> tails(kCount);
         {
             const Shortage shortage(free);
             reader.readTails(dir.path(), names, kBytes, kMinSize, tails);
         }
-        for (int i = 0; i < kCount; ++i)
-            EXPECT_EQ(tails[i], want[i])
-                << i << (reads == Overlapped ? " overlapped " : " ") << free;
+        for (int i = 0; i < kCount; ++i) {
+            EXPECT_EQ(tails[i], free != 0 ? want[i] : FileTail{code::kTooManyFiles})
+                << i << (reads == Overlapped ? " overlapped, free " : " one by one, free ") << free;
+        }
+        EXPECT_EQ(reader.overlapsReads(), reads == Overlapped && PosixFileSystem().overlapsReads());
     }
-    PosixFileSystem reader;
-    std::vector<FileTail> tails(kCount);
-    {
-        const Shortage none(0);
-        reader.readTails(dir.path(), names, kBytes, kMinSize, tails);
-    }
-    EXPECT_TRUE(std::none_of(tails.begin(), tails.end(), [](auto& t) { return t.code == 0; }));
-    EXPECT_TRUE(reader.overlapsReads());
 }
 
 TEST(Names, AnyByteSequenceSurvivesDecodingAndEncoding) {
