@@ -232,6 +232,34 @@ TEST_F(Files, RenameReachesTheFileByItsOwnEndingAndChangesLetterCase) {
                            {u"Annan.MP3"_s, "A"}, {u"Dubbel.mp3"_s, "d"}, {u"NY.mp3"_s, "D"}}));
 }
 
+// What renames killed on a stick without hard links left: notes of processes that are gone, each
+// beside the empty file it reserved. A listing removes the notes and the empty files whose
+// source is still there, and lists without them; a file written to since, one a rename made
+// (its source gone), a note cut short and one of a living process are left alone.
+TEST_F(Files, AListingTidiesWhatAKilledRenameLeftAndNothingElse) {
+    const auto note = [&](const QString& k, int pid, const QByteArray& holds, bool whole = true) {
+        const QString source = dir.write(k + u".mp3"_s, "ljud"), target = k.toUpper() + u".mp3"_s;
+        dir.write(target, holds);
+        dir.write(u".sorvel-reserve-%1-%2"_s.arg(pid).arg(k),
+                  encodeName(source) + '\0' + encodeName(target) + QByteArray(whole, '\0'));
+    };
+    note(u"a"_s, 999999999, "");
+    note(u"b"_s, ::getpid(), "");
+    note(u"c"_s, 999999999, "x");
+    note(u"d"_s, 999999999, "");
+    note(u"e"_s, 999999999, "", false);
+    ::unlink(at("d.mp3"));
+    std::vector<QString> names;
+    std::size_t count = 0;
+    ASSERT_EQ(fs.listMp3(dir.path(), &names, count), code::kOk);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<QString>{u"B.mp3"_s, u"C.mp3"_s, u"D.mp3"_s, u"E.mp3"_s,
+                                           u"a.mp3"_s, u"b.mp3"_s, u"c.mp3"_s, u"e.mp3"_s}));
+    EXPECT_EQ(files().count(decodeName(".sorvel-reserve-" + std::to_string(::getpid()) + "-b")),
+              1u);
+    EXPECT_EQ(files().size(), 9u);
+}
+
 // The longest accepted: 251 bytes, and 252 bytes in 126 characters, plus ".mp3".
 TEST(NewNames, RefusedNamesGetTheirCodes) {
     for (const char* bad : {"", ".dold", "a\"b", "a?b", "a*b", "a/b", "a\\b", "a:b", "a<b", "a>b",
