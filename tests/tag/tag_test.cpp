@@ -287,16 +287,10 @@ namespace {
 std::string fields(const std::optional<OtherTag>& t) {
     if (!t)
         return "no tag";
-    const auto f = [](const std::optional<QString>& s) { return s.value_or(u"-"_s); };
-    return QStringList{f(t->title),
-                       f(t->artist),
-                       f(t->album),
-                       f(t->year),
-                       f(t->comment),
-                       f(t->genre),
-                       QString::number(t->track)}
-        .join(u'|')
-        .toStdString();
+    QStringList all;
+    for (const auto* field : {&t->title, &t->artist, &t->album, &t->year, &t->comment, &t->genre})
+        all << field->value_or(u"-"_s);
+    return (all << QString::number(t->track)).join(u'|').toStdString();
 }
 
 // `b` with the byte at `at` (from the end where negative) set to `c`: a tag's flags, say.
