@@ -37,7 +37,7 @@ protected:
 // ring's window, also in a process with no descriptor to spare beside the ring's, or one, or a
 // few: a file that is gone or no regular file is answered as open() answers it, and the files
 // around it are read all the same. With none free no file is told read, and the reads overlap
-// again after. No descriptor is left open.
+// again after. No descriptor is left open, and with enough the ring reads every file itself.
 TEST_F(Files, EveryTailComesToItsOwnFileAlsoShortOfDescriptors) {
     constexpr int kCount = 300, kBytes = 128, kMinSize = 10;
     std::vector<QString> names;
@@ -70,11 +70,12 @@ TEST_F(Files, EveryTailComesToItsOwnFileAlsoShortOfDescriptors) {
             ::setrlimit(RLIMIT_NOFILE, &low);
             int wrong = 0;
             {
-                PosixFileSystem reader(reads);
+                test::FaultyFileSystem reader(reads);
                 std::vector<FileTail> tails(kCount);
                 reader.readTails(dir.path(), names, kBytes, kMinSize, tails);
                 for (int i = 0; i < kCount; ++i)
                     wrong += tails[i] != (free != 0 ? want[i] : FileTail{code::kTooManyFiles});
+                wrong += reads == Overlapped && free > 8 && ring && reader.reads != 0;
                 ::close(0);  // one comes free
                 wrong += reader.overlapsReads() != (reads == Overlapped && ring);
             }
