@@ -287,21 +287,16 @@ namespace {
 std::string fields(const std::optional<OtherTag>& t) {
     if (!t)
         return "no tag";
-    const auto f = [](const std::optional<QString>& s) { return s.value_or(u"-"_s); };
-    return QStringList{f(t->title),
-                       f(t->artist),
-                       f(t->album),
-                       f(t->year),
-                       f(t->comment),
-                       f(t->genre),
-                       QString::number(t->track)}
-        .join(u'|')
-        .toStdString();
+    QStringList all;
+    for (const auto* field : {&t->title, &t->artist, &t->album, &t->year, &t->comment, &t->genre})
+        all << field->value_or(u"-"_s);
+    return (all << QString::number(t->track)).join(u'|').toStdString();
 }
 
-QByteArray flagged(QByteArray tag, char flags) {
-    tag[5] = flags;
-    return tag;
+// `b` with the byte at `at` (from the end where negative) set to `c`: a tag's flags, say.
+QByteArray poked(QByteArray b, qsizetype at, char c) {
+    b[at < 0 ? b.size() + at : at] = c;
+    return b;
 }
 
 // Every 0xFF followed by a zero byte, as an unsynchronising writer may put it.
@@ -328,13 +323,13 @@ TEST(OtherTags, ReadAsOtherReadersReadThem) {
          id3v2(4, QByteArray("TIT2\0\0\0\xC8\0\0", 10) + QByteArray("\0Titel\0", 7) +
                       QByteArray(193, 'x') + latin(4, "TPE1", "Artist")),
          "Titel|Artist|-|-|-|-|0"},
-        {"2.3 extended header flag without one", flagged(id3v2(3, latin(3, "TIT2", "Titel")), 0x40),
-         "Titel|-|-|-|-|-|0"},
-        {"2.4 extended header flag without one", flagged(id3v2(4, latin(4, "TIT2", "Titel")), 0x40),
-         "Titel|-|-|-|-|-|0"},
+        {"2.3 extended header flag without one",
+         poked(id3v2(3, latin(3, "TIT2", "Titel")), 5, 0x40), "Titel|-|-|-|-|-|0"},
+        {"2.4 extended header flag without one",
+         poked(id3v2(4, latin(4, "TIT2", "Titel")), 5, 0x40), "Titel|-|-|-|-|-|0"},
         {"2.4 tag unsynchronised",
-         flagged(id3v2(4, frame(4, "TIT2", unsynchronised(text(Enc::Utf16Bom, u"Åsa"_s)))),
-                 char(0x80)),
+         poked(id3v2(4, frame(4, "TIT2", unsynchronised(text(Enc::Utf16Bom, u"Åsa"_s)))), 5,
+               char(0x80)),
          "Åsa|-|-|-|-|-|0"},
         {"genre number before a name TagLib spells its own way",
          id3v2(3, latin(3, "TCON", "(40)Alternative Rock")), "-|-|-|-|-|(40)Alternative Rock|0"},
@@ -353,25 +348,29 @@ TEST(OtherTags, ReadAsOtherReadersReadThem) {
          id3v2(3, latin(3, "TORY", "1999") + latin(3, "TRCK", "7/12")), "-|-|-|1999|-|-|7"},
         {"2.2 track", id3v2(2, latin(2, "TRK", "255")), "-|-|-|-|-|-|255"},
         {"APEv2 track", audio(200) + ape({{"Track", u"3"_s}}), "-|-|-|-|-|-|3"},
-        {"2.3 tag unsynchronised, a frame of 0xFF bytes over several buffers passed over",
-         flagged(id3v2(3, unsynchronised(frame(3, "PRIV", 'x' + QByteArray(70000, '\xFF')) +
-                                         latin(3, "TIT2", "Hej\xFF") + latin(3, "TPE1", "A"))),
-                 char(0x80)),
+        {"2.3 tag unsynchronised, a frame of 0xFF and 0 bytes over several buffers passed over",
+         poked(id3v2(3,
+                     unsynchronised(frame(3, "PRIV", "xy" + QByteArray("\xFF", 2).repeated(70000)) +
+                                    latin(3, "TIT2", "Hej\xFF") + latin(3, "TPE1", "A"))),
+               5, char(0x80)),
          "Hejÿ|A|-|-|-|-|0"},
         {"2.3 extended header of 6 bytes",
-         flagged(id3v2(3, id3::number(6, 4) + QByteArray(6, 0) + latin(3, "TIT2", "T")), 0x40),
+         poked(id3v2(3, id3::number(6, 4) + QByteArray(6, 0) + latin(3, "TIT2", "T")), 5, 0x40),
          "T|-|-|-|-|-|0"},
         {"2.3 extended header with a CRC",
-         flagged(id3v2(3, id3::number(10, 4) + QByteArray(10, 0) + latin(3, "TIT2", "T")), 0x40),
+         poked(id3v2(3, id3::number(10, 4) + QByteArray(10, 0) + latin(3, "TIT2", "T")), 5, 0x40),
          "T|-|-|-|-|-|0"},
         {"2.4 extended header",
-         flagged(id3v2(4, QByteArray("\0\0\0\x06\x01\0", 6) + latin(4, "TIT2", "T")), 0x40),
+         poked(id3v2(4, QByteArray("\0\0\0\x06\x01\0", 6) + latin(4, "TIT2", "T")), 5, 0x40),
          "T|-|-|-|-|-|0"},
         {"2.5 tag", id3v2(5, latin(4, "TIT2", "T")), "no tag"},
         {"tag not marked ID3", "ID4" + id3v2(3, latin(3, "TIT2", "T")).mid(3), "no tag"},
         {"bytes after a tag of 160 bytes that look like a frame",
          id3v2(3, latin(3, "TIT2", std::string(149, 't').c_str())) + latin(3, "TALB", "Audio"),
          std::string(149, 't') + "|-|-|-|-|-|0"},
+        {"APEv2 binary item", poked(ape({{"Title", u"Bin"_s}}), 36, 2), "no tag"},
+        {"APEv2 items past the footer's count",
+         poked(ape({{"Title", u"A"_s}, {"Artist", u"B"_s}}), -16, 1), "A|-|-|-|-|-|0"},
         {"ID3v2 tag before an APEv2 tag",
          id3v2(3, latin(3, "TIT2", "Id3")) + audio(200) + ape({{"Title", u"Ape"_s}}),
          "Id3|-|-|-|-|-|0"},
