@@ -636,8 +636,8 @@ TEST(Rules, AFailureMessageNamesTwentyFilesAndCountsTheRest) {
 
 TEST(Rules, TheSwedishOrderKeepsEqualTextsInTheirPlaceAndFlips) {
     std::vector<browse::Row> rows;
-    for (const QString& a :
-         {u"Ö"_s, u"abba"_s, u"z"_s, u"ABBA"_s, u"å"_s, u"Abba\0zz"_s, u"ä"_s, u""_s})
+    for (const QString& a : {u"Ö"_s, u"abba"_s, u"z"_s, u"ABBA"_s, u"å"_s, u"Abba\0zz"_s, u"ä"_s,
+                             u""_s, u"9"_s, u"10"_s, u"ab"_s, u"a-b"_s})
         rows.push_back({u"#%1"_s.arg(rows.size()), a, {}, {}, {}, {}, {}, 0, {}});
     const std::vector<browse::Row> listed = rows;
     const auto column = [&] {
@@ -648,11 +648,15 @@ TEST(Rules, TheSwedishOrderKeepsEqualTextsInTheirPlaceAndFlips) {
     };
     core::RowOrder order;
     const std::vector<int> moved = order.sortBy(rows, 1);
-    EXPECT_EQ(column(), u"#7 abba#1 ABBA#3 Abba#5 z#2 å#4 ä#6 Ö#0"_s);
+    EXPECT_EQ(column(), u"#7 10#9 9#8 a-b#11 ab#10 abba#1 ABBA#3 Abba#5 z#2 å#4 ä#6 Ö#0"_s);
     for (std::size_t r = 0; r < listed.size(); ++r)  // where each row went
         EXPECT_EQ(rows[static_cast<std::size_t>(moved[r])], listed[r]);
     order.sortBy(rows, 1);
-    EXPECT_EQ(column(), u"Ö#0 ä#6 å#4 z#2 abba#1 ABBA#3 Abba#5 #7"_s);
+    EXPECT_EQ(column(), u"Ö#0 ä#6 å#4 z#2 abba#1 ABBA#3 Abba#5 ab#10 a-b#11 9#8 10#9 #7"_s);
+    // Names as the folder tree and the command line order them: alike ones by their code units.
+    std::vector<QString> names = {u"b"_s, u"a"_s, u"Ä"_s, u"A"_s, u"10"_s, u"9"_s, u"a-b"_s};
+    core::sortNames(names);
+    EXPECT_EQ(QStringList(names.begin(), names.end()).join(u' '), u"10 9 A a a-b b Ä"_s);
 }
 
 TEST(Rules, TheUndoJournalKeepsTheNewestWithinItsBound) {
