@@ -86,10 +86,10 @@ TEST_F(Scan, AFolderWithoutMp3FilesOrThatCannotBeListedReportsOnlyThat) {
     EXPECT_EQ(katalogFor(u"/"_s), u"/"_s);
 }
 
-// Many files at a time or one after the other, the user sees the same: on a folder that spans
-// several windows and chunks of reads, with files that cannot be read from the start (no read
-// permission, no trailer) and files another program changes between the listing and the reading
-// (removed, turned into a FIFO or a folder, cut below the size of a trailer).
+// Many files at a time and read ahead, or one after the other, the user sees the same: on a folder
+// that spans several windows and chunks of reads, with files that cannot be read from the start (no
+// read permission, no trailer) and files another program changes between the listing and the
+// reading (removed, turned into a FIFO or a folder, cut below the size of a trailer).
 TEST_F(Scan, ManyFilesInFlightGiveTheRowsAndReportsOfOneAfterTheOther) {
     FaultyFileSystem overlapped, oneByOne(platform::PosixFileSystem::TailReads::Sequential);
     if (!overlapped.overlapsReads())
@@ -103,6 +103,7 @@ TEST_F(Scan, ManyFilesInFlightGiveTheRowsAndReportsOfOneAfterTheOther) {
         dir.write(u"ljud.mp3"_s, audio(4000));
     };
     overlapped.afterListing = oneByOne.afterListing = [&] { meddle(dir); };
+    oneByOne.readsAhead = false;
     const AsUser plainUser;
     if (!AsUser::refused(locked))
         GTEST_SKIP() << "this test runs with the power to read any file and cannot give it up";

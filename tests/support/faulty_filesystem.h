@@ -31,6 +31,8 @@ struct FaultyFileSystem : platform::PosixFileSystem {
     Code closeFailure = code::kOk;
     /// openTails() finds no descriptor free for any file.
     bool batchesFindNoDescriptor = false;
+    /// Whether a scan may read ahead on a thread of its own, as the window's file system may not.
+    bool readsAhead = true;
 
     Code listMp3(const QString& folder, std::vector<QString>* names, std::size_t& count) override {
         const Code c = PosixFileSystem::listMp3(folder, names, count);
@@ -38,6 +40,7 @@ struct FaultyFileSystem : platform::PosixFileSystem {
             afterListing();
         return c;
     }
+    bool readsTailsAhead() override { return readsAhead; }
     Code open(const QString& path, Access access, int& fd, std::uint64_t& size) override {
         if (path != failOpenPath)
             return PosixFileSystem::open(path, access, fd, size);
