@@ -186,6 +186,12 @@ TEST_F(Files, WritersOpenOnlyRegularFilesAndLinksToMp3Files) {
             writer.close(fd);
         }
     }
+    // A descriptor that may not write is not cut short, and says so.
+    int fd = -1;
+    std::uint64_t size = 0;
+    ASSERT_EQ(fs.open(dir.write(u"läst.mp3"_s, "ljud"), FileSystem::Access::Read, fd, size), 0);
+    EXPECT_NE(fs.truncate(fd, 0), code::kOk);
+    fs.close(fd);
 }
 
 // Also where the file system does not know a rename that never replaces (EINVAL, as NFS and FUSE
