@@ -63,6 +63,12 @@ TEST_F(Files, EveryTailComesToItsOwnFileAlsoShortOfDescriptors) {
         {Overlapped, 9999}, {Sequential, 9999}, {Overlapped, 0}, {Overlapped, 1},
         {Overlapped, 2},    {Overlapped, 3},    {Overlapped, 8}, {Sequential, 1}};
     for (const auto& [reads, free] : modes) {
+#if defined(__SANITIZE_ADDRESS__)
+        // The sanitizers look at memory through a pipe of their own, which a child short of
+        // descriptors cannot open: there, only the runs with descriptors to spare.
+        if (free < 9999)
+            continue;
+#endif
         // In a child of only the standard descriptors, and `free` more: the answer is how many
         // tails are wrong, and whether one is left open.
         const auto read = [&] {
