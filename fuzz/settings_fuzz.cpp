@@ -13,6 +13,8 @@ using namespace sorvel;
 
 namespace {
 
+platform::PosixFileSystem disk;
+
 // What the loader handed over, in the order it must come: drive, folder, state, top, left, width,
 // height; a number as its bits, so that -0.0 and 0.0 differ. Then the split the load gave.
 struct Applied : core::SettingsTarget {
@@ -33,7 +35,8 @@ struct Applied : core::SettingsTarget {
 
 QVariantList load(const QByteArray& bytes) {
     Applied a;
-    const int split = core::loadSettings(fuzz::scratchFile(QStringLiteral("id3.ini"), bytes), a);
+    const int split =
+        core::loadSettings(disk, fuzz::scratchFile(QStringLiteral("id3.ini"), bytes), a);
     FUZZ_CHECK(split == 0 || a.steps.size() == 7);
     if (a.steps.size() == 7) {
         const QString path = fuzz::scratchFile(QStringLiteral("saved.ini"), {});
@@ -41,7 +44,7 @@ QVariantList load(const QByteArray& bytes) {
             a.steps[1].toString(), a.steps[2].toInt(), a.at(3), a.at(4), a.at(5), a.at(6), split};
         FUZZ_CHECK(core::saveSettings(path, s) == code::kOk);
         Applied back;
-        FUZZ_CHECK(core::loadSettings(path, back) == split && back.steps == a.steps);
+        FUZZ_CHECK(core::loadSettings(disk, path, back) == split && back.steps == a.steps);
     }
     return a.steps << split;
 }
