@@ -59,14 +59,6 @@ void appendListLine(std::string& out, const QString& path, const core::Row& row,
 
 namespace {
 
-// Status and progress are for a window.
-class Quiet : public core::StatusObserver {
-public:
-    void setStatus(const QString&) override {}
-    void setProgressMax(int) override {}
-    void setProgress(int) override {}
-};
-
 // The file system as a listing sees it: a folder's MP3 files as the window lists them (in the
 // folder's own order), or only the files a command named, in their order; and why each file that
 // could not be read was not.

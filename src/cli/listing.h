@@ -12,6 +12,14 @@
 
 namespace sorvel::cli {
 
+/// Status and progress are for a window; a script hears only of the outcome.
+class Quiet : public core::StatusObserver {
+public:
+    void setStatus(const QString&) override {}
+    void setProgressMax(int) override {}
+    void setProgress(int) override {}
+};
+
 /// Appends the line `list` prints for `row`, whose file is at `path`: the path, then artist,
 /// title, album, year, genre and comment as the window shows them, then the track (empty for
 /// none); with `json` one object that also has the name as the window shows it. A dry run gives

@@ -67,14 +67,6 @@ struct Options {
     std::vector<QString> paths;
 };
 
-// Status and progress are for a window; a script hears only of the outcome.
-class Quiet : public core::StatusObserver {
-public:
-    void setStatus(const QString&) override {}
-    void setProgressMax(int) override {}
-    void setProgress(int) override {}
-};
-
 // No one is there to answer: a drive out of reach is not tried again.
 class NoQuestions : public platform::MessageBoxes {
 public:
@@ -225,7 +217,7 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
     std::vector<Line> failures;
     std::vector<Line> rows;
     std::size_t nothingToWrite = 0;
-    Quiet quiet;
+    cli::Quiet quiet;
     for (const Group& g : byFolder(o.paths)) {
         core::Folder folder(services);
         folder.setSplit(o.split);
