@@ -90,7 +90,7 @@ QString katalogFor(const QString& folder) {
 }
 
 Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& observer,
-                std::size_t& rows) {
+                std::size_t& rows, Tails tailsRead) {
     rows = 0;
     // Asked once, so that a folder whose server has gone ends the scan instead of holding it.
     if (const Code c = fs.probeFolder(katalog); c != code::kOk) {
@@ -109,6 +109,18 @@ Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& 
     }
     if (names.empty()) {
         observer.setStatus(QStringLiteral("Inga MP3 filer funna i katalogen ") + katalog + u'.');
+        return code::kOk;
+    }
+
+    if (tailsRead == Tails::Unread) {
+        for (QString& name : names) {
+            Row row;
+            setFileName(row, std::move(name));
+            observer.addRow(std::move(row));
+        }
+        observer.setProgress(0);
+        observer.setStatus(QStringLiteral("Klar"));
+        rows = names.size();
         return code::kOk;
     }
 

@@ -88,6 +88,9 @@ public:
 /// The folder path the program keeps: `folder` ending in the native separator.
 QString katalogFor(const QString& folder);
 
+/// Whether a scan reads each file's end, or leaves that to a writer (see scanFolder()).
+enum class Tails { Read, Unread };
+
 /// Lists the MP3 files of `katalog` (see katalogFor()) and builds a row for each from its trailer.
 /// Lists the files first (their number is the progress maximum), then reports "Laddar " + name and
 /// the running count for each file, and ends with progress 0 and "Klar"; a folder without MP3 files
@@ -95,7 +98,10 @@ QString katalogFor(const QString& folder);
 /// or read gets a row without tag fields. Returns the number of rows through `rows`; a folder that
 /// cannot be listed, or whose file system does not answer (FileSystem::probeFolder()), answers its
 /// failure code and reports nothing.
+/// With `tails` Tails::Unread, no file is opened: each row has its name only and a fingerprint
+/// not known, for a caller that writes the files at once and shows nothing first (a writer reads
+/// each file's end under its lock anyway).
 Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& observer,
-                std::size_t& rows);
+                std::size_t& rows, Tails tails = Tails::Read);
 
 }  // namespace sorvel::browse

@@ -222,6 +222,9 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
         core::Folder folder(services);
         folder.setSplit(o.split);
         folder.setUndoable(false);
+        // A write reads each file's tag under its lock; a dry run shows the rows it would leave.
+        folder.setTagsReadByWriter(
+            !o.dryRun && (o.command == Command::Set || o.command == Command::NamesToTags));
         if (folder.list(g.folder, quiet).failed) {
             const QString why = cli::readReason(platform::checkFolder(g.folder));
             for (const std::size_t a : g.args)
@@ -249,7 +252,7 @@ int change(const Options& o, core::Folder::Services services, platform::FileSyst
             selected[i] = true;
             argOf[i] = a;
         }
-        const std::vector<core::Row> before = folder.rows();
+        const std::vector<core::Row> before = o.dryRun ? folder.rows() : std::vector<core::Row>();
         std::vector<bool> failed(folder.size(), false);
         auto take = [&](const core::Outcome& done) {
             nothingToWrite += done.nothingToWrite;

@@ -113,9 +113,9 @@ Outcome Folder::list(const QString& folder, browse::StatusObserver& observer,
 
     RowSink sink(observer, each);
     std::size_t found = 0;
-    Code c = browse::scanFolder(s_.fs, katalog_, sink, found);
+    Code c = browse::scanFolder(s_.fs, katalog_, sink, found, tails_);
     while (c == code::kDeviceUnavailable && retryDrive(root))
-        c = browse::scanFolder(s_.fs, katalog_, sink, found);
+        c = browse::scanFolder(s_.fs, katalog_, sink, found, tails_);
     replaceRows(std::move(sink.rows));
     if (c == code::kOk)
         return outcome;

@@ -139,6 +139,11 @@ public:
     /// At which hyphen file names split into artist and title (`fil2tagNr`, 1 to 4).
     int split() const { return split_; }
     void setSplit(int fil2tagNr) { split_ = fil2tagNr; }
+    /// Whether list() leaves each file's tag unread until a write reads it under its lock, for a
+    /// front end that writes at once and shows no rows first: a file is then opened once.
+    void setTagsReadByWriter(bool later) {
+        tails_ = later ? browse::Tails::Unread : browse::Tails::Read;
+    }
 
     /// Renames row `r`'s file to `newBase` + ".mp3" (`cmdFilnamn_Click`).
     Outcome rename(std::size_t r, const QString& newBase);
@@ -182,6 +187,7 @@ private:
     // The folder last listed on each drive, by root: a drive change returns there.
     std::map<QString, QString> driveFolders_;
     int split_ = 0;
+    browse::Tails tails_ = browse::Tails::Read;
     DeleteMode deleteMode_ = DeleteMode::ToTrash;
     bool undoable_ = true;
     bool renameFailed_ = false;

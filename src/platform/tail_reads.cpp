@@ -223,8 +223,15 @@ void PosixFileSystem::writeAll(std::span<Write> writes) {
     // A local file system takes a small write into the page cache at once, but io_uring hands
     // each to a worker thread first (a write that might block is never made inline): there plain
     // calls take half the time. Overlapped writes pay where each waits on a server.
-    if (!overlapsReads() || writes.empty() || !waitsOnServer(writes.front().fd)) {
+    if (!overlapsReads() || writes.empty()) {
         FileSystem::writeAll(writes);
+        return;
+    }
+    if (!waitsOnServer(writes.front().fd)) {
+        ring_->onBothEnds(writes.size(), [&](std::size_t i) {
+            Write& w = writes[i];
+            w.code = writeAt(w.fd, w.offset, w.data);
+        });
         return;
     }
     std::vector<std::size_t> redo;
@@ -240,6 +247,10 @@ void PosixFileSystem::writeAll(std::span<Write> writes) {
 void PosixFileSystem::closeAll(std::span<const int> fds, std::span<Code> codes) {
     if (!overlapsReads()) {
         FileSystem::closeAll(fds, codes);
+        return;
+    }
+    if (!fds.empty() && !waitsOnServer(fds.front())) {
+        ring_->onBothEnds(fds.size(), [&](std::size_t i) { codes[i] = close(fds[i]); });
         return;
     }
     std::vector<std::size_t> redo;

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -50,8 +52,10 @@ bool waitsOnServer(int fd) {
 
 namespace {
 
-// From this many files on, a read-only batch is shared with a second thread (see read()).
+// From this many files on, a read-only batch is shared with a second thread (see read()); a
+// batch opened for writing, or of plain calls, from fewer, as a write batch holds at most 128.
 constexpr std::size_t kShareFrom = 512;
+constexpr std::size_t kShareWritesFrom = 64;
 
 // The positions of one batch, which the ring takes from the front and the second thread from the
 // back: each exactly once.
@@ -72,6 +76,10 @@ public:
         i = --back_;
         return true;
     }
+    std::size_t left() {
+        const std::lock_guard lock(mutex_);
+        return back_ - front_;
+    }
 
 private:
     std::mutex mutex_;
@@ -79,15 +87,88 @@ private:
     std::size_t back_;
 };
 
+}  // namespace
+
+// A thread kept for the life of the ring, which takes a shared batch from the far end. Started
+// anew for every batch of 128 files a write opens, a thread would cost about what it saves.
+class TailRing::SecondThread {
+public:
+    ~SecondThread() {
+        if (!thread_.joinable())
+            return;
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+
+    // Runs `job` there. False when no thread can be had, or one processor would run both.
+    bool start(std::function<void()> job) {
+        if (std::thread::hardware_concurrency() < 2)
+            return false;
+        if (!thread_.joinable()) {
+            try {
+                thread_ = std::thread([this] { serve(); });
+            } catch (const std::system_error&) {
+                return false;
+            }
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            job_ = std::move(job);
+        }
+        wake_.notify_one();
+        return true;
+    }
+
+    void wait() {
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [&] { return !job_; });
+    }
+
+private:
+    void serve() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return stop_ || job_; });
+            if (stop_)
+                return;
+            lock.unlock();
+            job_();
+            lock.lock();
+            job_ = nullptr;
+            done_.notify_one();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::function<void()> job_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+namespace {
+
 // What the ring does for one file, with plain calls: false where the ring would leave the file
-// to be read again one by one (a failed open, a short read).
+// to be read again one by one (a failed open, a short read, a lock another writer holds). With
+// `keep`, the file is opened for writing, locked, and left open there once its tail is read.
 bool readPlain(int dir, const QByteArray& name, std::size_t bytes, std::uint64_t minSize,
-               FileTail& t) {
+               FileTail& t, int* keep) {
     t = FileTail{};
-    const int fd = ::openat(dir, name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int access = keep == nullptr ? O_RDONLY : O_RDWR | O_NOFOLLOW;
+    const int fd = ::openat(dir, name.constData(), access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return false;
+    if (keep != nullptr && !lockForWriting(fd, false)) {
+        ::close(fd);
+        return false;
+    }
     bool whole = true;
+    bool kept = false;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         t.code = code::kNotRegularFile;
@@ -95,12 +176,18 @@ bool readPlain(int dir, const QByteArray& name, std::size_t bytes, std::uint64_t
         t.size = static_cast<std::uint64_t>(st.st_size);
         if (t.size >= minSize) {
             const std::size_t want = t.size >= bytes ? bytes : static_cast<std::size_t>(t.size);
-            const ssize_t n = ::pread(fd, t.bytes.data(), want, static_cast<off_t>(t.size - want));
+            const ssize_t n =
+                want == 0 ? 0
+                          : ::pread(fd, t.bytes.data(), want, static_cast<off_t>(t.size - want));
             whole = n >= 0 && static_cast<std::size_t>(n) == want;
             t.length = whole ? want : 0;
+            kept = whole && keep != nullptr;
         }
     }
-    ::close(fd);
+    if (kept)
+        *keep = fd;
+    else
+        ::close(fd);
     return whole;
 }
 
@@ -215,7 +302,10 @@ std::unique_ptr<TailRing> TailRing::create(unsigned window, Setup& outcome) {
 }
 
 TailRing::TailRing(std::unique_ptr<State> state, unsigned window)
-    : s_(std::move(state)), window_(window), limit_(window) {}
+    : s_(std::move(state)),
+      second_(std::make_unique<SecondThread>()),
+      window_(window),
+      limit_(window) {}
 
 TailRing::~TailRing() = default;
 
@@ -245,27 +335,30 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
     const unsigned openFlags = served ? IOSQE_ASYNC : 0;
     s.names.resize(names.size());
 
-    // A large folder that is only read is shared with a second thread of plain calls, which takes
-    // its files from the far end. Warm, every file is a few system calls either way, and two
-    // processors make them in about half the time; cold, that thread waits on one file at a time
-    // while the ring keeps the medium busy, so it takes few. A server is left to the ring.
+    // A large batch is shared with a second thread of plain calls, which takes its files from the
+    // far end. Warm, every file is a few system calls either way, and two processors make them in
+    // about half the time; cold, that thread waits on one file at a time while the ring keeps the
+    // medium busy, so it takes few. A server is left to the ring.
     Positions positions(names.size());
     std::vector<std::size_t> theirRedo;
-    std::thread second;
-    if (keep.empty() && !served && names.size() >= kShareFrom &&
-        std::thread::hardware_concurrency() > 1) {
-        try {
-            second = std::thread([&] {
-                std::size_t i = 0;
-                while (positions.takeBack(i)) {
-                    if (!readPlain(dir, encodeName(names[i]), bytes, minSize, tails[i]))
-                        theirRedo.push_back(i);
-                }
-            });
-        } catch (const std::system_error&) {
-            // No thread to be had: the ring reads them all.
-        }
+    bool shared = false;
+    if (!served && names.size() >= (keep.empty() ? kShareFrom : kShareWritesFrom)) {
+        shared = second_->start([&] {
+            std::size_t i = 0;
+            while (positions.takeBack(i)) {
+                if (!readPlain(dir, encodeName(names[i]), bytes, minSize, tails[i],
+                               keep.empty() ? nullptr : &keep[i]))
+                    theirRedo.push_back(i);
+            }
+        });
     }
+    // A batch to write is no larger than the window, which the ring would otherwise take whole
+    // before the second thread is awake: it takes no more than it leaves, as long as every open
+    // it asks for is answered at once. One that waits on the medium means a cold folder, where
+    // the ring's whole window in flight is worth more than a second thread.
+    bool halve = shared && !keep.empty();
+    unsigned opensAsked = 0;
+    unsigned opensAnswered = 0;
 
     std::deque<std::size_t> requeued;
     unsigned active = 0;
@@ -273,7 +366,7 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
     // The next position for the ring: one given back for want of descriptors first.
     const auto take = [&](std::size_t& index) {
         if (requeued.empty())
-            return positions.takeFront(index);
+            return (!halve || active < positions.left()) && positions.takeFront(index);
         index = requeued.front();
         requeued.pop_front();
         return true;
@@ -308,6 +401,7 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
             ::io_uring_sqe_set_flags(e, openFlags);
             ::io_uring_sqe_set_data64(e, tagOf(slot, kOpen));
             ++active;
+            ++opensAsked;
         }
         if (active == 0) {
             break;
@@ -318,6 +412,7 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
             FileTail& t = tails[sl.index];
             switch (static_cast<Op>(data & 3)) {
                 case kOpen: {
+                    ++opensAnswered;
                     if (res == -EMFILE || res == -ENFILE) {
                         if (active > 1) {
                             // The files of this window hold the descriptors the process
@@ -391,10 +486,11 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                     break;
             }
         });
+        halve = halve && opensAnswered == opensAsked;
     }
     // The second thread reads what the ring did not take, in the folder still open.
-    if (second.joinable())
-        second.join();
+    if (shared)
+        second_->wait();
     ::close(dir);
 
     if (failed) {
@@ -428,6 +524,20 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
     }
     redo.insert(redo.end(), theirRedo.begin(), theirRedo.end());
     return true;
+}
+
+void TailRing::onBothEnds(std::size_t count, const std::function<void(std::size_t)>& each) {
+    Positions positions(count);
+    const bool shared = count >= kShareWritesFrom && second_->start([&] {
+        std::size_t i = 0;
+        while (positions.takeBack(i))
+            each(i);
+    });
+    std::size_t i = 0;
+    while (positions.takeFront(i))
+        each(i);
+    if (shared)
+        second_->wait();
 }
 
 template <typename Prep, typename Done>

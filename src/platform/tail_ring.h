@@ -5,6 +5,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -55,8 +56,14 @@ public:
     /// positions not yet closed in `redo`.
     bool close(std::span<const int> fds, std::span<Code> codes, std::vector<std::size_t>& redo);
 
+    /// Runs `each` for every position below `count`, this thread from the front and a second
+    /// one from the back: for plain calls on a local file system (small writes, closes), which
+    /// two processors make in about half the time.
+    void onBothEnds(std::size_t count, const std::function<void(std::size_t)>& each);
+
 private:
     struct State;
+    class SecondThread;
     /// Keeps up to the window of single requests in flight, one per position: `prep` fills the
     /// request for a position, `done` takes its result. False when the ring failed; the positions
     /// whose result never came are then in `redo`.
@@ -65,6 +72,7 @@ private:
     explicit TailRing(std::unique_ptr<State> state, unsigned window);
 
     std::unique_ptr<State> s_;
+    std::unique_ptr<SecondThread> second_;
     unsigned window_;
     unsigned limit_;  ///< fewer than window_ while the process is short of descriptors
     /// After a failure of each(): how many of its positions went to the kernel.

@@ -63,6 +63,45 @@ void fill(Replaced* replaced, Check* check, std::span<const std::byte> tail, con
     replaced->newLength = p.newLength();
 }
 
+// skriv_tag(), with the record made from the file's own tag where `replan` is given.
+Code writeOne(platform::FileSystem& fs, const QString& path, const TagRecord& tag, Fields fields,
+              Replaced* replaced, Check* check, const decltype(WriteJob::replan)& replan) {
+    if (!replan && !renderTrailer(tag))
+        return code::kBadArgument;
+
+    int fd = -1;
+    std::uint64_t size = 0;
+    if (const Code c = fs.open(path, platform::FileSystem::Access::ReadWrite, fd, size);
+        c != code::kOk) {
+        return c;
+    }
+    platform::FileGuard guard(fs, fd);
+
+    // The decision between overwrite and append is made on the descriptor that writes, so the
+    // file cannot change between the look and the write through another name.
+    std::array<std::byte, kTailSize> buf{};
+    const std::size_t n = std::min<std::uint64_t>(size, kTailSize);
+    const std::span<std::byte> tail(buf.data(), n);
+    if (n > 0) {
+        if (const Code c = fs.readAt(fd, size - n, tail); c != code::kOk)
+            return c;
+    }
+    Placement p;
+    const TagRecord planned = replan ? replan(readTrailer(tail, size)) : tag;
+    if (const Code c = place(tail, size, planned, fields, check, p); c != code::kOk)
+        return c;
+    if (const Code c = fs.writeAt(fd, p.offset(), p.out); c != code::kOk) {
+        rollBack(fs, fd, p);
+        return c;
+    }
+    const Code closed = guard.close();
+    if (closed == code::kOk)
+        fill(replaced, check, tail, p);
+    else if (check != nullptr)
+        unconfirmed(*check);
+    return closed;
+}
+
 }  // namespace
 
 std::optional<TagRecord> las_tag(platform::FileSystem& fs, const QString& path) {
@@ -91,39 +130,7 @@ std::optional<TagRecord> tagOfTail(const platform::FileTail& tail) {
 
 Code skriv_tag(platform::FileSystem& fs, const QString& path, const TagRecord& tag, Fields fields,
                Replaced* replaced, Check* check) {
-    if (!renderTrailer(tag))
-        return code::kBadArgument;
-
-    int fd = -1;
-    std::uint64_t size = 0;
-    if (const Code c = fs.open(path, platform::FileSystem::Access::ReadWrite, fd, size);
-        c != code::kOk) {
-        return c;
-    }
-    platform::FileGuard guard(fs, fd);
-
-    // The decision between overwrite and append is made on the descriptor that writes, so the
-    // file cannot change between the look and the write through another name.
-    std::array<std::byte, kTailSize> buf{};
-    const std::size_t n = std::min<std::uint64_t>(size, kTailSize);
-    const std::span<std::byte> tail(buf.data(), n);
-    if (n > 0) {
-        if (const Code c = fs.readAt(fd, size - n, tail); c != code::kOk)
-            return c;
-    }
-    Placement p;
-    if (const Code c = place(tail, size, tag, fields, check, p); c != code::kOk)
-        return c;
-    if (const Code c = fs.writeAt(fd, p.offset(), p.out); c != code::kOk) {
-        rollBack(fs, fd, p);
-        return c;
-    }
-    const Code closed = guard.close();
-    if (closed == code::kOk)
-        fill(replaced, check, tail, p);
-    else if (check != nullptr)
-        unconfirmed(*check);
-    return closed;
+    return writeOne(fs, path, tag, fields, replaced, check, {});
 }
 
 void writeBatch(platform::FileSystem& fs, const QString& katalog, std::span<const QString> names,
@@ -187,6 +194,8 @@ void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<Writ
                 if (tail.code != code::kOk)
                     return tail.code;
                 WriteJob& job = jobs[which[k]];
+                if (job.replan)
+                    job.tag = job.replan(tagOfTail(tail));
                 const Code c =
                     place(tail.tail(), tail.size, job.tag, job.fields, &job.check, plans[k]);
                 if (c == code::kOk) {
@@ -208,8 +217,8 @@ void skriv_tags(platform::FileSystem& fs, const QString& katalog, std::span<Writ
         .alone =
             [&](std::size_t k) {
                 WriteJob& job = jobs[which[k]];
-                return skriv_tag(fs, katalog + job.name, job.tag, job.fields, &job.replaced,
-                                 &job.check);
+                return writeOne(fs, katalog + job.name, job.tag, job.fields, &job.replaced,
+                                &job.check, job.replan);
             },
     };
     for (std::size_t from = 0; from < jobs.size();) {

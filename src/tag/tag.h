@@ -70,6 +70,9 @@ struct WriteJob {
     Code result = code::kOk;      ///< the answer skriv_tag() gives
     Replaced replaced;            ///< filled when `result` is code::kOk
     Check check;                  ///< as skriv_tag() takes and fills it
+    /// For a file whose tag the caller never read: makes the record from the tag the writer finds
+    /// in the file (none for a file without one), read under its lock, in place of `tag`.
+    std::function<TagRecord(const std::optional<TagRecord>& found)> replan;
 };
 
 /// Files a batch write hands to the file system at a time: enough to keep a slow medium busy, few

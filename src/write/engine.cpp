@@ -160,7 +160,20 @@ WriteResult writeRows(platform::FileSystem& fs, std::vector<browse::Row>& rows,
                         fields,
                         code::kOk,
                         {},
-                        {row.print, {}, {}}});
+                        {row.print, {}, {}},
+                        {}});
+        if (!row.print.known()) {
+            // A row listed without its tag is planned again on the tag the writer finds, so that
+            // a field that already shows the new text keeps its bytes there too.
+            jobs.back().replan = [&plan, &rows, i](const std::optional<tag::TagRecord>& found) {
+                browse::Row read = rows[i];
+                browse::setTagColumns(read, found);
+                browse::Row replanned = read;
+                tag::Fields unused = 0;
+                return plan(i, read, replanned, unused) == code::kOk ? recordFor(replanned)
+                                                                     : recordFor(read);
+            };
+        }
         rowOf.push_back(i);
         if (jobs.size() == tag::kBatch) {
             tag::skriv_tags(fs, katalog, jobs);

@@ -162,7 +162,13 @@ TEST_F(Files, WritersOpenOnlyRegularFilesAndLinksToMp3Files) {
         {"folder.mp3", "<folder>", code::kNotRegularFile},
         {"fifo.mp3", "<fifo>", code::kNotRegularFile},
     };
+    // Songs first: a batch that large is shared with a second thread, which takes the far end.
     std::vector<QString> names;
+    constexpr std::size_t kSongs = 300;
+    for (std::size_t i = 0; i < kSongs; ++i) {
+        names.push_back(QString::number(i) + u".mp3"_s);
+        dir.write(names.back(), QByteArray(200, 'a'));
+    }
     for (const Entry& e : kEntries) {
         names.push_back(decodeName(e.name));
         const QByteArray to = (*e.lay == '/' ? "" : encodeName(outside.path())) + e.lay;
@@ -179,16 +185,19 @@ TEST_F(Files, WritersOpenOnlyRegularFilesAndLinksToMp3Files) {
         std::vector<int> fds(names.size(), -1);
         writer.openTails(dir.path(), names, 128, tails, fds);
         for (std::size_t i = 0; i < names.size(); ++i) {
-            EXPECT_EQ(tails[i].code, kEntries[i].code) << kEntries[i].name << " in a batch";
-            EXPECT_EQ(fds[i] >= 0, !kEntries[i].code) << kEntries[i].name << " open in a batch";
+            const Code want = i < kSongs ? code::kOk : kEntries[i - kSongs].code;
+            EXPECT_EQ(tails[i].code, want) << names[i].toStdString() << " in a batch";
+            EXPECT_EQ(fds[i] >= 0, !want) << names[i].toStdString() << " open in a batch";
+            EXPECT_TRUE(i >= kSongs || tails[i].length == 128u) << names[i].toStdString();
             writer.close(fds[i]);
         }
-        for (std::size_t i = 0; i < names.size(); ++i) {
+        for (const Entry& e : kEntries) {
             int fd = -1;
             std::uint64_t size = 0;
-            EXPECT_EQ(writer.open(dir.file(names[i]), FileSystem::Access::ReadWrite, fd, size),
-                      kEntries[i].code)
-                << kEntries[i].name;
+            EXPECT_EQ(
+                writer.open(dir.file(decodeName(e.name)), FileSystem::Access::ReadWrite, fd, size),
+                e.code)
+                << e.name;
             writer.close(fd);
         }
     }

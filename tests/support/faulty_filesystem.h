@@ -18,7 +18,8 @@ struct FaultyFileSystem : platform::PosixFileSystem {
     using PosixFileSystem::PosixFileSystem;
 
     /// 1 = the first writeAt() fails for lack of space, after putting half its bytes down.
-    int failWriteNumber = 0, writes = 0;
+    int failWriteNumber = 0;
+    std::atomic<int> writes = 0;
     bool renameAnswersEinval = false;
     QString failOpenPath;  ///< open() of exactly this path fails as for no permission
     /// 1 = the first readAt() fails with code::kDeviceIo; 0 = none

@@ -89,6 +89,19 @@ TEST_F(Files, ReadPlacedAndWrittenByTheFileEnd) {
             EXPECT_EQ(check.now, p->after);
             EXPECT_EQ(job.check.now, print(after));
             EXPECT_EQ(replaced.oldPrint, print(bytes));
+            // A record made from the tag found under the lock, in a batch and, where the batch
+            // finds no descriptor, one file at a time.
+            for (const bool alone : {false, true}) {
+                FaultyFileSystem f;
+                f.batchesFindNoDescriptor = alone;
+                const QString c = dir.write(u"c.mp3"_s, bytes);
+                WriteJob late{u"c.mp3"_s, {}, kAllButGenre, -1, {}, {}, [&](const auto& on) {
+                                  EXPECT_EQ(on, found) << alone;
+                                  return next;
+                              }};
+                skriv_tags(f, dir.path(), std::span(&late, 1));
+                EXPECT_EQ(readAll(c), after) << alone;
+            }
         }
     }
     struct Genre {
