@@ -435,31 +435,28 @@ TEST_F(Files, OtherTagsOfFilesAndTheirFailuresAndTrailersBeyond4GiB) {
     std::filesystem::resize_file(big.toStdString(), (1ULL << 32) + 70);
     ASSERT_EQ(::mkfifo(dir.file(u"fifo.mp3"_s).toUtf8().constData(), 0644), 0);
     ASSERT_TRUE(QDir().mkdir(dir.file(u"mapp.mp3"_s)));
-    const auto code = [&](const QString& name) {
+    // Read by a file system that counts the reads, and fails the one given.
+    const auto code = [&](const QString& name, int failing = 0) {
+        FaultyFileSystem counted;
+        counted.failReadNumber = failing;
         Code failure = -1;
-        readOtherTag(fs, dir.file(name), &failure);
+        readOtherTag(counted, dir.file(name), &failure);
+        EXPECT_LE(counted.reads, 3) << name.toStdString();
         return failure;
     };
+    // A frame header straddles the end of the first 64 KB.
     const QString many = dir.write(
         u"många.mp3"_s,
         poked(id3::id3v2(
                   3, unsynchronised(id3::frame(3, "PRIV", QByteArray(212, '\xFF')).repeated(200)) +
                          id3::frame(3, "TIT2", QByteArray("\0Sist", 5))),
               5, char(0x80)));
-    for (const int failing : {0, 3}) {  // the second 64 KB, which a frame header straddles
-        FaultyFileSystem counted;
-        counted.failReadNumber = failing;
-        Code failure = -1;
-        EXPECT_EQ(fields(readOtherTag(counted, many, &failure)),
-                  failing ? "no tag" : "Sist|-|-|-|-|-|0");
-        EXPECT_EQ(failure, failing ? code::kDeviceIo : code::kOk) << failing;
-        EXPECT_LE(counted.reads, 3) << failing;
-    }
+    EXPECT_EQ(fields(readOtherTag(fs, many)), "Sist|-|-|-|-|-|0");
     EXPECT_EQ(readOtherTag(fs, big).value_or(OtherTag{}).title, u"Stor"_s);
     EXPECT_EQ((std::vector{code(u"stor.mp3"_s), code(u"fifo.mp3"_s), code(u"mapp.mp3"_s),
-                           code(u"borta.mp3"_s)}),
+                           code(u"borta.mp3"_s), code(u"många.mp3"_s), code(u"många.mp3"_s, 3)}),
               (std::vector{code::kOk, code::kNotRegularFile, code::kNotRegularFile,
-                           code::kFileNotFound}));
+                           code::kFileNotFound, code::kOk, code::kDeviceIo}));
     ASSERT_EQ(skriv_tag(fs, big, record("Stor", "Fil")), code::kOk);
     ASSERT_EQ(skriv_tag(fs, big, record("Större", "")), code::kOk);
     EXPECT_EQ(std::filesystem::file_size(big.toStdString()), (1ULL << 32) + 70 + 128);
