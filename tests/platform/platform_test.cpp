@@ -39,7 +39,7 @@ protected:
 };
 
 // The desktop's real trash, in a home of the test's own.
-struct Trashing : ::testing::Test {
+struct Trashing : Files {
     void TearDown() override { std::filesystem::remove_all(home.toStdString()); }
     // The trash at `trash` holds `name` and its .trashinfo: `original` as "Path=", escaped as in a
     // URI (every byte outside what a URI path may hold as %XX), and the date. Then the desktop's
@@ -65,7 +65,6 @@ struct Trashing : ::testing::Test {
         EXPECT_EQ(test::readAll(path), "ljud");
     }
     const QString home = test::desktopHome() + u"data/Trash"_s;
-    test::TempFolder dir;
     GioTrash trash;
 };
 
