@@ -368,14 +368,17 @@ TEST_F(Commands, UndoNamesTheFilesItLeftAloneAndRestoresTheOthers) {
     // A row taken back shows its file again; one changed since keeps what the command wrote.
     EXPECT_EQ(folder.row(1).artist, u"A"_s);
     EXPECT_EQ(folder.row(10).artist, u"Ny"_s);
-    // Together, a file given back its old length alone makes no write that could fail.
-    start({{u"b.mp3"_s, audio(300)}, {u"a.mp3"_s, kGammal}});
+    // Together, a file given back its old length alone makes no write that could fail, and one
+    // gone is named as gone.
+    start({{u"b.mp3"_s, audio(300)}, {u"a.mp3"_s, kGammal}, {u"c.mp3"_s, audio(200)}});
     fs.failWriteNumber = 0;
     folder.writeField(Typ::Artist, select(), {.artist = u"Ny"_s}, seen);
     fs.failWriteNumber = 1;
     fs.writes = 0;
     fs.batchesFindNoDescriptor = false;
-    EXPECT_EQ(folder.undo(seen).messages, notWritten({u"a.mp3 (disken är full)"_s}, true));
+    QFile::remove(dir.file(u"c.mp3"_s));
+    EXPECT_EQ(folder.undo(seen).messages,
+              notWritten({u"a.mp3 (disken är full)"_s, u"c.mp3 (finns inte)"_s}, true));
     EXPECT_EQ(readAll(dir.file(u"b.mp3"_s)), audio(300));
 }
 
