@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QStringList>
 
+using namespace Qt::StringLiterals;
+
 namespace sorvel::test {
 namespace {
 
@@ -84,9 +86,9 @@ const Case kCases[] = {
 // The environment with LANG alone choosing the language of messages.
 QProcessEnvironment language(const char* lang) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("LC_ALL"));
-    env.remove(QStringLiteral("LC_MESSAGES"));
-    env.insert(QStringLiteral("LANG"), QString::fromUtf8(lang));
+    env.remove(u"LC_ALL"_s);
+    env.remove(u"LC_MESSAGES"_s);
+    env.insert(u"LANG"_s, QString::fromUtf8(lang));
     return env;
 }
 
@@ -103,9 +105,8 @@ Ran run(const TempFolder& dir, const QString& args, const char* lang = "sv_SE.UT
     p.setWorkingDirectory(dir.path());
     p.setProcessEnvironment(language(lang));
     // The odd name in "$n", made by the shell: an argument list of text could not carry its byte.
-    const QString script = QStringLiteral("n=\"$(printf 'bad\\377\\nname.mp3')\"; ") + as +
-                           QStringLiteral(" \"$0\" ") + args;
-    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral(SORVEL_CLI)});
+    const QString script = u"n=\"$(printf 'bad\\377\\nname.mp3')\"; "_s + as + u" \"$0\" "_s + args;
+    p.start(u"/bin/sh"_s, {u"-c"_s, script, QStringLiteral(SORVEL_CLI)});
     p.waitForFinished(-1);
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
@@ -121,19 +122,17 @@ TEST(Cli, EachCommandOnRealFiles) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.args);
         TempFolder dir;
-        dir.write(QStringLiteral("a - b.mp3"), audio(200) + trailer("T", "A", "", "2001", "", 17));
-        dir.write(QStringLiteral("x.mp3"), audio(300));
-        dir.write(QStringLiteral("ro.mp3"), audio(300));
-        dir.write(
-            QStringLiteral("v2.mp3"),
-            id3::id3v2(
-                3, id3::frame(3, "TPE1", id3::text(id3::Enc::Latin1, QStringLiteral("Vee"))) +
-                       id3::frame(3, "TIT2", id3::text(id3::Enc::Latin1, QStringLiteral("Tva")))) +
-                audio(300));
+        dir.write(u"a - b.mp3"_s, audio(200) + trailer("T", "A", "", "2001", "", 17));
+        dir.write(u"x.mp3"_s, audio(300));
+        dir.write(u"ro.mp3"_s, audio(300));
+        dir.write(u"v2.mp3"_s,
+                  id3::id3v2(3, id3::frame(3, "TPE1", id3::text(id3::Enc::Latin1, u"Vee"_s)) +
+                                    id3::frame(3, "TIT2", id3::text(id3::Enc::Latin1, u"Tva"_s))) +
+                      audio(300));
         dir.write(platform::decodeName(kOddName),
                   audio(200) + trailer("t\tq\x81", "\x1B[2J", "", "", "", 255));
-        ASSERT_TRUE(QDir().mkdir(dir.file(QStringLiteral("sub.mp3"))));
-        const ReadOnly locked(dir.file(QStringLiteral("ro.mp3")));
+        ASSERT_TRUE(QDir().mkdir(dir.file(u"sub.mp3"_s)));
+        const ReadOnly locked(dir.file(u"ro.mp3"_s));
         ASSERT_TRUE(locked.effective());
         const auto before = snapshot(dir.path());
         const Ran r = run(dir, QString::fromUtf8(c.args), c.lang);
@@ -145,8 +144,7 @@ TEST(Cli, EachCommandOnRealFiles) {
         if (c.listed == nullptr)
             EXPECT_EQ(snapshot(dir.path()), before);
         else
-            EXPECT_TRUE(
-                run(dir, QStringLiteral("list .")).out.contains(QString::fromUtf8(c.listed)));
+            EXPECT_TRUE(run(dir, u"list ."_s).out.contains(QString::fromUtf8(c.listed)));
     }
 }
 
@@ -163,14 +161,13 @@ TEST(Cli, ADryRunPrintsWhatTheListingShowsAfterTheRealRun) {
     for (const char* command : kCommands) {
         SCOPED_TRACE(command);
         TempFolder dir;
-        dir.write(QStringLiteral("A - abcdefghijklmnopqrstuvwxyz123 cut.mp3"), audio(200));
-        dir.write(QStringLiteral("bare.mp3"), audio(300));
+        dir.write(u"A - abcdefghijklmnopqrstuvwxyz123 cut.mp3"_s, audio(200));
+        dir.write(u"bare.mp3"_s, audio(300));
         const QByteArray v11 = QByteArray(" Hej").leftJustified(28) + '\0' + '\x09';
-        dir.write(QStringLiteral("v11.mp3"),
-                  audio(200) + trailer("T", "Artist", "", "", v11, 0, '\0'));
-        dir.write(QStringLiteral("utf8.mp3"), audio(200) + trailer("", "", "Åsa", "", "", 0));
+        dir.write(u"v11.mp3"_s, audio(200) + trailer("T", "Artist", "", "", v11, 0, '\0'));
+        dir.write(u"utf8.mp3"_s, audio(200) + trailer("", "", "Åsa", "", "", 0));
         const auto before = snapshot(dir.path());
-        const Ran dry = run(dir, QString::fromUtf8(command) + QStringLiteral(" --dry-run"));
+        const Ran dry = run(dir, QString::fromUtf8(command) + u" --dry-run"_s);
         EXPECT_EQ(snapshot(dir.path()), before);
         QStringList predicted;
         for (const QString& line : lines(dry.out))
@@ -179,7 +176,7 @@ TEST(Cli, ADryRunPrintsWhatTheListingShowsAfterTheRealRun) {
         EXPECT_EQ(std::pair(dry.status, dry.err), std::pair(real.status, real.err));
         const auto after = snapshot(dir.path());
         QStringList listed;
-        for (const QString& line : lines(run(dir, QStringLiteral("list .")).out)) {
+        for (const QString& line : lines(run(dir, u"list ."_s).out)) {
             const QString file = line.section(u'\t', 0, 0).mid(2);
             if (after.at(file) != before.at(file))
                 listed << line;
@@ -193,20 +190,18 @@ TEST(Cli, ADryRunPrintsWhatTheListingShowsAfterTheRealRun) {
 // their own bytes; the paths, fed back through --files-from, reach exactly those files.
 TEST(Cli, ALibraryIsListedWholeAndItsPathsReachItsFilesAgain) {
     TempFolder dir;
-    const QString nfd = QStringLiteral("Ab/Ett/A\u030Angel.mp3");
-    const QString files[] = {QStringLiteral("Ab/2.mp3"),     QStringLiteral("Ab/Ett/x.MP3"),
-                             QStringLiteral("Ab/Ett/x.mp3"), nfd,
-                             QStringLiteral("b/y.mp3"),      QStringLiteral("Öl/z.mp3")};
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("Ab/Ett")));
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("b")));
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("Öl")));
+    const QString nfd = u"Ab/Ett/A\u030Angel.mp3"_s;
+    const QString files[] = {u"Ab/2.mp3"_s, u"Ab/Ett/x.MP3"_s, u"Ab/Ett/x.mp3"_s,
+                             nfd,           u"b/y.mp3"_s,      u"Öl/z.mp3"_s};
+    for (const QString& folder : {u"Ab/Ett"_s, u"b"_s, u"Öl"_s})
+        ASSERT_TRUE(QDir(dir.path()).mkpath(folder));
     QStringList listed;
     for (int i = 0; i < 6; ++i) {
         dir.write(files[i], audio(200 + i));
-        listed << QStringLiteral("./") + files[i] + QStringLiteral("\t\t\t\t\t\t\t");
+        listed << u"./"_s + files[i] + u"\t\t\t\t\t\t\t"_s;
     }
-    ASSERT_EQ(::symlink("..", encodeName(dir.file(QStringLiteral("Ab/Ett/up")))), 0);
-    const Ran all = run(dir, QStringLiteral("list -r ."));
+    ASSERT_EQ(::symlink("..", encodeName(dir.file(u"Ab/Ett/up"_s))), 0);
+    const Ran all = run(dir, u"list -r ."_s);
     EXPECT_EQ(std::pair(all.status, all.err), std::pair(0, QString()));
     // Files come in the folder's own order, as the window lists them; the folders in Swedish.
     const QStringList lines = all.out.split(u'\n', Qt::SkipEmptyParts);
@@ -216,18 +211,14 @@ TEST(Cli, ALibraryIsListedWholeAndItsPathsReachItsFilesAgain) {
         if (folders.isEmpty() || folders.back() != folder)
             folders << folder;
     }
-    EXPECT_EQ(folders.join(u' '), QStringLiteral("./Ab ./Ab/Ett ./b ./Öl"));
-    QStringList sortedLines = lines;
-    sortedLines.sort();
+    EXPECT_EQ(folders.join(u' '), u"./Ab ./Ab/Ett ./b ./Öl"_s);
     listed.sort();
-    EXPECT_EQ(sortedLines, listed);
+    EXPECT_EQ(test::lines(all.out), listed);
     const Ran named =
-        run(dir, QStringLiteral("list -r . | cut -f1 | tr '\\n' '\\0' | \"$0\" list -0 "
-                                "--files-from -"));
+        run(dir, u"list -r . | cut -f1 | tr '\\n' '\\0' | \"$0\" list -0 --files-from -"_s);
     EXPECT_EQ(named.out.split(u'\n', Qt::SkipEmptyParts), lines);
     const auto before = snapshot(dir.path());
-    const Ran set = run(dir, QStringLiteral("list -r . | cut -f1 | \"$0\" set comment=Z "
-                                            "--files-from -"));
+    const Ran set = run(dir, u"list -r . | cut -f1 | \"$0\" set comment=Z --files-from -"_s);
     EXPECT_EQ(std::pair(set.status, set.err), std::pair(0, QString()));
     const auto after = snapshot(dir.path());
     std::vector<QString> changed;
@@ -247,11 +238,9 @@ TEST(Cli, ALibraryIsListedWholeAndItsPathsReachItsFilesAgain) {
 TEST(Cli, AnOrdinaryUserHearsOfWhatTheRightsRefuse) {
     QString as;
     if (::geteuid() == 0) {
-        as = QStringLiteral("setpriv --reuid=nobody --regid=nogroup --clear-groups");
+        as = u"setpriv --reuid=nobody --regid=nogroup --clear-groups"_s;
         QProcess probe;
-        probe.start(QStringLiteral("/bin/sh"),
-                    {QStringLiteral("-c"), as + QStringLiteral(" test -x \"$0\""),
-                     QStringLiteral(SORVEL_CLI)});
+        probe.start(u"/bin/sh"_s, {u"-c"_s, as + u" test -x \"$0\""_s, QStringLiteral(SORVEL_CLI)});
         probe.waitForFinished(-1);
         if (probe.exitCode() != 0)
             GTEST_SKIP() << "root, and no unprivileged user (nobody through setpriv) can run "
@@ -259,30 +248,28 @@ TEST(Cli, AnOrdinaryUserHearsOfWhatTheRightsRefuse) {
     }
     TempFolder dir;
     ASSERT_EQ(::chmod(encodeName(dir.path()), 0755), 0);
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("lib")));
-    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("ro")));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(u"lib"_s));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(u"ro"_s));
     // More lines than are held back before they are printed, after the file that is refused.
     constexpr int kMany = 300;
-    const QString longName = QStringLiteral("x").repeated(240);
+    const QString longName = u"x"_s.repeated(240);
     for (int i = 0; i < kMany; ++i)
-        dir.write(QStringLiteral("lib/%1%2.mp3").arg(longName).arg(i, 3, 10, QLatin1Char('0')),
-                  audio(200));
-    ASSERT_EQ(::chmod(encodeName(dir.write(QStringLiteral("lib/secret.mp3"), audio(300))), 0), 0);
-    dir.write(QStringLiteral("ro/a - b.mp3"), audio(200) + trailer("T", "A", "", "", "", 1));
-    ASSERT_EQ(::chmod(encodeName(dir.file(QStringLiteral("ro"))), 0555), 0);
+        dir.write(u"lib/%1%2.mp3"_s.arg(longName).arg(i, 3, 10, QLatin1Char('0')), audio(200));
+    ASSERT_EQ(::chmod(encodeName(dir.write(u"lib/secret.mp3"_s, audio(300))), 0), 0);
+    dir.write(u"ro/a - b.mp3"_s, audio(200) + trailer("T", "A", "", "", "", 1));
+    ASSERT_EQ(::chmod(encodeName(dir.file(u"ro"_s)), 0555), 0);
     for (const auto& [command, lang, why] :
          {std::tuple{"list -r lib", "C", "permission denied"},
           std::tuple{"list lib", "sv_SE.UTF-8", "åtkomst nekad"}}) {
         const Ran r = run(dir, QString::fromUtf8(command), lang, as);
         EXPECT_EQ(r.status, 1) << command;
         EXPECT_EQ(r.out.count(u'\n'), kMany) << command;
-        EXPECT_TRUE(r.out.startsWith(QStringLiteral("lib/") + longName)) << command;
-        EXPECT_EQ(r.err,
-                  QStringLiteral("sorvel-cli: lib/secret.mp3: ") + QString::fromUtf8(why) + u'\n');
+        EXPECT_TRUE(r.out.startsWith(u"lib/"_s + longName)) << command;
+        EXPECT_EQ(r.err, u"sorvel-cli: lib/secret.mp3: "_s + QString::fromUtf8(why) + u'\n');
     }
     const auto before = snapshot(dir.path());
-    const Ran dry = run(dir, QStringLiteral("tags-to-names --dry-run 'ro/a - b.mp3'"), "C", as);
-    const Ran real = run(dir, QStringLiteral("tags-to-names 'ro/a - b.mp3'"), "C", as);
+    const Ran dry = run(dir, u"tags-to-names --dry-run 'ro/a - b.mp3'"_s, "C", as);
+    const Ran real = run(dir, u"tags-to-names 'ro/a - b.mp3'"_s, "C", as);
     EXPECT_EQ(snapshot(dir.path()), before);
     EXPECT_EQ(std::tuple(dry.status, dry.out.toStdString(), dry.err.toStdString()),
               std::tuple(1, std::string(), real.err.toStdString()));
@@ -295,16 +282,16 @@ TEST(Cli, AnOrdinaryUserHearsOfWhatTheRightsRefuse) {
 // name) is tidied by the next listing, never by a dry run, which changes nothing.
 TEST(Cli, ARenameKilledOnAStickIsTidiedByAListingNotByADryRun) {
     TempFolder dir;
-    const QString song = dir.write(QStringLiteral("song.mp3"), audio(300));
-    const QString held = dir.write(QStringLiteral("A - T.mp3"), {});
+    const QString song = dir.write(u"song.mp3"_s, audio(300));
+    const QString held = dir.write(u"A - T.mp3"_s, {});
     // A process number above any the kernel hands out: the note's writer is gone.
-    const QString note = dir.write(QStringLiteral(".sorvel-reserve-2147483646-0"),
-                                   song.toUtf8() + '\0' + "A - T.mp3" + '\0');
-    const Ran dry = run(dir, QStringLiteral("set --dry-run album=X song.mp3"));
+    const QString note =
+        dir.write(u".sorvel-reserve-2147483646-0"_s, song.toUtf8() + '\0' + "A - T.mp3" + '\0');
+    const Ran dry = run(dir, u"set --dry-run album=X song.mp3"_s);
     EXPECT_EQ(dry.status, 0) << dry.err.toStdString();
     EXPECT_TRUE(QFile::exists(note)) << "a dry run removed the note";
     EXPECT_TRUE(QFile::exists(held)) << "a dry run removed the held name";
-    EXPECT_EQ(run(dir, QStringLiteral("list .")).status, 0);
+    EXPECT_EQ(run(dir, u"list ."_s).status, 0);
     EXPECT_FALSE(QFile::exists(note)) << "the listing left the note";
     EXPECT_FALSE(QFile::exists(held)) << "the listing left the empty file";
     EXPECT_EQ(readAll(song), audio(300));
@@ -312,18 +299,18 @@ TEST(Cli, ARenameKilledOnAStickIsTidiedByAListingNotByADryRun) {
 
 TEST(Cli, LinksLeadOnlyToMp3FilesAndEachRefusalIsNamed) {
     TempFolder dir, outside;
-    const QString notes = outside.write(QStringLiteral("notes.txt"), "text");
-    const QString song = outside.write(QStringLiteral("Song.MP3"), audio(300));
+    const QString notes = outside.write(u"notes.txt"_s, "text");
+    const QString song = outside.write(u"Song.MP3"_s, audio(300));
     for (const auto& [name, to] : {std::pair{"text.mp3", notes},
-                                   {"comm.mp3", QStringLiteral("/proc/self/comm")},
+                                   {"comm.mp3", u"/proc/self/comm"_s},
                                    {"elsewhere.mp3", song},
-                                   {"dangling.mp3", outside.file(QStringLiteral("none.mp3"))}})
+                                   {"dangling.mp3", outside.file(u"none.mp3"_s)}})
         ASSERT_EQ(::symlink(encodeName(to), encodeName(dir.file(QString::fromUtf8(name)))), 0);
-    ASSERT_EQ(::mkfifo(encodeName(dir.file(QStringLiteral("fifo.mp3"))), 0644), 0);
-    ASSERT_TRUE(QDir().mkdir(dir.file(QStringLiteral("folder.mp3"))));
+    ASSERT_EQ(::mkfifo(encodeName(dir.file(u"fifo.mp3"_s)), 0644), 0);
+    ASSERT_TRUE(QDir().mkdir(dir.file(u"folder.mp3"_s)));
     for (const bool dry : {true, false}) {
-        const Ran r = run(dir, dry ? QStringLiteral("set --dry-run album=X -- *.mp3")
-                                   : QStringLiteral("set album=X -- *.mp3"));
+        const Ran r =
+            run(dir, dry ? u"set --dry-run album=X -- *.mp3"_s : u"set album=X -- *.mp3"_s);
         EXPECT_EQ(r.status, 1);
         for (const char* refused : {"text.mp3: länken pekar inte på en MP3-fil",
                                     "comm.mp3: länken pekar inte", "dangling.mp3: ingen MP3-fil",
@@ -340,9 +327,8 @@ TEST(Cli, LinksLeadOnlyToMp3FilesAndEachRefusalIsNamed) {
 // that writer had finished first: nothing of either is lost.
 TEST(Cli, ASecondWriterWaitsAndKeepsWhatTheFirstWrote) {
     TempFolder dir;
-    const QString a =
-        dir.write(QStringLiteral("a.mp3"), audio(300) + trailer("T", "A", "", "", "", 1));
-    const QString b = dir.write(QStringLiteral("b.mp3"), audio(300));
+    const QString a = dir.write(u"a.mp3"_s, audio(300) + trailer("T", "A", "", "", "", 1));
+    const QString b = dir.write(u"b.mp3"_s, audio(300));
     platform::PosixFileSystem first;
     int fd = -1;
     std::uint64_t size = 0;
@@ -352,12 +338,11 @@ TEST(Cli, ASecondWriterWaitsAndKeepsWhatTheFirstWrote) {
     QProcess second;
     second.setWorkingDirectory(dir.path());
     second.setProcessEnvironment(language("sv_SE.UTF-8"));
-    second.start(QStringLiteral(SORVEL_CLI), {QStringLiteral("set"), QStringLiteral("album=B"),
-                                              QStringLiteral("a.mp3"), QStringLiteral("b.mp3")});
+    second.start(QStringLiteral(SORVEL_CLI), {u"set"_s, u"album=B"_s, u"a.mp3"_s, u"b.mp3"_s});
     // Until its lock waits behind ours ("->" in the kernel's list of locks), or it ends.
     const QByteArray ino = ':' + QByteArray::number(static_cast<qulonglong>(st.st_ino)) + ' ';
     const auto waits = [&] {
-        for (const QByteArray& lock : readAll(QStringLiteral("/proc/locks")).split('\n'))
+        for (const QByteArray& lock : readAll(u"/proc/locks"_s).split('\n'))
             if (lock.contains("->") && lock.contains(ino))
                 return true;
         return false;

@@ -8,27 +8,26 @@
 #include <QThread>
 
 using namespace sorvel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 /// Starts weston with its headless back end, for as long as the process lives; says what kept it
 /// from starting, or nothing.
 QString startWeston(QProcess& weston, const QTemporaryDir& runtime) {
-    if (QStandardPaths::findExecutable(QStringLiteral("weston")).isEmpty())
-        return QStringLiteral("weston is not installed");
+    if (QStandardPaths::findExecutable(u"weston"_s).isEmpty())
+        return u"weston is not installed"_s;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     weston.setProcessChannelMode(QProcess::MergedChannels);
-    weston.start(
-        QStringLiteral("weston"),
-        QString::fromLatin1("--backend=headless-backend.so --socket=sorvel-0 --idle-time=0 "
-                            "--width=1024 --height=768")
-            .split(u' '));
-    const QString socket = runtime.filePath(QStringLiteral("sorvel-0"));
+    weston.start(u"weston"_s,
+                 u"--backend=headless-backend.so --socket=sorvel-0 --idle-time=0 "
+                 u"--width=1024 --height=768"_s.split(u' '));
+    const QString socket = runtime.filePath(u"sorvel-0"_s);
     for (int i = 0; i < 100 && !QFile::exists(socket) && weston.state() != QProcess::NotRunning;
          ++i)
         QThread::msleep(50);
     if (!QFile::exists(socket))
-        return QStringLiteral("weston did not start: ") + QString::fromLocal8Bit(weston.readAll());
+        return u"weston did not start: "_s + QString::fromLocal8Bit(weston.readAll());
     qputenv("WAYLAND_DISPLAY", "sorvel-0");
     return {};
 }
@@ -43,7 +42,7 @@ private Q_SLOTS:
     void thePlaceLoadedIsThePlaceSaved() {
         if (!whyNoWayland.isEmpty())
             QSKIP(qPrintable(whyNoWayland));
-        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("wayland"));
+        QCOMPARE(QGuiApplication::platformName(), u"wayland"_s);
         WindowFixture f;
         f.start();
         QVERIFY(QTest::qWaitForWindowExposed(f.w));

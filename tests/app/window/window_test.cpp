@@ -1,8 +1,10 @@
-// The main window: the settings file at start and close, and that each control, key and menu
-// entry reaches its command with the rows and input the user chose and shows what it left. What
-// the commands do in depth is proved on the folder itself.
+// The main window and the About window: the settings file at start and close, and that each
+// control, key and menu entry reaches its command with the rows and input the user chose and
+// shows what it left. What the commands do in depth is proved on the folder itself.
 #include "window_fixture.h"
 
+#include "app/frmAbout.h"
+#include "app/project_texts.h"
 #include "app/resources.h"
 #include "platform/gio_trash.h"
 #include "platform/message_boxes_qt.h"
@@ -12,6 +14,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
@@ -262,6 +265,34 @@ private Q_SLOTS:
         QCOMPARE(t.names(), QStringList{u"u"_s});
         drive1->setCurrentIndex(0);
         QCOMPARE(t.w->folder().katalog(), t.music.path() + u"inne/"_s);
+    }
+
+    // The About window: the version is the release's; the link opens the home page; "System Info"
+    // says there is no such program where the platform has none; Enter gives OK, which closes it.
+    void aboutShowsTheReleaseAndItsButtonsAnswer() {
+        WindowFixture f;  // for its desktop services
+        app::frmAbout about({f.boxes, f.opener, f.registry, f.fs}, nullptr);
+        about.show();
+        const auto label = [&](const char* name) {
+            return about.findChild<QLabel*>(QString::fromLatin1(name));
+        };
+        QCOMPARE(about.windowTitle(), u"Om Sorvel"_s);
+        QCOMPARE(label("lblVersion")->text(), u"Version 1.0.5"_s);
+        QVERIFY2(label("lblDescription")->text().contains(app::mailAddress()), "mail");
+        QCOMPARE(label("Label2")->text(), app::homePage());
+        QTest::mouseClick(label("Label2"), Qt::LeftButton);
+        QCOMPARE(f.opener.opened, std::vector{app::homePage()});
+
+        QTest::mouseClick(about.findChild<QPushButton*>(u"cmdSysInfo"_s), Qt::LeftButton);
+        const FakeMessageBoxes::Shown none{u"Sorvel"_s,
+                                           u"System Information Is Unavailable At This Time"_s,
+                                           platform::MessageBoxes::Icon::None};
+        QCOMPARE(f.boxes.shown, std::vector{none});
+
+        QCOMPARE(about.findChild<QPushButton*>(u"cmdOK"_s)->text(), u"OK"_s);
+        QTest::keyClick(&about, Qt::Key_Return);
+        QCOMPARE(about.result(), int(QDialog::Accepted));
+        QVERIFY2(!about.isVisible(), "closed by OK");
     }
 
     // Every way a user closes each kind of box, from within the box's own event loop: its own
