@@ -20,6 +20,7 @@
 #include "write/journal.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 
 #include <unistd.h>
 #include <QDir>
@@ -795,4 +796,8 @@ TEST(SettingsPath, AnUnwritableOrInstalledProgramFolderSendsTheFileToTheUsersCon
     EXPECT_EQ(saveSettings(settingsPath(folder), Settings{}), code::kOk);
     env.set("XDG_CONFIG_HOME", u"relativ"_s);
     EXPECT_EQ(settingsPath(folder), config.path() + u"hem/.config/sorvel/id3.ini"_s);
+    env.set("HOME",
+            QString());  // as some services start a program: the user's own folder all the same
+    EXPECT_EQ(settingsPath(folder),
+              platform::decodeName(::getpwuid(::getuid())->pw_dir) + u"/.config/sorvel/id3.ini"_s);
 }
