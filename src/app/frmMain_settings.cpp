@@ -59,6 +59,9 @@ void frmMain::Form_Load() {
     folder_.setSplit(
         core::loadSettings(watched_, core::settingsPath(s_.programFolder.path()), *this));
     applyRestoredGeometry();
+    // A listing takes the splash down after its time; a first start, or a folder that cannot be
+    // restored, lists nothing, and the splash would cover the window until the user chose one.
+    waitForSplash();
 }
 
 Code frmMain::applyDrive(const QString& folder) {

@@ -63,6 +63,11 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(f.iniPath()));
         f.window.reset();
         QVERIFY(!QFile::exists(f.iniPath()));
+        // A first start lists nothing, and the splash goes all the same.
+        WindowFixture first;
+        first.make().Form_Load();
+        first.w->show();
+        QVERIFY(!first.child("frmSplash")->isVisible());
     }
 
     // Each control with what the user typed into its field, on the rows chosen; the list shows
