@@ -57,9 +57,11 @@ namespace {
 constexpr std::size_t kShareFrom = 512;
 constexpr std::size_t kShareWritesFrom = 64;
 
+}  // namespace
+
 // The positions of one batch, which the ring takes from the front and the second thread from the
 // back: each exactly once.
-class Positions {
+class TailRing::Positions {
 public:
     explicit Positions(std::size_t count) : back_(count) {}
     bool takeFront(std::size_t& i) {
@@ -86,8 +88,6 @@ private:
     std::size_t front_ = 0;
     std::size_t back_;
 };
-
-}  // namespace
 
 // A thread kept for the life of the ring, which takes a shared batch from the far end. Started
 // anew for every batch of 128 files a write opens, a thread would cost about what it saves.
@@ -244,7 +244,7 @@ struct TailRing::State {
     }
 };
 
-std::unique_ptr<TailRing> TailRing::create(unsigned window, Setup& outcome) {
+std::unique_ptr<TailRing::State> TailRing::makeState(unsigned window, Setup& outcome) {
     auto state = std::make_unique<State>();
     // A kernel that knows these flags spares the program the interruptions of completions it is
     // not waiting for; an older one refuses them with EINVAL and gets a plain ring.
@@ -298,7 +298,24 @@ std::unique_ptr<TailRing> TailRing::create(unsigned window, Setup& outcome) {
         state->free.push_back(i - 1);
     }
     outcome = Setup::Ready;
-    return std::unique_ptr<TailRing>(new TailRing(std::move(state), window));
+    return state;
+}
+
+std::unique_ptr<TailRing> TailRing::create(unsigned window, Setup& outcome) {
+    std::unique_ptr<State> state = makeState(window, outcome);
+    if (!state)
+        return nullptr;
+    const auto granted = static_cast<unsigned>(state->slots.size());
+    // The table of descriptors grows as files are opened, and while threads share it every growth
+    // waits for each processor to pass through the scheduler, which takes milliseconds. Grown
+    // here once to hold both windows, it does not grow in the middle of a batch. (Beyond the
+    // process's limit of descriptors this fails, and the table grows as it needs.)
+    constexpr int kOthers = 64;  // the program's own descriptors
+    const int reach =
+        ::fcntl(state->ring.ring_fd, F_DUPFD_CLOEXEC, static_cast<int>(2 * granted) + kOthers);
+    if (reach >= 0)
+        ::close(reach);
+    return std::unique_ptr<TailRing>(new TailRing(std::move(state), granted));
 }
 
 TailRing::TailRing(std::unique_ptr<State> state, unsigned window)
@@ -309,10 +326,21 @@ TailRing::TailRing(std::unique_ptr<State> state, unsigned window)
 
 TailRing::~TailRing() = default;
 
+// What both rings of a shared batch read from, and where the answers go.
+struct TailRing::Batch {
+    int dir;
+    int access;
+    unsigned openFlags;
+    std::span<const QString> names;
+    std::size_t bytes;
+    std::uint64_t minSize;
+    std::span<FileTail> tails;
+    std::span<int> keep;
+};
+
 bool TailRing::read(const QString& folder, std::span<const QString> names, std::size_t bytes,
                     std::uint64_t minSize, std::span<FileTail> tails,
                     std::vector<std::size_t>& redo, std::span<int> keep) {
-    State& s = *s_;
     bytes = std::min(bytes, FileTail::kCapacity);
     // A shortage of descriptors may have passed since the last call.
     limit_ = window_;
@@ -324,26 +352,42 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
         }
         return true;
     }
-    // To write, a link's target must be checked first, which open() does: O_NOFOLLOW sends links
-    // back to it.
-    const int access = keep.empty() ? O_RDONLY : O_RDWR | O_NOFOLLOW;
     // A server answers an open itself (FUSE's open request, NFS's and SMB's open calls) even when
     // the name is cached, and io_uring makes a cached open at once in the submitting thread: one
     // open at a time, each a round trip. Sent straight to the kernel's workers instead, they wait
     // on the server together.
     const bool served = waitsOnServer(dir);
-    const unsigned openFlags = served ? IOSQE_ASYNC : 0;
-    s.names.resize(names.size());
+    // To write, a link's target must be checked first, which open() does: O_NOFOLLOW sends links
+    // back to it.
+    const Batch batch{dir,
+                      keep.empty() ? O_RDONLY : O_RDWR | O_NOFOLLOW,
+                      served ? IOSQE_ASYNC : 0u,
+                      names,
+                      bytes,
+                      minSize,
+                      tails,
+                      keep};
 
-    // A large batch is shared with a second thread of plain calls, which takes its files from the
-    // far end. Warm, every file is a few system calls either way, and two processors make them in
-    // about half the time; cold, that thread waits on one file at a time while the ring keeps the
-    // medium busy, so it takes few. A server is left to the ring.
+    // A large batch is shared with a second thread, which takes its files from the far end.
+    // Warm, every file is a few system calls either way, and two processors make them in about
+    // half the time; cold, both keep the medium busy. To read, that thread has a ring of its own:
+    // a ring makes a warm file's open, read and close without a system call each, which is a
+    // quarter of what plain calls cost. To write, it makes plain calls, since a write batch is
+    // no larger than the window. A server is left to the ring.
     Positions positions(names.size());
     std::vector<std::size_t> theirRedo;
     bool shared = false;
     if (!served && names.size() >= (keep.empty() ? kShareFrom : kShareWritesFrom)) {
         shared = second_->start([&] {
+            if (State* other = keep.empty() ? secondRing() : nullptr) {
+                unsigned limit = static_cast<unsigned>(other->slots.size());
+                if (!turn(*other, limit, batch, positions, false, false, theirRedo)) {
+                    // As for the first ring: the kernel may still write into its slots.
+                    static_cast<void>(s2_.release());
+                    s2Refused_ = true;
+                }
+                return;
+            }
             std::size_t i = 0;
             while (positions.takeBack(i)) {
                 if (!readPlain(dir, encodeName(names[i]), bytes, minSize, tails[i],
@@ -356,17 +400,47 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
     // before the second thread is awake: it takes no more than it leaves, as long as every open
     // it asks for is answered at once. One that waits on the medium means a cold folder, where
     // the ring's whole window in flight is worth more than a second thread.
-    bool halve = shared && !keep.empty();
+    const bool ok = turn(*s_, limit_, batch, positions, true, shared && !keep.empty(), redo);
+    // The second thread reads what the ring did not take, in the folder still open.
+    if (shared)
+        second_->wait();
+    ::close(dir);
+    // What no ring took, once one failed.
+    std::size_t untaken = 0;
+    while (positions.takeFront(untaken)) {
+        redo.push_back(untaken);
+    }
+    redo.insert(redo.end(), theirRedo.begin(), theirRedo.end());
+    if (!ok) {
+        // Requests may still be in the kernel, writing into the slots: the state is never freed.
+        static_cast<void>(s_.release());
+        return false;
+    }
+    return true;
+}
+
+TailRing::State* TailRing::secondRing() {
+    if (!s2_ && !s2Refused_) {
+        Setup outcome = Setup::Refused;
+        s2_ = makeState(window_, outcome);
+        // A passing shortage (of descriptors, of locked memory) may be over next time.
+        s2Refused_ = !s2_ && outcome == Setup::Refused;
+    }
+    return s2_.get();
+}
+
+bool TailRing::turn(State& s, unsigned& limit, const Batch& b, Positions& positions, bool front,
+                    bool halve, std::vector<std::size_t>& redo) {
+    s.names.resize(b.names.size());
     unsigned opensAsked = 0;
     unsigned opensAnswered = 0;
-
     std::deque<std::size_t> requeued;
     unsigned active = 0;
-    bool failed = false;
     // The next position for the ring: one given back for want of descriptors first.
     const auto take = [&](std::size_t& index) {
         if (requeued.empty())
-            return (!halve || active < positions.left()) && positions.takeFront(index);
+            return (!halve || active < positions.left()) &&
+                   (front ? positions.takeFront(index) : positions.takeBack(index));
         index = requeued.front();
         requeued.pop_front();
         return true;
@@ -383,33 +457,33 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
         --active;
     };
 
-    while (!failed) {
+    for (;;) {
         std::size_t index = 0;
-        while (active < limit_ && take(index)) {
-            s.names[index] = encodeName(names[index]);
+        while (active < limit && take(index)) {
+            s.names[index] = encodeName(b.names[index]);
             const std::size_t slot = s.free.back();
             s.free.pop_back();
             State::Slot& sl = s.slots[slot];
             sl.index = index;
             sl.fd = -1;
             sl.redo = false;
-            tails[index] = FileTail{};
+            b.tails[index] = FileTail{};
             io_uring_sqe* e = s.sqe();
             // As open() does: never a terminal, never stalled by a FIFO.
-            ::io_uring_prep_openat(e, dir, s.names[index].constData(),
-                                   access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
-            ::io_uring_sqe_set_flags(e, openFlags);
+            ::io_uring_prep_openat(e, b.dir, s.names[index].constData(),
+                                   b.access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+            ::io_uring_sqe_set_flags(e, b.openFlags);
             ::io_uring_sqe_set_data64(e, tagOf(slot, kOpen));
             ++active;
             ++opensAsked;
         }
         if (active == 0) {
-            break;
+            return true;
         }
-        failed = !s.submitAndTake([&](std::uint64_t data, int res) {
+        const bool ok = s.submitAndTake([&](std::uint64_t data, int res) {
             const std::size_t slot = static_cast<std::size_t>(data >> 2);
             State::Slot& sl = s.slots[slot];
-            FileTail& t = tails[sl.index];
+            FileTail& t = b.tails[sl.index];
             switch (static_cast<Op>(data & 3)) {
                 case kOpen: {
                     ++opensAnswered;
@@ -417,7 +491,7 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                         if (active > 1) {
                             // The files of this window hold the descriptors the process
                             // lacks: fewer at a time, and this one again when one is free.
-                            limit_ = std::max(1u, std::min(limit_, active - 1));
+                            limit = std::max(1u, std::min(limit, active - 1));
                             requeued.push_front(sl.index);
                             release(slot);
                             break;
@@ -431,7 +505,7 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                     sl.fd = res;
                     // A file another writer holds is not waited for here, with others held:
                     // the caller decides. Its length is known only once the lock is held.
-                    if (!keep.empty() && !lockForWriting(sl.fd, false)) {
+                    if (!b.keep.empty() && !lockForWriting(sl.fd, false)) {
                         sl.redo = true;
                         close(slot);
                         break;
@@ -445,16 +519,16 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                         break;
                     }
                     t.size = static_cast<std::uint64_t>(st.st_size);
-                    if (t.size < minSize) {
+                    if (t.size < b.minSize) {
                         close(slot);
                         break;
                     }
-                    if (t.size == 0 && !keep.empty()) {
-                        keep[sl.index] = sl.fd;
+                    if (t.size == 0 && !b.keep.empty()) {
+                        b.keep[sl.index] = sl.fd;
                         release(slot);
                         break;
                     }
-                    sl.want = t.size >= bytes ? bytes : static_cast<std::size_t>(t.size);
+                    sl.want = t.size >= b.bytes ? b.bytes : static_cast<std::size_t>(t.size);
                     io_uring_sqe* e = s.sqe();
                     ::io_uring_prep_read(e, sl.fd, sl.buf.data(), static_cast<unsigned>(sl.want),
                                          t.size - sl.want);
@@ -465,8 +539,8 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                     if (res >= 0 && static_cast<std::size_t>(res) == sl.want) {
                         std::copy_n(sl.buf.begin(), sl.want, t.bytes.begin());
                         t.length = sl.want;
-                        if (!keep.empty()) {
-                            keep[sl.index] = sl.fd;
+                        if (!b.keep.empty()) {
+                            b.keep[sl.index] = sl.fd;
                             release(slot);
                             break;
                         }
@@ -486,44 +560,18 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
                     break;
             }
         });
+        if (!ok) {
+            // Every file this ring took and did not finish is read again one by one.
+            redo.insert(redo.end(), requeued.begin(), requeued.end());
+            for (std::size_t slot = 0; slot < s.slots.size(); ++slot) {
+                if (std::find(s.free.begin(), s.free.end(), slot) == s.free.end()) {
+                    redo.push_back(s.slots[slot].index);
+                }
+            }
+            return false;
+        }
         halve = halve && opensAnswered == opensAsked;
     }
-    // The second thread reads what the ring did not take, in the folder still open.
-    if (shared)
-        second_->wait();
-    ::close(dir);
-
-    if (failed) {
-        // Requests may still be in the kernel, writing into the slots: the state is never
-        // freed, and every file not finished is read again one by one.
-        std::vector<bool> done(names.size(), true);
-        std::size_t untaken = 0;
-        while (positions.takeFront(untaken)) {
-            done[untaken] = false;
-        }
-        for (const std::size_t i : requeued) {
-            done[i] = false;
-        }
-        for (std::size_t slot = 0; slot < s.slots.size(); ++slot) {
-            if (std::find(s.free.begin(), s.free.end(), slot) == s.free.end()) {
-                done[s.slots[slot].index] = false;
-            }
-        }
-        for (const std::size_t i : redo) {
-            done[i] = false;
-        }
-        redo.clear();
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            if (!done[i]) {
-                redo.push_back(i);
-            }
-        }
-        redo.insert(redo.end(), theirRedo.begin(), theirRedo.end());
-        static_cast<void>(s_.release());
-        return false;
-    }
-    redo.insert(redo.end(), theirRedo.begin(), theirRedo.end());
-    return true;
 }
 
 void TailRing::onBothEnds(std::size_t count, const std::function<void(std::size_t)>& each) {

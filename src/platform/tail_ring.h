@@ -18,7 +18,8 @@ bool waitsOnServer(int fd);
 
 /// An io_uring of the calling thread that reads the ends of many files with a window of them in
 /// flight: the opens, the reads, the writes and the closes go to the kernel in batches, and a file
-/// whose open blocks on the medium does not hold up the others. Internal to PosixFileSystem.
+/// whose open blocks on the medium does not hold up the others. A large batch is shared with a
+/// second thread, which reads with a ring of its own. Internal to PosixFileSystem.
 class TailRing {
 public:
     /// What setting a ring up came to.
@@ -63,7 +64,19 @@ public:
 
 private:
     struct State;
+    struct Batch;
+    class Positions;
     class SecondThread;
+    /// A ring for `window` files in flight, or for fewer where the kernel grants less.
+    static std::unique_ptr<State> makeState(unsigned window, Setup& outcome);
+    /// The second thread's own ring, set up on its first use; null where none can be had.
+    State* secondRing();
+    /// Keeps up to `limit` files of the batch in flight on the ring `s`, taking their positions
+    /// from the front or the back; false when the ring failed, with every file it took and did
+    /// not finish in `redo`. With `halve`, takes no more than it leaves while every open it asks
+    /// for is answered at once.
+    static bool turn(State& s, unsigned& limit, const Batch& b, Positions& positions, bool front,
+                     bool halve, std::vector<std::size_t>& redo);
     /// Keeps up to the window of single requests in flight, one per position: `prep` fills the
     /// request for a position, `done` takes its result. False when the ring failed; the positions
     /// whose result never came are then in `redo`.
@@ -72,6 +85,9 @@ private:
     explicit TailRing(std::unique_ptr<State> state, unsigned window);
 
     std::unique_ptr<State> s_;
+    /// The second thread's ring, which outlives the thread; refused for good once it failed.
+    std::unique_ptr<State> s2_;
+    bool s2Refused_ = false;
     std::unique_ptr<SecondThread> second_;
     unsigned window_;
     unsigned limit_;  ///< fewer than window_ while the process is short of descriptors
