@@ -306,15 +306,6 @@ std::unique_ptr<TailRing> TailRing::create(unsigned window, Setup& outcome) {
     if (!state)
         return nullptr;
     const auto granted = static_cast<unsigned>(state->slots.size());
-    // The table of descriptors grows as files are opened, and while threads share it every growth
-    // waits for each processor to pass through the scheduler, which takes milliseconds. Grown
-    // here once to hold both windows, it does not grow in the middle of a batch. (Beyond the
-    // process's limit of descriptors this fails, and the table grows as it needs.)
-    constexpr int kOthers = 64;  // the program's own descriptors
-    const int reach =
-        ::fcntl(state->ring.ring_fd, F_DUPFD_CLOEXEC, static_cast<int>(2 * granted) + kOthers);
-    if (reach >= 0)
-        ::close(reach);
     return std::unique_ptr<TailRing>(new TailRing(std::move(state), granted));
 }
 
@@ -378,6 +369,7 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
     std::vector<std::size_t> theirRedo;
     bool shared = false;
     if (!served && names.size() >= (keep.empty() ? kShareFrom : kShareWritesFrom)) {
+        makeRoomForBoth();
         shared = second_->start([&] {
             if (State* other = keep.empty() ? secondRing() : nullptr) {
                 unsigned limit = static_cast<unsigned>(other->slots.size());
@@ -417,6 +409,22 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
         return false;
     }
     return true;
+}
+
+void TailRing::makeRoomForBoth() {
+    if (roomMade_)
+        return;
+    roomMade_ = true;
+    // The table of descriptors grows as files are opened, and while threads share it every growth
+    // waits until each processor has passed through the scheduler, which takes milliseconds. Grown
+    // once to hold both windows before the second thread first shares it (in a program of one
+    // thread, at no cost), it does not grow in the middle of a batch. Beyond the process's limit
+    // of descriptors this fails, and the table grows as it needs.
+    constexpr int kOthers = 64;  // the program's own descriptors
+    const int reach =
+        ::fcntl(s_->ring.ring_fd, F_DUPFD_CLOEXEC, static_cast<int>(2 * window_) + kOthers);
+    if (reach >= 0)
+        ::close(reach);
 }
 
 TailRing::State* TailRing::secondRing() {

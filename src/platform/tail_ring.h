@@ -71,6 +71,8 @@ private:
     static std::unique_ptr<State> makeState(unsigned window, Setup& outcome);
     /// The second thread's own ring, set up on its first use; null where none can be had.
     State* secondRing();
+    /// Grows the table of descriptors, once, to hold both windows in flight.
+    void makeRoomForBoth();
     /// Keeps up to `limit` files of the batch in flight on the ring `s`, taking their positions
     /// from the front or the back; false when the ring failed, with every file it took and did
     /// not finish in `redo`. With `halve`, takes no more than it leaves while every open it asks
@@ -88,6 +90,7 @@ private:
     /// The second thread's ring, which outlives the thread; refused for good once it failed.
     std::unique_ptr<State> s2_;
     bool s2Refused_ = false;
+    bool roomMade_ = false;
     std::unique_ptr<SecondThread> second_;
     unsigned window_;
     unsigned limit_;  ///< fewer than window_ while the process is short of descriptors
