@@ -5,9 +5,9 @@
 // authorized key, port and configuration in a temporary folder, stopped at the end. Each tool
 // gets the names as a shell glob would give them, listed before the clock starts, and writes to
 // /dev/null. Then a library of 200 artists x 5 albums x 12 files, listed whole by `sorvel-cli
-// list -r` and by each tool through `find -exec`, warm and cold. The last lines are the ratios to
-// the fastest tool of each case. First, alone, `sorvel-cli set` over `sorvel-cli list` on a folder
-// of 50,000 files.
+// list -r` and by each tool through `find -exec`, warm and cold. A warm case starts after one
+// untimed run of each and a sync. The last lines are the ratios to the fastest tool of each case.
+// First, alone, `sorvel-cli set` over `sorvel-cli list` on a folder of 50,000 files.
 //
 //   [SORVEL_CLI=path] cli_bench [repetitions [files [sshfs-files]]]   (by default 5, 10000, 2000)
 
@@ -190,9 +190,25 @@ struct Tool {
     Args command;  // the names follow
 };
 
+// For a warm case: every command once, untimed, and then the file system synced. The first
+// reads of a folder just written or evicted set the files' access times, and the kernel writes
+// those inodes out a few seconds later, on one of the processors the timed runs use.
+bool warmUp(const std::vector<Args>& commands, const std::string& cwd, const std::string& folder) {
+    for (const Args& c : commands) {
+        if (run(c, cwd) != 0)
+            return false;
+    }
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
 // Times the program and each tool on one case, taking turns so that what else the machine does
 // falls on all alike; prints the medians and answers the ratio of the program to the fastest
-// tool (negative when one failed).
+// tool (negative when one failed). `before` runs before each run; without one, the case is warm.
 double compare(const char* what, const std::string& cli, const std::vector<Tool>& tools,
                const std::vector<std::string>& names, const std::string& folder, int reps,
                const std::function<void()>& before) {
@@ -201,10 +217,13 @@ double compare(const char* what, const std::string& cli, const std::vector<Tool>
         commands.push_back(t.command);
         commands.back().insert(commands.back().end(), names.begin(), names.end());
     }
+    if (!before && !warmUp(commands, folder, folder))
+        return -1;
     std::vector<std::vector<double>> times(commands.size());
     for (int r = 0; r < reps; ++r) {
         for (std::size_t c = 0; c < commands.size(); ++c) {
-            before();
+            if (before)
+                before();
             double t = 0;
             if (run(commands[c], folder, &t) != 0)
                 return -1;
@@ -283,10 +302,13 @@ double compareLibrary(const char* what, const std::string& cli, const std::vecto
         commands.back().insert(commands.back().end(), t.command.begin(), t.command.end());
         commands.back().insert(commands.back().end(), {"{}", "+"});
     }
+    if (!before && !warmUp(commands, {}, library))
+        return -1;
     std::vector<std::vector<double>> times(commands.size());
     for (int r = 0; r < reps; ++r) {
         for (std::size_t c = 0; c < commands.size(); ++c) {
-            before();
+            if (before)
+                before();
             double t = 0;
             if (run(commands[c], {}, &t) != 0)
                 return -1;
@@ -362,7 +384,8 @@ int main(int argc, char** argv) {
     std::printf("%d files, median of %d runs; eviction: %s\n", files, reps,
                 bench::evict(local).c_str());
 
-    const double warm = compare("warm", cli, tools, names, local, reps, [] {});
+    // Warm runs are short, and what else the machine does moves each by a good part: more of them.
+    const double warm = compare("warm", cli, tools, names, local, 3 * reps, {});
     const double cold =
         compare("cold", cli, tools, names, local, reps, [&] { bench::evict(local); });
 
@@ -389,7 +412,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not generate the library\n");
     } else {
         const int libraryReps = std::min(reps, 3);
-        libraryWarm = compareLibrary("warm", cli, tools, library, libraryReps, [] {});
+        libraryWarm = compareLibrary("warm", cli, tools, library, 3 * libraryReps, {});
         libraryCold = compareLibrary("cold", cli, tools, library, libraryReps,
                                      [&] { bench::evict(library); });
     }
