@@ -411,10 +411,9 @@ int main(int argc, char** argv) {
     if (!generateLibrary(library, kArtists)) {
         std::fprintf(stderr, "could not generate the library\n");
     } else {
-        const int libraryReps = std::min(reps, 3);
-        libraryWarm = compareLibrary("warm", cli, tools, library, 3 * libraryReps, {});
-        libraryCold = compareLibrary("cold", cli, tools, library, libraryReps,
-                                     [&] { bench::evict(library); });
+        libraryWarm = compareLibrary("warm", cli, tools, library, 3 * reps, {});
+        libraryCold =
+            compareLibrary("cold", cli, tools, library, reps, [&] { bench::evict(library); });
     }
     std::printf("cli list / fastest peer ratio at %d files, warm: %.2f\n", files, warm);
     std::printf("cli list / fastest peer ratio at %d files, cold: %.2f\n", files, cold);
