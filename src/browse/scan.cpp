@@ -178,8 +178,10 @@ Code scanFolder(platform::FileSystem& fs, const QString& katalog, ScanObserver& 
         ++done;
         Row row;
         setTagColumns(row, tag::tagOfTail(tail));
-        row.print =
-            tail.code == code::kOk ? tag::fingerprintOf(tail.tail(), tail.size) : tag::kUnreadable;
+        if (tail.code != code::kOk)
+            row.print = tag::kUnreadable;
+        else if (tailsRead == Tails::Read)
+            row.print = tag::fingerprintOf(tail.tail(), tail.size);
         // Until the next name is taken, the status still names the file read last.
         status.truncate(laddar.size());
         status += listedName;

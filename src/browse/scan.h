@@ -88,8 +88,9 @@ public:
 /// The folder path the program keeps: `folder` ending in the native separator.
 QString katalogFor(const QString& folder);
 
-/// Whether a scan reads each file's end, or leaves that to a writer (see scanFolder()).
-enum class Tails { Read, Unread };
+/// Whether a scan reads each file's end, or leaves that to a writer (see scanFolder()); Shown
+/// reads it for rows that are only shown, which get no fingerprint (Row::print stays unknown).
+enum class Tails { Read, Unread, Shown };
 
 /// Lists the MP3 files of `katalog` (see katalogFor()) and builds a row for each from its trailer.
 /// Lists the files first (their number is the progress maximum), then reports "Laddar " + name and

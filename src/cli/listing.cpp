@@ -182,15 +182,21 @@ public:
         : json_(json),
           fs_(disk),
           folder_({fs_, services.asker, services.opener, services.drives, services.trash}),
-          report_(report) {}
+          report_(report) {
+        folder_.setRowsOnlyShown(true);
+    }
 
     // The MP3 files of the folder `path`; false when it could not be listed.
     bool listFolder(const QString& path, Sink& sink) {
-        const QString prefix = platform::joinPath(path, {});
+        // Each row's path is made in one string, which stops growing after the first rows.
+        QString rowPath = platform::joinPath(path, {});
+        const qsizetype prefix = rowPath.size();
         fs_.only(nullptr);
         const core::Outcome o = folder_.list(path, quiet_, [&](core::Row&& row) {
             const QString file = core::fileName(row);
-            take(prefix + file, fs_.unread(file), row, sink);
+            rowPath.truncate(prefix);
+            rowPath += file;
+            take(rowPath, fs_.unread(file), row, sink);
         });
         if (o.failed)
             sink.err += report_.fileLine(path, readReason(fs_.listed()));

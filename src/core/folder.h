@@ -144,6 +144,11 @@ public:
     void setTagsReadByWriter(bool later) {
         tails_ = later ? browse::Tails::Unread : browse::Tails::Read;
     }
+    /// Whether list() makes its rows only to be shown and let go, by a front end that writes
+    /// nothing from them: they then carry no fingerprint (a write would read its file anew).
+    void setRowsOnlyShown(bool shown) {
+        tails_ = shown ? browse::Tails::Shown : browse::Tails::Read;
+    }
 
     /// Renames row `r`'s file to `newBase` + ".mp3" (`cmdFilnamn_Click`).
     Outcome rename(std::size_t r, const QString& newBase);
