@@ -362,9 +362,9 @@ bool TailRing::read(const QString& folder, std::span<const QString> names, std::
     // A large batch is shared with a second thread, which takes its files from the far end.
     // Warm, every file is a few system calls either way, and two processors make them in about
     // half the time; cold, both keep the medium busy. To read, that thread has a ring of its own:
-    // a ring makes a warm file's open, read and close without a system call each, which is a
-    // quarter of what plain calls cost. To write, it makes plain calls, since a write batch is
-    // no larger than the window. A server is left to the ring.
+    // a ring makes a warm file's open, read and close without a system call each, about a quarter
+    // less than plain calls cost. To write, it makes plain calls, since a write batch is no
+    // larger than the window. A server is left to the ring.
     Positions positions(names.size());
     std::vector<std::size_t> theirRedo;
     bool shared = false;
